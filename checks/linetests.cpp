@@ -1,0 +1,141 @@
+#include "checks/linetests.h"
+
+#include "checks/operatorpanel.h"
+#include "link/exchange.h"
+#include "link/serialport.h"
+#include "link/settingsstore.h"
+#include "link/telstate.h"
+#include "link/wait.h"
+
+#include <QStringList>
+
+namespace {
+
+const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
+const QString kBsuQuery = QStringLiteral("#0002");
+const QString kBsuIdentity = QStringLiteral("@00BSU");
+
+const QStringList kError1 = {
+    QStringLiteral("ОШИБКА №1, возможные причины:"),
+    QStringLiteral("- не подключен БС к Com-порту."),
+    QStringLiteral("- БС подключен не к тому Com-порту"),
+    QStringLiteral("- неисправен кабель связи PC-БС"),
+    QStringLiteral("- неисправен Com-порт компьютера"),
+    QStringLiteral("- неисправен БС"),
+};
+const QStringList kError2 = {
+    QStringLiteral("ОШИБКА №2, возможные причины:"),
+    QStringLiteral("- отсутствует питание БС"),
+    QStringLiteral("- неисправен БС"),
+};
+const QStringList kError3 = {
+    QStringLiteral("ОШИБКА №3, возможные причины:"),
+    QStringLiteral("- обрыв линии связи БС - БСУ"),
+    QStringLiteral("- неисправен БС"),
+    QStringLiteral("- неисправен БСУ"),
+};
+const QStringList kError4 = {
+    QStringLiteral("ОШИБКА №4, возможные причины:"),
+    QStringLiteral("- отсутствует питание БСУ"),
+    QStringLiteral("- неисправен БСУ"),
+};
+
+} // namespace
+
+LineTests::LineTests(TelState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
+                     OperatorPanel &panel)
+    : m_state(state), m_port(port), m_wait(wait), m_store(store), m_panel(panel)
+{
+}
+
+QString LineTests::blockAddress(qint16 n)
+{
+    const QString hex = QString::number(quint16(n), 16).toUpper();
+    return hex.size() == 1 ? QLatin1Char('0') + hex : hex;
+}
+
+void LineTests::linkTest()
+{
+    const auto diagnose = [this](int error, const QStringList &lines) {
+        m_lastVerdict = error;
+        for (const QString &line : lines)
+            m_panel.AddMessage(line);
+    };
+    const auto progress = [this](const QString &line) {
+        if (!m_state.QuietMode)
+            m_panel.AddMessage(line);
+    };
+
+    m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, false);
+    m_state.LinkOk = false;
+    m_lastVerdict = PortNotOpen;
+    if (!m_port.PortOpen()) {
+        m_panel.AddMessage(kPortError);
+        // Enabled again so that the check can be repeated once the port is put right.
+        m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, true);
+        return;
+    }
+    m_port.setDTREnable(true);
+    m_port.setRTSEnable(false);
+    m_wait.Wait(1000);
+
+    if (!m_port.DSRHolding()) {
+        diagnose(1, kError1);
+    } else if (!m_port.CTSHolding()) {
+        diagnose(2, kError2);
+    } else {
+        progress(QStringLiteral("Соединение с БС обнаружено"));
+        const QString reply = cutAtFirstCr(SendCommand(m_port, m_wait, kBsuQuery, 500));
+        progress(QStringLiteral("Принято = [") + reply + QLatin1Char(']'));
+        // An echo means the БС passes the query back: the БСУ is not there to take it.
+        if (reply.contains(kBsuQuery)) {
+            diagnose(4, kError4);
+        } else if (reply.contains(kBsuIdentity)) {
+            progress(QStringLiteral("Соединение с БСУ обнаружено"));
+            progress(QStringLiteral("Тестирование прошло успешно"));
+            m_state.LinkOk = true;
+            m_lastVerdict = LinkGood;
+        } else {
+            diagnose(3, kError3);
+        }
+    }
+    m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, true);
+}
+
+bool LineTests::queryBlock(qint16 n)
+{
+    const QString number = QString::number(n);
+    const QString address = blockAddress(n);
+    const QString query = QLatin1Char('#') + address + QStringLiteral("02");
+    m_panel.AddMessage(number + QStringLiteral(": Запрос = [") + query + QLatin1Char(']'));
+    const QString reply = cutAtFirstCr(SendCommand(m_port, m_wait, query, 1000));
+    m_panel.AddMessage(number + QStringLiteral(": Принято = [") + reply + QLatin1Char(']'));
+    const bool answered = reply.contains(QLatin1Char('@') + address);
+    if (answered)
+        m_panel.AddMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
+    else
+        m_panel.AddMessage(number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
+    return answered;
+}
+
+void LineTests::blockCheck()
+{
+    m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, false);
+    if (!m_port.PortOpen()) {
+        m_panel.AddMessage(kPortError);
+        m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
+        return;
+    }
+    m_state.QuietMode = true;
+    linkTest();
+    if (m_state.LinkOk) {
+        m_port.setDTREnable(true);
+        m_port.setRTSEnable(false);
+        m_state.BlockNo = qint16(m_panel.blockListIndex() + 1);
+        // Saved before the query, whatever it finds: the next start preselects it.
+        m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString::number(m_state.BlockNo));
+        queryBlock(m_state.BlockNo);
+    }
+    m_state.QuietMode = false;
+    m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+class OperatorPanel;
+class SerialPort;
+class SettingsStore;
+class Stopwatch;
+struct TelState;
+
+// The two diagnostics: the link test (COM port, БС, БСУ) and the block check.
+class LineTests
+{
+public:
+    LineTests(TelState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
+              OperatorPanel &panel);
+
+    // What the last link test found: 0 the БСУ answered, 1 to 4 the number of
+    // the error written, -1 the port was not open.
+    enum { PortNotOpen = -1, LinkGood = 0 };
+
+    // Click of cmdStartTest; also the first step of the block check.
+    void linkTest();
+    int lastLinkVerdict() const { return m_lastVerdict; }
+    // Click of Command1.
+    void blockCheck();
+
+    // Queries block n as the block check does after a good link test, writes
+    // its three lines and tells whether it answered. Saves nothing.
+    bool queryBlock(qint16 n);
+
+    static QString blockAddress(qint16 n);
+
+private:
+    TelState &m_state;
+    SerialPort &m_port;
+    Stopwatch &m_wait;
+    SettingsStore &m_store;
+    OperatorPanel &m_panel;
+    int m_lastVerdict = PortNotOpen;
+};

@@ -1,0 +1,138 @@
+#include "sim/scenario.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace {
+
+bool fail(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+std::nullopt_t reject(QString *error, const QString &message)
+{
+    fail(error, message);
+    return std::nullopt;
+}
+
+// One number or range of a block list: "7" or "1-5".
+bool addBlocks(const QString &item, std::bitset<33> &blocks, QString *error)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
+    const QRegularExpressionMatch m = form.match(item);
+    if (!m.hasMatch())
+        return fail(error, QStringLiteral("Неверный номер блока \"%1\": нужно число от 1 до 32 или диапазон вида 1-5").arg(item));
+    const int first = m.captured(1).toInt();
+    const int last = m.capturedLength(2) ? m.captured(2).toInt() : first;
+    if (first < 1 || first > 32 || last < 1 || last > 32)
+        return fail(error, QStringLiteral("Номер блока вне 1..32: \"%1\"").arg(item));
+    if (first > last)
+        return fail(error, QStringLiteral("Диапазон блоков задан наоборот: \"%1\"").arg(item));
+    for (int n = first; n <= last; ++n)
+        blocks.set(n);
+    return true;
+}
+
+bool isBlockItem(const QString &word)
+{
+    return !word.isEmpty() && (word.at(0).isDigit() || word.at(0) == QLatin1Char('-'));
+}
+
+} // namespace
+
+std::optional<Scenario> Scenario::parse(const QString &text, QString *error)
+{
+    Scenario s;
+    enum { NoList, InList, ListClosed } list = NoList;   // where block numbers may go
+    bool listed = false;
+
+    for (const QString &raw : text.split(QLatin1Char(','))) {
+        const QString word = raw.trimmed().toLower();
+        if (word.isEmpty())
+            continue;
+        if (isBlockItem(word)) {
+            if (list == NoList)
+                return reject(error, QStringLiteral("Номер блока \"%1\" без blocks= перед ним").arg(word));
+            if (list == ListClosed)
+                return reject(error, QStringLiteral("После blocks=none номера блоков не ставятся: \"%1\"").arg(word));
+            if (!addBlocks(word, s.blocks, error))
+                return std::nullopt;
+            continue;
+        }
+        list = NoList;
+        if (word.startsWith(QLatin1String("blocks="))) {
+            const QString first = word.mid(7).trimmed();
+            if (!listed)
+                s.blocks.reset();
+            listed = true;
+            if (first == QLatin1String("none")) {
+                list = ListClosed;
+            } else if (first.isEmpty()) {
+                return reject(error, QStringLiteral("После blocks= нужен список блоков или none"));
+            } else {
+                if (!addBlocks(first, s.blocks, error))
+                    return std::nullopt;
+                list = InList;
+            }
+        } else if (word == QLatin1String("ok")) {
+            // nothing wrong; other words may still follow
+        } else if (word == QLatin1String("no-cable")) {
+            s.cable = false;
+        } else if (word == QLatin1String("no-power")) {
+            s.power = false;
+        } else if (word == QLatin1String("line-break")) {
+            s.lineBreak = true;
+        } else if (word == QLatin1String("bsu-off")) {
+            s.bsuOff = true;
+        } else if (word == QLatin1String("noise")) {
+            s.noise = true;
+        } else if (word == QLatin1String("late")) {
+            s.late = true;
+        } else if (word == QLatin1String("unplugged")) {
+            s.unplugged = true;
+        } else {
+            return reject(error, QStringLiteral("Неизвестное слово в сценарии: \"%1\" (известны ok, no-cable, no-power, "
+                                              "line-break, bsu-off, blocks=, noise, late, unplugged)").arg(raw.trimmed()));
+        }
+    }
+    return s;
+}
+
+QString Scenario::toString() const
+{
+    QStringList words;
+    if (!cable)
+        words << QStringLiteral("no-cable");
+    if (!power)
+        words << QStringLiteral("no-power");
+    if (lineBreak)
+        words << QStringLiteral("line-break");
+    if (bsuOff)
+        words << QStringLiteral("bsu-off");
+    const size_t answering = (blocks >> 1).count();   // bit 0 is no block
+    if (answering == 0) {
+        words << QStringLiteral("blocks=none");
+    } else if (answering < 32) {
+        QStringList ranges;
+        for (int n = 1; n <= 32; ++n) {
+            if (!blocks.test(n))
+                continue;
+            int last = n;
+            while (last < 32 && blocks.test(last + 1))
+                ++last;
+            ranges << (last == n ? QString::number(n) : QStringLiteral("%1-%2").arg(n).arg(last));
+            n = last;
+        }
+        words << QStringLiteral("blocks=") + ranges.join(QLatin1Char(','));
+    }
+    if (noise)
+        words << QStringLiteral("noise");
+    if (late)
+        words << QStringLiteral("late");
+    if (unplugged)
+        words << QStringLiteral("unplugged");
+    return words.isEmpty() ? QStringLiteral("ok") : words.join(QLatin1Char(','));
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <bitset>
+#include <optional>
+
+// What is wrong (or right) with a simulated installation. Written as a list of
+// words separated by commas, for example "ok", "no-power", "blocks=1-5,9,noise".
+// Numbers and ranges after "blocks=" continue its list until the next word.
+struct Scenario
+{
+    bool cable = true;        // no-cable: the БС cable is detached (DSR off)
+    bool power = true;        // no-power: the БС has no power (CTS off)
+    bool lineBreak = false;   // line-break: the БС–БСУ line is broken, nothing answers
+    bool bsuOff = false;      // bsu-off: the БСУ is unpowered, queries come back as echo
+    bool noise = false;       // noise: control bytes mixed into the line
+    bool late = false;        // late: replies come after the program stopped waiting
+    bool unplugged = false;   // unplugged: the port's adapter is gone
+    std::bitset<33> blocks;   // blocks=LIST: which blocks 1 to 32 answer (all by default)
+
+    Scenario() { blocks.set(); blocks.reset(0); }
+
+    // Returns nothing and fills *error for an unknown word or a bad block list.
+    static std::optional<Scenario> parse(const QString &text, QString *error = nullptr);
+    // The canonical text of this scenario, parse() gives it back.
+    QString toString() const;
+};
