@@ -121,6 +121,7 @@ bool LineTests::queryBlock(qint16 n)
 void LineTests::blockCheck()
 {
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, false);
+    m_lastBlockAnswered = false;
     if (!m_port.PortOpen()) {
         m_panel.AddMessage(kPortError);
         m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
@@ -134,7 +135,7 @@ void LineTests::blockCheck()
         m_state.BlockNo = qint16(m_panel.blockListIndex() + 1);
         // Saved before the query, whatever it finds: the next start preselects it.
         m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString::number(m_state.BlockNo));
-        queryBlock(m_state.BlockNo);
+        m_lastBlockAnswered = queryBlock(m_state.BlockNo);
     }
     m_state.QuietMode = false;
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);

@@ -24,6 +24,9 @@ public:
     int lastLinkVerdict() const { return m_lastVerdict; }
     // Click of Command1.
     void blockCheck();
+    // Whether the block queried by the last block check answered (false when
+    // the check stopped before its query).
+    bool lastBlockAnswered() const { return m_lastBlockAnswered; }
 
     // Queries block n as the block check does after a good link test, writes
     // its three lines and tells whether it answered. Saves nothing.
@@ -38,4 +41,5 @@ private:
     SettingsStore &m_store;
     OperatorPanel &m_panel;
     int m_lastVerdict = PortNotOpen;
+    bool m_lastBlockAnswered = false;
 };

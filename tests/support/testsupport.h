@@ -1,7 +1,9 @@
 #pragma once
 
+#include "checks/operatorpanel.h"
 #include "link/settingsstore.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -15,4 +17,21 @@ struct TempStore
     SettingsStore &operator*() { return *store; }
     SettingsStore *operator->() { return store.get(); }
     QString path() const { return dir.filePath(QStringLiteral("LINKPROBE.conf")); }
+};
+
+// An operator panel that remembers every line and the buttons' states.
+class RecordingPanel : public OperatorPanel
+{
+public:
+    void AddMessage(const QString &text) override { lines << text; }
+    void setButtonEnabled(Button button, bool enabled) override
+    {
+        (button == Button::StartTest ? startTestEnabled : blockCheckEnabled) = enabled;
+    }
+    int blockListIndex() const override { return listIndex; }
+
+    QStringList lines;
+    bool startTestEnabled = true;
+    bool blockCheckEnabled = true;
+    int listIndex = 0;
 };
