@@ -42,12 +42,17 @@ public:
     void clearWritten() { m_written.clear(); }
     // Number of times the port was opened successfully.
     int openCount() const { return m_openCount; }
+    // Bytes reach the PC's receive buffer now, as if the line had carried them
+    // (a hand-played installation, line noise for training).
+    void arrive(const QByteArray &bytes);
     // The adapter goes away (or comes back) now: an open port is lost.
     void setUnplugged(bool unplugged);
 
 private:
     void deliver(const QByteArray &bytes, qint64 startAt);
     void receive(char byte, quint64 generation);
+    void discardInFlight();
+    void checkLost();
 
     SimulatedInstallation &m_installation;
     Clock &m_clock;
@@ -65,4 +70,5 @@ private:
     QByteArray m_pendingLine;
     int m_openCount = 0;
     quint64 m_generation = 0;   // bumps on every open and close: bytes in flight are lost
+    qint64 m_busyUntil = 0;     // replies queue on the line: one ends before the next begins
 };

@@ -1,0 +1,170 @@
+#include "sim/simulatedport.h"
+
+#include "link/clock.h"
+
+#include <QRegularExpression>
+#include <limits>
+
+namespace {
+constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
+constexpr qint64 kNoiseAfterMs = 600;   // junk comes after the reply, between queries
+constexpr qint64 kBitsPerByte = 10;     // start bit, 8 data bits, stop bit
+}
+
+SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, QObject *parent)
+    : SerialPort(parent), m_installation(installation), m_clock(clock)
+{
+}
+
+bool SimulatedPort::PortOpen() const
+{
+    // A port whose adapter has gone reads as closed at once; the loss itself
+    // is announced by the next operation that touches the port.
+    return m_open && !m_installation.scenario().unplugged;
+}
+
+bool SimulatedPort::setPortOpen(bool open)
+{
+    checkLost();
+    if (open == m_open)
+        return true;
+    if (open && m_installation.scenario().unplugged)
+        return false;
+    m_open = open;
+    discardInFlight();
+    if (open) {
+        m_written.clear();
+        m_commEvent = CommEvents::None;
+        ++m_openCount;
+    }
+    return true;
+}
+
+bool SimulatedPort::setCommPort(qint16 port)
+{
+    checkLost();
+    if (m_open || port < 1 || port > 255)
+        return false;
+    m_commPort = port;
+    return true;
+}
+
+bool SimulatedPort::setSettings(const QString &settings)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,10}),n,8,1$"));
+    const QRegularExpressionMatch m = form.match(settings);
+    if (!m.hasMatch())
+        return false;
+    const qint64 baud = m.captured(1).toLongLong();
+    if (baud <= 0 || baud > std::numeric_limits<qint32>::max())
+        return false;
+    m_settings = settings;
+    m_baud = qint32(baud);
+    return true;
+}
+
+qint16 SimulatedPort::InBufferCount()
+{
+    checkLost();
+    return qint16(qMin<qsizetype>(m_inBuffer.size(), std::numeric_limits<qint16>::max()));
+}
+
+QByteArray SimulatedPort::Input()
+{
+    checkLost();
+    QByteArray bytes;
+    bytes.swap(m_inBuffer);
+    return bytes;
+}
+
+void SimulatedPort::Output(const QByteArray &bytes)
+{
+    checkLost();
+    if (!m_open)
+        return;
+    m_written += bytes;
+    for (const char c : bytes) {
+        if (c != '\r' && c != '\n') {
+            if (m_pendingLine.size() < kMaxLineBytes)
+                m_pendingLine += c;
+            continue;
+        }
+        // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
+        if (m_pendingLine.isEmpty())
+            continue;
+        const SimulatedInstallation::Reply reply = m_installation.answer(m_pendingLine);
+        m_pendingLine.clear();
+        const qint64 start = m_clock.now() + reply.latencyMs;
+        deliver(reply.bytes, start);
+        deliver(m_installation.lineNoise(), start + kNoiseAfterMs);
+    }
+}
+
+bool SimulatedPort::DSRHolding()
+{
+    checkLost();
+    return m_open && m_installation.dsr();
+}
+
+bool SimulatedPort::CTSHolding()
+{
+    checkLost();
+    return m_open && m_installation.cts();
+}
+
+void SimulatedPort::setUnplugged(bool unplugged)
+{
+    m_installation.scenario().unplugged = unplugged;
+    checkLost();
+}
+
+void SimulatedPort::arrive(const QByteArray &bytes)
+{
+    for (const char byte : bytes)
+        receive(byte, m_generation);
+}
+
+void SimulatedPort::deliver(const QByteArray &bytes, qint64 startAt)
+{
+    if (bytes.isEmpty())
+        return;
+    // Each byte arrives once its last bit is in, never earlier, in whole milliseconds.
+    const auto endOf = [this](qint64 start, qint64 count) {
+        return start + (count * kBitsPerByte * 1000 + m_baud - 1) / m_baud;
+    };
+    const qint64 start = qMax(startAt, m_busyUntil);
+    const quint64 generation = m_generation;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const char byte = bytes.at(i);
+        m_clock.callAt(endOf(start, i + 1), this, [this, byte, generation] { receive(byte, generation); });
+    }
+    m_busyUntil = endOf(start, bytes.size());
+}
+
+void SimulatedPort::receive(char byte, quint64 generation)
+{
+    checkLost();
+    if (generation != m_generation || !m_open)
+        return;
+    // A full receive buffer drops what comes on, as the driver's would.
+    if (m_inBuffer.size() < m_inBufferSize)
+        m_inBuffer += byte;
+}
+
+void SimulatedPort::discardInFlight()
+{
+    ++m_generation;
+    m_inBuffer.clear();
+    m_pendingLine.clear();
+    m_busyUntil = 0;
+}
+
+void SimulatedPort::checkLost()
+{
+    if (!m_open || !m_installation.scenario().unplugged)
+        return;
+    m_open = false;
+    discardInFlight();
+    m_commEvent = CommEvents::PortLost;
+    emit OnComm();
+}
