@@ -1,0 +1,296 @@
+// The link test and the block check against a simulated installation: each
+// outcome gives exactly its lines, in order, and leaves the state right.
+#include "checks/linetests.h"
+#include "link/clock.h"
+#include "link/openport.h"
+#include "link/telstate.h"
+#include "link/wait.h"
+#include "sim/simulatedport.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+namespace {
+
+const QStringList kError1 = {"ОШИБКА №1, возможные причины:", "- не подключен БС к Com-порту.",
+                             "- БС подключен не к тому Com-порту", "- неисправен кабель связи PC-БС",
+                             "- неисправен Com-порт компьютера", "- неисправен БС"};
+const QStringList kError2 = {"ОШИБКА №2, возможные причины:", "- отсутствует питание БС", "- неисправен БС"};
+const QStringList kError3 = {"ОШИБКА №3, возможные причины:", "- обрыв линии связи БС - БСУ", "- неисправен БС",
+                             "- неисправен БСУ"};
+const QStringList kError4 = {"ОШИБКА №4, возможные причины:", "- отсутствует питание БСУ", "- неисправен БСУ"};
+const QString kFound = "Соединение с БС обнаружено";
+const QStringList kSuccess = {"Соединение с БСУ обнаружено", "Тестирование прошло успешно"};
+
+// One installation on the other end of the cable, and the program's side of it.
+struct Rig
+{
+    explicit Rig(const QString &scenario = "ok")
+        : installation(*Scenario::parse(scenario)), port(installation, clock), watch(clock),
+          tests(state, port, watch, *store, panel)
+    {
+        OpenPort(state, port, *store);
+    }
+    // Instead of the installation, the line brings these bytes 40 ms after
+    // the link test's query (which goes out 1000 ms after the start).
+    void replyToLinkTest(const QByteArray &bytes)
+    {
+        installation.scenario().lineBreak = true;
+        clock.callAt(clock.now() + 1040, &port, [this, bytes] { port.arrive(bytes); });
+    }
+
+    TempStore store;
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port;
+    TelState state;
+    Stopwatch watch;
+    RecordingPanel panel;
+    LineTests tests;
+};
+
+} // namespace
+
+class TestChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linkTestVerdicts_data();
+    void linkTestVerdicts();
+    void linkTestReadsOnlyTheFirstLine_data();
+    void linkTestReadsOnlyTheFirstLine();
+    void closedPortGivesOneLine();
+    void blockCheckVerdicts_data();
+    void blockCheckVerdicts();
+    void blockCheckAfterAFailedLink();
+    void blockCheckWithNothingSelected();
+    void linkTestDuringABlockQueryRunsQuiet();
+};
+
+void TestChecks::linkTestVerdicts_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("linkOk");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("ms");
+
+    const QByteArray query = "#0002\r\n";
+    QTest::newRow("good link") << "ok" << false
+                               << (QStringList{kFound, "Принято = [@00BSU]"} + kSuccess) << true << query << 1500;
+    QTest::newRow("good link, quiet") << "ok" << true << QStringList() << true << query << 1500;
+    QTest::newRow("no cable") << "no-cable" << false << kError1 << false << QByteArray() << 1000;
+    QTest::newRow("no cable, no power") << "no-cable,no-power" << true << kError1 << false << QByteArray() << 1000;
+    QTest::newRow("no power") << "no-power" << false << kError2 << false << QByteArray() << 1000;
+    QTest::newRow("line broken") << "line-break" << false << (QStringList{kFound, "Принято = []"} + kError3)
+                                 << false << query << 1500;
+    QTest::newRow("line broken, quiet") << "line-break" << true << kError3 << false << query << 1500;
+    QTest::newRow("БСУ off: echo") << "bsu-off" << false << (QStringList{kFound, "Принято = [#0002]"} + kError4)
+                                   << false << query << 1500;
+    QTest::newRow("БСУ off, quiet") << "bsu-off" << true << kError4 << false << query << 1500;
+    QTest::newRow("late reply") << "late" << false << (QStringList{kFound, "Принято = []"} + kError3) << false
+                                << query << 1500;
+    QTest::newRow("noisy line") << "noise" << false << (QStringList{kFound, "Принято = [??@00BSU]"} + kSuccess)
+                                << true << query << 1500;
+}
+
+void TestChecks::linkTestVerdicts()
+{
+    QFETCH(QString, scenario);
+    QFETCH(bool, quiet);
+    Rig rig(scenario);
+    rig.state.QuietMode = quiet;
+    rig.state.LinkOk = true;
+    rig.port.setDTREnable(false);
+    rig.port.setRTSEnable(true);
+
+    const qint64 start = rig.clock.now();
+    rig.tests.linkTest();
+
+    QTEST(rig.panel.lines, "lines");
+    QTEST(rig.state.LinkOk, "linkOk");
+    QTEST(rig.port.written(), "sent");
+    QTEST(int(rig.clock.now() - start), "ms");
+    QVERIFY(rig.port.DTREnable());
+    QVERIFY(!rig.port.RTSEnable());
+    QVERIFY(rig.panel.startTestEnabled);
+    QCOMPARE(rig.state.QuietMode, quiet);
+
+    // A second run starts afresh from its own findings.
+    rig.installation.scenario() = *Scenario::parse("no-power");
+    rig.panel.lines.clear();
+    rig.tests.linkTest();
+    QCOMPARE(rig.panel.lines, kError2);
+    QVERIFY(!rig.state.LinkOk);
+}
+
+void TestChecks::linkTestReadsOnlyTheFirstLine_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("linkOk");
+    QTest::addColumn<QStringList>("diagnosis");
+
+    QTest::newRow("echo, identity after CR") << QByteArray("#0002\r\n@00BSU\r\n") << "#0002" << false << kError4;
+    QTest::newRow("echo and identity on one line") << QByteArray("@00BSU #0002\r\n") << "@00BSU #0002" << false
+                                                   << kError4;
+    QTest::newRow("identity among other text") << QByteArray("xx@00BSUyy\r\n") << "xx@00BSUyy" << true << kSuccess;
+    QTest::newRow("identity without CR") << QByteArray("@00BSU\n") << "@00BSU\n" << true << kSuccess;
+    QTest::newRow("lower case") << QByteArray("@00bsu\r\n") << "@00bsu" << false << kError3;
+    QTest::newRow("broken marker") << QByteArray("@00B\x01SU\r\n") << "@00B?SU" << false << kError3;
+    QTest::newRow("begins with CR") << QByteArray("\r@00BSU\r\n") << "" << false << kError3;
+    QTest::newRow("identity only after CR") << QByteArray("ok\r@00BSU") << "ok" << false << kError3;
+}
+
+void TestChecks::linkTestReadsOnlyTheFirstLine()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, diagnosis);
+    Rig rig;
+    rig.replyToLinkTest(reply);
+    rig.tests.linkTest();
+    QCOMPARE(rig.panel.lines, QStringList({kFound, "Принято = [" + shown + "]"}) + diagnosis);
+    QTEST(rig.state.LinkOk, "linkOk");
+}
+
+void TestChecks::closedPortGivesOneLine()
+{
+    Rig rig("unplugged");
+    QVERIFY(!rig.port.PortOpen());
+    rig.store->save(kApp, "NBLOCK", "BLOCK", "7");
+    rig.state.LinkOk = true;
+    rig.state.QuietMode = false;
+    rig.state.BlockNo = 7;
+    rig.panel.listIndex = 2;
+
+    rig.tests.linkTest();
+    QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
+    QVERIFY(!rig.state.LinkOk);
+    QVERIFY(!rig.port.DTREnable());
+    QVERIFY(rig.port.written().isEmpty());
+    // The button comes back, so the check can be run again once the port is put right.
+    QVERIFY(rig.panel.startTestEnabled);
+
+    rig.panel.lines.clear();
+    rig.panel.startTestEnabled = false;
+    rig.tests.blockCheck();
+    QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
+    QVERIFY(rig.panel.blockCheckEnabled);
+    QVERIFY(!rig.panel.startTestEnabled);   // the link test did not run
+    QVERIFY(!rig.state.QuietMode);
+    QCOMPARE(rig.state.BlockNo, qint16(7));
+    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("7"));
+    QCOMPARE(rig.clock.now(), qint64(0));
+}
+
+void TestChecks::blockCheckVerdicts_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("block 1") << "ok" << 1
+                             << QStringList{"1: Запрос = [#0102]", "1: Принято = [@01T+18.5]",
+                                            "1: Тестирование прошло успешно, блок отвечает"};
+    QTest::newRow("block 10") << "ok" << 10
+                              << QStringList{"10: Запрос = [#0A02]", "10: Принято = [@0AT+23.0]",
+                                             "10: Тестирование прошло успешно, блок отвечает"};
+    QTest::newRow("block 16") << "ok" << 16
+                              << QStringList{"16: Запрос = [#1002]", "16: Принято = [@10T+26.0]",
+                                             "16: Тестирование прошло успешно, блок отвечает"};
+    QTest::newRow("block 32") << "ok" << 32
+                              << QStringList{"32: Запрос = [#2002]", "32: Принято = [@20T+34.0]",
+                                             "32: Тестирование прошло успешно, блок отвечает"};
+    QTest::newRow("absent block") << "blocks=1-4,6" << 5
+                                  << QStringList{"5: Запрос = [#0502]", "5: Принято = []",
+                                                 "5: Нет ответа от блока номер 5 ?"};
+    QTest::newRow("late replies: the link fails first") << "late" << 5 << kError3;
+    QTest::newRow("link fails: error 2 only") << "no-power" << 5 << kError2;
+    QTest::newRow("link fails: error 4 only") << "bsu-off" << 5 << kError4;
+}
+
+void TestChecks::blockCheckVerdicts()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, block);
+    QFETCH(QStringList, lines);
+    Rig rig(scenario);
+    rig.store->save(kApp, "NBLOCK", "BLOCK", "3");
+    rig.state.BlockNo = 3;
+    rig.panel.listIndex = block - 1;
+    const bool linkGood = lines.first().startsWith(QString::number(block) + ":");
+
+    const qint64 start = rig.clock.now();
+    rig.tests.blockCheck();
+
+    QCOMPARE(rig.panel.lines, lines);
+    QVERIFY(!rig.state.QuietMode);
+    QVERIFY(rig.panel.blockCheckEnabled);
+    QVERIFY(rig.panel.startTestEnabled);
+    // Saved only when the block was queried; never when the link failed.
+    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), linkGood ? QString::number(block) : QString("3"));
+    QCOMPARE(int(rig.state.BlockNo), linkGood ? block : 3);
+    if (linkGood)
+        QCOMPARE(rig.clock.now() - start, qint64(2500));
+}
+
+void TestChecks::blockCheckAfterAFailedLink()
+{
+    Rig rig("no-power");
+    rig.panel.listIndex = 4;
+    rig.tests.blockCheck();
+    QCOMPARE(rig.panel.lines, kError2);
+
+    // Power is back: the operator runs the link test, which now writes everything.
+    rig.installation.scenario().power = true;
+    rig.panel.lines.clear();
+    rig.tests.linkTest();
+    QCOMPARE(rig.panel.lines, (QStringList{kFound, "Принято = [@00BSU]"} + kSuccess));
+
+    // Two block checks in a row: the second number is the one saved and shown.
+    rig.panel.lines.clear();
+    rig.tests.blockCheck();
+    rig.panel.listIndex = 8;
+    rig.tests.blockCheck();
+    QCOMPARE(rig.panel.lines.size(), 6);
+    QVERIFY(rig.panel.lines.at(3).startsWith("9: Запрос = [#0902]"));
+    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("9"));
+}
+
+void TestChecks::blockCheckWithNothingSelected()
+{
+    Rig rig;
+    rig.panel.listIndex = -1;
+    rig.tests.blockCheck();
+    // Block 0 is the БСУ's own address: its identity reply holds @00.
+    QCOMPARE(rig.panel.lines, (QStringList{"0: Запрос = [#0002]", "0: Принято = [@00BSU]",
+                                           "0: Тестирование прошло успешно, блок отвечает"}));
+    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("0"));
+    QCOMPARE(LineTests::blockAddress(0), QString("00"));
+}
+
+void TestChecks::linkTestDuringABlockQueryRunsQuiet()
+{
+    Rig rig;
+    rig.panel.listIndex = 1;
+    bool quietInside = false;
+    // 1500 ms in, the block query is waiting; the operator presses cmdStartTest.
+    rig.clock.callAt(1700, &rig.port, [&] {
+        QVERIFY(rig.panel.startTestEnabled);
+        quietInside = rig.state.QuietMode;
+        rig.tests.linkTest();
+    });
+    rig.tests.blockCheck();
+    QVERIFY(quietInside);
+    // The nested link test writes nothing in quiet mode; its exchange took the
+    // block's reply away, so the block check finds no answer.
+    QCOMPARE(rig.panel.lines, (QStringList{"2: Запрос = [#0202]", "2: Принято = []",
+                                           "2: Нет ответа от блока номер 2 ?"}));
+    QVERIFY(!rig.state.QuietMode);
+}
+
+QTEST_GUILESS_MAIN(TestChecks)
+#include "tst_checks.moc"

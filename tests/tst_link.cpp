@@ -1,0 +1,286 @@
+// The serial link: saved settings and the opening of the port, the timed
+// wait, and one command exchange.
+#include "link/clock.h"
+#include "link/cp1251.h"
+#include "link/exchange.h"
+#include "link/openport.h"
+#include "link/telstate.h"
+#include "link/wait.h"
+#include "sim/simulatedport.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+#include <sys/resource.h>
+
+namespace {
+// Bytes the line carries to the PC `after` ms from now.
+void arriveLater(ManualClock &clock, SimulatedPort &port, qint64 after, const QByteArray &bytes)
+{
+    clock.callAt(clock.now() + after, &port, [&port, bytes] { port.arrive(bytes); });
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openPortReadsTheStore_data();
+    void openPortReadsTheStore();
+    void openPortReopensAndFailsSilently();
+    void waitMeasuresFromItsOwnStart();
+    void waitHandlesEventsOnceForNoTime_data();
+    void waitHandlesEventsOnceForNoTime();
+    void nestedWaitRestartsTheOuterMeasure();
+    void realWaitSleepsAndStaysResponsive();
+    void replyMasksControlBytesAndReadsCp1251_data();
+    void replyMasksControlBytesAndReadsCp1251();
+    void exchangeSendsOneLineAndTakesOnlyTheNewReply();
+    void exchangeOnAClosedPortGivesNothing();
+};
+
+void TestLink::openPortReadsTheStore_data()
+{
+    QTest::addColumn<QString>("com");
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("blockNo");
+
+    // An empty text means: nothing stored under that key.
+    QTest::newRow("empty store") << "" << "" << "" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("stored values") << "5" << "115200" << "7" << 5 << "115200,n,8,1" << 7;
+    QTest::newRow("block 1") << "" << "" << "1" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("block 32") << "" << "" << "32" << 2 << "4800,n,8,1" << 32;
+    QTest::newRow("block 0") << "" << "" << "0" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("block -3") << "" << "" << "-3" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("block 33") << "" << "" << "33" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("block beyond 16 bits") << "" << "" << "65537" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("letters") << "abc" << "fast" << "x" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("number with tail") << "2x" << "9600 baud" << "5!" << 2 << "4800,n,8,1" << 1;
+    QTest::newRow("port beyond 16 bits") << "70000" << "9600" << "3" << 2 << "9600,n,8,1" << 3;
+    QTest::newRow("rate beyond 32 bits") << "3" << "99999999999" << "3" << 3 << "4800,n,8,1" << 3;
+    QTest::newRow("port refused") << "0" << "9600" << "3" << 2 << "9600,n,8,1" << 3;
+    QTest::newRow("rate refused") << "4" << "-9600" << "3" << 4 << "4800,n,8,1" << 3;
+    QTest::newRow("blanks around") << " 6 " << " 19200" << "8 " << 6 << "19200,n,8,1" << 8;
+}
+
+void TestLink::openPortReadsTheStore()
+{
+    QFETCH(QString, com);
+    QFETCH(QString, baud);
+    QFETCH(QString, block);
+    TempStore store;
+    if (!com.isEmpty())
+        store->save(kApp, "COMPORT", "COM", com);
+    if (!baud.isEmpty())
+        store->save(kApp, "COMPORT", "BAUD", baud);
+    if (!block.isEmpty())
+        store->save(kApp, "NBLOCK", "BLOCK", block);
+    QFile file(store.path());
+    const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port(installation, clock);
+    TelState state;
+    OpenPort(state, port, *store);
+
+    QTEST(int(state.CurPort), "port");
+    QTEST(int(port.CommPort()), "port");
+    QTEST(port.Settings(), "settings");
+    QTEST(int(state.BlockNo), "blockNo");
+    QVERIFY(port.PortOpen());
+    QCOMPARE(port.InputMode(), 1);
+    // Reading never writes: what was stored stays as it was, byte for byte.
+    QByteArray after;
+    if (file.open(QIODevice::ReadOnly))
+        after = file.readAll();
+    QCOMPARE(after, before);
+}
+
+void TestLink::openPortReopensAndFailsSilently()
+{
+    TempStore store;
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port(installation, clock);
+    TelState state;
+
+    OpenPort(state, port, *store);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(port.openCount(), 1);
+
+    // Open already: closed, set up anew from the store, opened again.
+    store->save(kApp, "COMPORT", "BAUD", "9600");
+    OpenPort(state, port, *store);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(port.openCount(), 2);
+    QCOMPARE(port.Settings(), QString("9600,n,8,1"));
+
+    // The newly chosen port cannot be opened: afterwards no port is open at all.
+    installation.scenario().unplugged = true;
+    store->save(kApp, "COMPORT", "COM", "3");
+    OpenPort(state, port, *store);
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(state.CurPort, qint16(3));
+    QCOMPARE(port.openCount(), 2);
+}
+
+void TestLink::waitMeasuresFromItsOwnStart()
+{
+    ManualClock clock(1000);
+    Stopwatch watch(clock);
+    watch.Wait(1000);
+    QCOMPARE(clock.now(), qint64(2000));
+    QCOMPARE(watch.StartTick, qint64(1000));
+
+    // A clock far past 2^31 ms measures like any other: no wrap, no midpoint.
+    ManualClock late(qint64(1) << 33);
+    Stopwatch lateWatch(late);
+    lateWatch.Wait(2500);
+    QCOMPARE(late.now(), (qint64(1) << 33) + 2500);
+
+    QVERIFY(!watch.WaitA(0));
+    QVERIFY(!watch.WaitA(-5));
+}
+
+void TestLink::waitHandlesEventsOnceForNoTime_data()
+{
+    QTest::addColumn<int>("wai");
+    QTest::newRow("0 ms") << 0;
+    QTest::newRow("negative") << -100;
+}
+
+void TestLink::waitHandlesEventsOnceForNoTime()
+{
+    QFETCH(int, wai);
+    ManualClock clock(50);
+    Stopwatch watch(clock);
+    int handled = 0;
+    // Each handled event posts the next one: only a single round may run.
+    std::function<void()> repost = [&] {
+        ++handled;
+        QMetaObject::invokeMethod(this, repost, Qt::QueuedConnection);
+    };
+    QMetaObject::invokeMethod(this, repost, Qt::QueuedConnection);
+    watch.Wait(wai);
+    QCOMPARE(handled, 1);
+    QCOMPARE(clock.now(), qint64(50));
+    QCoreApplication::removePostedEvents(this);
+}
+
+void TestLink::nestedWaitRestartsTheOuterMeasure()
+{
+    ManualClock clock;
+    Stopwatch watch(clock);
+    QObject context;
+    qint64 innerEnded = -1;
+    clock.callAt(600, &context, [&] {
+        watch.Wait(300);
+        innerEnded = clock.now();
+    });
+    watch.Wait(1000);
+    QCOMPARE(innerEnded, qint64(900));
+    // The outer wait now measures from the inner one's start.
+    QCOMPARE(clock.now(), qint64(1600));
+}
+
+void TestLink::realWaitSleepsAndStaysResponsive()
+{
+    SteadyClock clock;
+    Stopwatch watch(clock);
+    int ticks = 0;
+    QTimer status;
+    connect(&status, &QTimer::timeout, this, [&] { ++ticks; });
+    status.start(50);
+
+    const double cpuBefore = cpuSeconds();
+    const qint64 start = clock.now();
+    watch.Wait(400);
+    const qint64 elapsed = clock.now() - start;
+    const double cpu = cpuSeconds() - cpuBefore;
+
+    QVERIFY2(elapsed >= 400, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 460, qPrintable(QString::number(elapsed)));
+    QVERIFY2(ticks >= 6, qPrintable(QString::number(ticks)));
+    // Polling would burn the whole 400 ms of a core.
+    QVERIFY2(cpu < 0.1, qPrintable(QString::number(cpu)));
+}
+
+void TestLink::replyMasksControlBytesAndReadsCp1251_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("identity line") << QByteArray("@00BSU\r\n") << QString("@00BSU\r\n");
+    QTest::newRow("control bytes") << QByteArray("\x01\x09\x1b \x00z", 6) << QString("??? ?z");
+    QTest::newRow("DEL passes") << QByteArray("\x7f") << QString(QChar(0x7f));
+    QTest::newRow("cyrillic") << QByteArray("\xc0\xe1\xff\xa8\xb8") << QString("АбяЁё");
+    QTest::newRow("high punctuation") << QByteArray("\x80\x88\x98\xb9") << QString::fromUtf16(u"\u0402\u20ac\u0098\u2116");
+    QTest::newRow("nothing") << QByteArray() << QString();
+}
+
+void TestLink::replyMasksControlBytesAndReadsCp1251()
+{
+    QFETCH(QByteArray, bytes);
+    QTEST(maskReply(bytes), "text");
+    QCOMPARE(cutAtFirstCr(QStringLiteral("#0002\r@00BSU")), QStringLiteral("#0002"));
+    QCOMPARE(cutAtFirstCr(QStringLiteral("\r@00BSU")), QString());
+    QCOMPARE(cutAtFirstCr(QStringLiteral("@00BSU\n")), QStringLiteral("@00BSU\n"));
+}
+
+void TestLink::exchangeSendsOneLineAndTakesOnlyTheNewReply()
+{
+    TempStore store;
+    ManualClock clock;
+    Scenario silent;
+    silent.lineBreak = true;   // nothing answers by itself: the test plays the line
+    SimulatedInstallation installation(silent);
+    SimulatedPort port(installation, clock);
+    TelState state;
+    OpenPort(state, port, *store);
+    Stopwatch watch(clock);
+
+    // A late answer to an earlier query is waiting: it is never part of the reply.
+    port.arrive("@05OLD\r\n");
+    arriveLater(clock, port, 100, "@00BSU\r\n");
+    arriveLater(clock, port, 499, "tail");
+    arriveLater(clock, port, 501, "too late");
+    const qint64 start = clock.now();
+    const QString reply = SendCommand(port, watch, "#0002", 500);
+    QCOMPARE(port.written(), QByteArray("#0002\r\n"));
+    QCOMPARE(clock.now() - start, qint64(500));
+    QCOMPARE(reply, QString("@00BSU\r\ntail"));
+
+    // What came after the read is dropped by the next exchange; nothing arrives now.
+    clock.advance(20);
+    QCOMPARE(port.InBufferCount(), qint16(8));
+    QCOMPARE(SendCommand(port, watch, "#0502", 1000), QString());
+    QCOMPARE(clock.now() - start, qint64(1520));
+}
+
+void TestLink::exchangeOnAClosedPortGivesNothing()
+{
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port(installation, clock);
+    Stopwatch watch(clock);
+    port.setInputMode(1);
+    QCOMPARE(SendCommand(port, watch, "#0002", 500), QString());
+    QVERIFY(port.written().isEmpty());
+    QCOMPARE(clock.now(), qint64(500));
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "tst_link.moc"
