@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QPushButton;
+
+// The dialog's answer. It outlives the dialog's window: the close box
+// destroys the window and its lists, and the main window still acts on these.
+struct DialogAnswer
+{
+    qint16 ncom = 0;   // chosen COM port, 0 = keep the port in use
+    qint32 baud = 0;   // chosen baud rate, 0 = keep the rate in use
+};
+
+// Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each
+// list with an entry that keeps the value in use. It only collects the choice;
+// the main window saves it and reopens the port. "Принять" and "Выйти" hide
+// it and keep the selections for the next showing.
+class Dialog : public QDialog
+{
+    Q_OBJECT
+public:
+    Dialog(DialogAnswer &answer, QWidget *parent = nullptr);
+
+    qint16 &ncom;
+    qint32 &baud;
+
+    // The close box was used: the window is done with, and the next showing
+    // needs a fresh one.
+    bool unloaded() const { return m_unloaded; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void Form_Load();
+    void OKButton_Click();
+    void CancelButton_Click();
+
+    QPushButton *OKButton;
+    QPushButton *CancelButton;
+    QComboBox *cmbCommPort;
+    QComboBox *cmbBaud;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QStatusBar>
+#include <QString>
+#include <array>
+
+class QLabel;
+
+// Six text panels along the bottom of the main window, numbered 1 to 6 from
+// the left: panel 1 grows to fit its text, panel 2 takes the width the others
+// leave, panels 3 to 6 keep their width. Each panel counts the writes to it,
+// so a rewrite of an unchanged text can be told from no write at all.
+class StatusBar : public QStatusBar
+{
+    Q_OBJECT
+public:
+    static constexpr int kPanels = 6;
+
+    explicit StatusBar(QWidget *parent = nullptr);
+
+    QString panelText(int panel) const;
+    void setPanelText(int panel, const QString &text);
+    // Width in twips, never below the panel's minimum.
+    void setPanelWidth(int panel, int twips);
+    int panelWidth(int panel) const;
+    int writeCount(int panel) const;
+
+    QLabel *panelLabel(int panel) const;
+
+private:
+    enum class Sizing { Contents, Spring, Fixed };
+    struct Panel
+    {
+        QLabel *label = nullptr;
+        Sizing sizing = Sizing::Fixed;
+        int minTwips = 0;
+        int widthTwips = 0;
+        int writes = 0;
+    };
+    const Panel &at(int panel) const;
+    Panel &at(int panel);
+    void applyWidth(Panel &p);
+
+    std::array<Panel, kPanels> m_panels;
+};

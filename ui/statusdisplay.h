@@ -1,0 +1,10 @@
+#pragma once
+
+class SerialPort;
+class StatusBar;
+
+// One refresh of the status bar from the port: panel 1 the port and its line
+// settings, panels 3 to 6 the lines RTS, DTR, CTS and DSR; "COM??",
+// "Порт не открыт!" and "???" while the port is closed. Runs on every tick of
+// the main window's Timer1 and changes nothing but the panels.
+void showPortStatus(SerialPort &MSComm1, StatusBar &StatusBar1);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QRect>
+
+// Window and control geometry is kept in twips (1/1440 inch), as the forms
+// were drawn; these give device-independent pixels at the screen's logical DPI,
+// so the layout scales with the fonts.
+namespace Twips {
+int toPxX(int twips);
+int toPxY(int twips);
+QRect rect(int left, int top, int width, int height);
+QSize size(int width, int height);
+}
