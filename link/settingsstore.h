@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QHash>
-#include <QSettings>
 #include <QString>
-#include <memory>
 
 // The per-user store of text values addressed by application, section and key.
-// The program never deletes a value.
+// The program never deletes a value. The store is an INI file that people may
+// edit by hand: saving a value rewrites only the line of that key (or adds
+// one), and every other byte of the file stays as it was.
 class SettingsStore
 {
 public:
@@ -27,7 +27,7 @@ public:
     QString fileName() const;
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    QString m_file;
     QHash<QString, QString> m_overrides;
 };
 
