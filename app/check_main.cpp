@@ -263,9 +263,17 @@ void explainOpenFailure(const QtSerialPort &port, qint16 comPort)
         tell(QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
                             "(например --port /dev/ttyUSB0)").arg(file.filePath()));
     } else if (!file.isReadable() || !file.isWritable()) {
-        const QString group = file.group().isEmpty() ? QStringLiteral("dialout") : file.group();
-        tell(QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
-                            "и войдите в систему заново").arg(file.filePath(), group));
+        // Serial ports are usually open to a group (dialout on Debian); never suggest joining root.
+        const QString group = file.group();
+        const bool groupMayUse = file.permission(QFile::ReadGroup | QFile::WriteGroup);
+        if (groupMayUse && !group.isEmpty() && group != QLatin1String("root")) {
+            tell(QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
+                                "и войдите в систему заново").arg(file.filePath(), group));
+        } else {
+            tell(QStringLiteral("Нет прав на %1 (владелец %2, группа %3): права на устройство даёт администратор; "
+                                "обычно последовательные порты открыты группе dialout")
+                     .arg(file.filePath(), file.owner(), group));
+        }
     }
 #endif
 }
