@@ -29,10 +29,42 @@ bool sameName(const QByteArray &raw, const QString &name)
 // Where a key's line is, or where a new key of its section would go.
 struct Lookup
 {
-    qsizetype valueStart = -1;   // first byte after '=' of the key's line; -1 when missing
-    qsizetype valueEnd = -1;     // end of that line, before its CR LF or LF
+    qsizetype valueStart = -1;   // start of the value on the key's line; -1 when the key is missing
+    qsizetype valueEnd = -1;     // end of the value, before blanks or a comment that follow it
     qsizetype sectionEnd = -1;   // just after the last non-blank line of the section; -1 when missing
 };
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The value proper within a key's line: the blanks around it and a comment
+// after it stay where they are when it is replaced.
+void valueSpan(const QByteArray &data, qsizetype from, qsizetype end, Lookup *found)
+{
+    qsizetype start = from;
+    while (start < end && isBlank(data.at(start)))
+        ++start;
+    qsizetype last = start;
+    bool quoted = false;
+    for (qsizetype i = start; i < end; ++i) {
+        const char c = data.at(i);
+        if (c == '\\') {
+            ++i;
+            last = qMin(i + 1, end);
+            continue;
+        }
+        if (c == ';' && !quoted)
+            break;
+        if (c == '"')
+            quoted = !quoted;
+        if (!isBlank(c))
+            last = i + 1;
+    }
+    found->valueStart = start;
+    found->valueEnd = last;
+}
 
 Lookup lookup(const QByteArray &data, const QString &section, const QString &key)
 {
@@ -60,10 +92,8 @@ Lookup lookup(const QByteArray &data, const QString &section, const QString &key
                 found.sectionEnd = next;
             const qsizetype equals = line.indexOf('=');
             const bool comment = text.startsWith(';') || text.startsWith('#');
-            if (!comment && equals >= 0 && found.valueStart < 0 && sameName(line.left(equals), key)) {
-                found.valueStart = pos + equals + 1;
-                found.valueEnd = end;
-            }
+            if (!comment && equals >= 0 && found.valueStart < 0 && sameName(line.left(equals), key))
+                valueSpan(data, pos + equals + 1, end, &found);
         }
         pos = next;
     }
