@@ -2,11 +2,14 @@
 
 #include "ui/twips.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 
-StatusBar::StatusBar(QWidget *parent) : QStatusBar(parent)
+StatusBar::StatusBar(QWidget *parent) : QWidget(parent)
 {
-    setSizeGripEnabled(false);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(1, 2, 1, 1);
+    row->setSpacing(2);
     struct Layout
     {
         Sizing sizing;
@@ -27,7 +30,7 @@ StatusBar::StatusBar(QWidget *parent) : QStatusBar(parent)
         p.minTwips = layout[i].minTwips;
         p.widthTwips = layout[i].widthTwips;
         applyWidth(p);
-        addWidget(p.label, p.sizing == Sizing::Spring ? 1 : 0);
+        row->addWidget(p.label, p.sizing == Sizing::Spring ? 1 : 0);
     }
 }
 

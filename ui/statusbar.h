@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QStatusBar>
+#include <QWidget>
 #include <QString>
 #include <array>
 
+class QHBoxLayout;
 class QLabel;
 
 // Six text panels along the bottom of the main window, numbered 1 to 6 from
 // the left: panel 1 grows to fit its text, panel 2 takes the width the others
 // leave, panels 3 to 6 keep their width. Each panel counts the writes to it,
 // so a rewrite of an unchanged text can be told from no write at all.
-class StatusBar : public QStatusBar
+class StatusBar : public QWidget
 {
     Q_OBJECT
 public:

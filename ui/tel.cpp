@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -49,7 +50,9 @@ tel::tel(SerialPort &MSComm1, SettingsStore &store, Clock &clock, QWidget *paren
     buildControls();
     Form_Load();
 
-    resize(sizeHint());
+    // Fixed border: the window is always exactly the client area and its menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                         screen->availableGeometry()));

@@ -1,0 +1,286 @@
+// The port settings dialog behind "Настройки" / "Параметры связи": what each
+// way of leaving it saves, and how the port is reopened.
+#include "link/clock.h"
+#include "sim/simulatedport.h"
+#include "testsupport.h"
+#include "ui/dialog.h"
+#include "ui/tel.h"
+#include "ui/twips.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString kNone = QStringLiteral("<none>");
+
+// What the operator does in the dialog, and how he leaves it.
+struct Visit
+{
+    int port = -1;          // entry to select, -1 = leave the list alone
+    int baud = -1;
+    QString typedPort;      // text typed over the port field
+    QString leave = "ok";   // "ok" (Принять), "cancel" (Выйти), "close" (close box)
+};
+
+struct Seen
+{
+    QString port;   // the fields' texts when the dialog came up
+    QString baud;
+    int portEntries = 0;
+    int baudEntries = 0;
+};
+
+struct Bench
+{
+    explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario))
+    {
+        window = std::make_unique<tel>(port, *store, clock);
+    }
+    QString saved(const QString &key) const { return store.store->read(kApp, "COMPORT", key, kNone); }
+
+    // Opens the dialog from the menu, acts in it and returns once ConfigurePort has.
+    Seen visit(const Visit &v, const std::function<void(Dialog *)> &inspect = {})
+    {
+        Seen seen;
+        QTimer::singleShot(0, window.get(), [&] {
+            Dialog *dialog = window->dialog();
+            QVERIFY(dialog && dialog->isVisible());
+            // A failed check below must not leave the dialog waiting forever.
+            const auto release = qScopeGuard([dialog] { if (dialog->isVisible()) dialog->hide(); });
+            auto *portList = dialog->findChild<QComboBox *>("cmbCommPort");
+            auto *baudList = dialog->findChild<QComboBox *>("cmbBaud");
+            seen = {portList->currentText(), baudList->currentText(), portList->count(), baudList->count()};
+            if (inspect)
+                inspect(dialog);
+            if (v.port >= 0)
+                portList->setCurrentIndex(v.port);
+            if (v.baud >= 0)
+                baudList->setCurrentIndex(v.baud);
+            if (!v.typedPort.isNull()) {
+                portList->lineEdit()->selectAll();
+                QTest::keyClicks(portList->lineEdit(), v.typedPort);
+            }
+            if (v.leave == "ok")
+                QTest::mouseClick(dialog->findChild<QPushButton *>("OKButton"), Qt::LeftButton);
+            else if (v.leave == "cancel")
+                QTest::mouseClick(dialog->findChild<QPushButton *>("CancelButton"), Qt::LeftButton);
+            else
+                dialog->close();
+        });
+        window->findChild<QAction *>("mnuCommPort")->trigger();
+        return seen;
+    }
+
+    TempStore store;
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port{installation, clock};
+    std::unique_ptr<tel> window;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Visit)
+
+class TestDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstOpening();
+    void oneVisitSavesAndReopens_data();
+    void oneVisitSavesAndReopens();
+    void laterOpeningsKeepOrRebuild_data();
+    void laterOpeningsKeepOrRebuild();
+    void closingTheMainWindowEndsTheDialog();
+    void changeDuringACheck();
+};
+
+void TestDialog::firstOpening()
+{
+    Bench bench;
+    QVERIFY(!bench.window->dialog());
+    const int openings = bench.port.openCount();
+    QWidget *focus = nullptr;
+    bool modal = false;
+    Qt::WindowFlags flags;
+    QString title;
+    QSize size;
+    QStringList ports, bauds;
+    const Seen seen = bench.visit(Visit{}, [&](Dialog *dialog) {
+        focus = dialog->focusWidget();
+        modal = QApplication::activeModalWidget() == dialog;
+        flags = dialog->windowFlags();
+        title = dialog->windowTitle();
+        size = dialog->size();
+        for (auto *list : {dialog->findChild<QComboBox *>("cmbCommPort"), dialog->findChild<QComboBox *>("cmbBaud")}) {
+            QStringList &items = list->objectName() == "cmbBaud" ? bauds : ports;
+            for (int i = 0; i < list->count(); ++i)
+                items << list->itemText(i);
+        }
+        QCOMPARE(dialog->findChild<QPushButton *>("OKButton")->text(), QStringLiteral("Принять"));
+        QCOMPARE(dialog->findChild<QPushButton *>("CancelButton")->text(), QStringLiteral("Выйти"));
+        QVERIFY(!dialog->findChild<QPushButton *>("OKButton")->autoDefault());
+        QCOMPARE(dialog->findChild<QComboBox *>("cmbBaud")->geometry(), Twips::rect(120, 600, 2535, 315));
+    });
+    QCOMPARE(title, QStringLiteral("Выбор проследовательного порта"));
+    QCOMPARE(size, Twips::size(4275, 1200));
+    QVERIFY(modal);
+    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QCOMPARE(focus ? focus->objectName() : QString(), QStringLiteral("OKButton"));
+    QCOMPARE(ports, (QStringList{"порт без изменений", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
+    QCOMPARE(bauds, (QStringList{"скорость без изменений", "2400 бод", "4800 бод", "9600 бод", "19200 бод", "38400 бод",
+                                 "57600 бод", "115200 бод", "256000 бод"}));
+    QCOMPARE(seen.port, ports.first());
+    QCOMPARE(seen.baud, bauds.first());
+    // "Принять" at once: nothing saved, the port left as it was.
+    QCOMPARE(bench.saved("COM"), kNone);
+    QCOMPARE(bench.saved("BAUD"), kNone);
+    QCOMPARE(bench.port.openCount(), openings);
+    QVERIFY(bench.window->dialog() && !bench.window->dialog()->isVisible());
+}
+
+void TestDialog::oneVisitSavesAndReopens_data()
+{
+    QTest::addColumn<Visit>("visit");
+    QTest::addColumn<QString>("com");    // saved afterwards
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<int>("reopened");
+    QTest::addColumn<QString>("settings");   // the port's, afterwards
+    QTest::addColumn<int>("commPort");
+
+    QTest::newRow("COM4 only") << Visit{4, -1} << "4" << kNone << 1 << "4800,n,8,1" << 4;
+    QTest::newRow("256000 only") << Visit{-1, 8} << kNone << "256000" << 1 << "256000,n,8,1" << 2;
+    QTest::newRow("COM3 and 9600") << Visit{3, 3} << "3" << "9600" << 1 << "9600,n,8,1" << 3;
+    QTest::newRow("the port in use again") << Visit{2, -1} << "2" << kNone << 1 << "4800,n,8,1" << 2;
+    QTest::newRow("Выйти after choosing") << Visit{5, 6, {}, "cancel"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
+    QTest::newRow("close box after choosing") << Visit{5, 6, {}, "close"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
+    QTest::newRow("typed port name") << Visit{-1, -1, "COM9"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
+    QTest::newRow("typed port, chosen rate") << Visit{-1, 4, "12"} << kNone << "19200" << 1 << "19200,n,8,1" << 2;
+    QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << "7" << kNone << 1 << "4800,n,8,1" << 7;
+}
+
+void TestDialog::oneVisitSavesAndReopens()
+{
+    QFETCH(Visit, visit);
+    QFETCH(QString, com);
+    QFETCH(QString, baud);
+    QFETCH(int, reopened);
+    QFETCH(QString, settings);
+    QFETCH(int, commPort);
+    Bench bench;
+    const int openings = bench.port.openCount();
+    bench.visit(visit);
+    QCOMPARE(bench.saved("COM"), com);
+    QCOMPARE(bench.saved("BAUD"), baud);
+    QCOMPARE(bench.port.openCount() - openings, reopened);
+    QVERIFY(bench.port.PortOpen());
+    QCOMPARE(bench.port.Settings(), settings);
+    QCOMPARE(int(bench.port.CommPort()), commPort);
+    QCOMPARE(int(bench.window->state().CurPort), commPort);
+    QCOMPARE(bench.window->findChild<QComboBox *>("Combo1")->count(), 32);
+}
+
+void TestDialog::laterOpeningsKeepOrRebuild_data()
+{
+    QTest::addColumn<Visit>("first");
+    QTest::addColumn<QString>("portShown");   // at the second opening
+    QTest::addColumn<QString>("baudShown");
+    QTest::addColumn<QString>("secondLeave");
+    QTest::addColumn<QString>("com");         // saved after the second visit
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<int>("reopenedBySecond");
+
+    QTest::newRow("Принять, then Принять") << Visit{3, 3} << "COM3" << "9600 бод" << "ok" << "3" << "9600" << 1;
+    QTest::newRow("Выйти, then Принять") << Visit{5, 5, {}, "cancel"} << "COM5" << "38400 бод" << "ok" << "5" << "38400" << 1;
+    QTest::newRow("Принять, then close box") << Visit{6, 6} << "COM6" << "57600 бод" << "close" << "6" << "57600" << 1;
+    QTest::newRow("Выйти, then close box") << Visit{6, 6, {}, "cancel"} << "COM6" << "57600 бод" << "close" << "1" << "2400" << 0;
+    QTest::newRow("close box, then Принять") << Visit{4, 4, {}, "close"} << "порт без изменений" << "скорость без изменений"
+                                             << "ok" << "1" << "2400" << 0;
+}
+
+void TestDialog::laterOpeningsKeepOrRebuild()
+{
+    QFETCH(Visit, first);
+    QFETCH(QString, portShown);
+    QFETCH(QString, baudShown);
+    QFETCH(QString, secondLeave);
+    QFETCH(QString, com);
+    QFETCH(QString, baud);
+    QFETCH(int, reopenedBySecond);
+    Bench bench;
+    bench.visit(first);
+    // Someone else's values in between show whether the second visit saves again.
+    bench.store->save(kApp, "COMPORT", "COM", "1");
+    bench.store->save(kApp, "COMPORT", "BAUD", "2400");
+    const int openings = bench.port.openCount();
+
+    Visit second;
+    second.leave = secondLeave;
+    const Seen seen = bench.visit(second);
+    QCOMPARE(seen.port, portShown);
+    QCOMPARE(seen.baud, baudShown);
+    QCOMPARE(seen.portEntries, 9);
+    QCOMPARE(seen.baudEntries, 9);
+    QCOMPARE(bench.saved("COM"), com);
+    QCOMPARE(bench.saved("BAUD"), baud);
+    QCOMPARE(bench.port.openCount() - openings, reopenedBySecond);
+    QCOMPARE(bench.window->dialog() == nullptr, secondLeave == "close");
+}
+
+void TestDialog::closingTheMainWindowEndsTheDialog()
+{
+    Bench bench;
+    bench.window->show();
+    bench.visit(Visit{3, 3});   // an answer that must not be applied once more
+    bench.store->save(kApp, "COMPORT", "COM", "1");
+    QPointer<Dialog> dialog;
+    QTimer::singleShot(0, bench.window.get(), [&] {
+        dialog = bench.window->dialog();
+        bench.window->close();
+    });
+    bench.window->findChild<QAction *>("mnuCommPort")->trigger();
+    QVERIFY(dialog && !dialog->isVisible());
+    QVERIFY(!bench.port.PortOpen());
+    QCOMPARE(bench.saved("COM"), QStringLiteral("1"));
+    // The menu does nothing more once the window is closed.
+    bench.window->findChild<QAction *>("mnuCommPort")->trigger();
+    QVERIFY(!bench.port.PortOpen());
+}
+
+void TestDialog::changeDuringACheck()
+{
+    Bench bench;
+    bench.window->findChild<QComboBox *>("Combo1")->setCurrentIndex(4);
+    const int openings = bench.port.openCount();
+    // While the link test waits for the БСУ, the operator moves to COM3 at 9600.
+    bench.clock.callAt(bench.clock.now() + 1200, bench.window.get(), [&] { bench.visit(Visit{3, 3}); });
+    bench.window->findChild<QPushButton *>("Command1")->click();
+
+    QCOMPARE(bench.port.openCount() - openings, 1);
+    QCOMPARE(int(bench.port.CommPort()), 3);
+    QCOMPARE(bench.port.Settings(), QStringLiteral("9600,n,8,1"));
+    // The reply in flight was lost with the reopening: the check ends in a verdict all the same.
+    const QString log = bench.window->logText();
+    QVERIFY2(log.startsWith(QStringLiteral("ОШИБКА №3, возможные причины:\r\n")), qPrintable(log));
+    QVERIFY(bench.window->findChild<QPushButton *>("Command1")->isEnabled());
+    QCOMPARE(bench.window->state().QuietMode, false);
+
+    // And the next check runs on the new port.
+    bench.window->findChild<QPushButton *>("Command2")->click();
+    bench.window->findChild<QPushButton *>("Command1")->click();
+    QVERIFY2(bench.window->logText().endsWith(QStringLiteral("5: Тестирование прошло успешно, блок отвечает\r\n")),
+             qPrintable(bench.window->logText()));
+}
+
+QTEST_MAIN(TestDialog)
+#include "tst_dialog.moc"

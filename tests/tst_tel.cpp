@@ -1,0 +1,423 @@
+// The main window as the technician meets it: its layout, what it shows after
+// the start, the message log, and how it closes, also in the middle of a check.
+#include "link/clock.h"
+#include "sim/simulatedport.h"
+#include "testsupport.h"
+#include "ui/tel.h"
+#include "ui/twips.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// A simulated port that counts the closings asked of it.
+class CountingPort : public SimulatedPort
+{
+public:
+    using SimulatedPort::SimulatedPort;
+    bool setPortOpen(bool open) override
+    {
+        if (!open)
+            ++closeRequests;
+        return SimulatedPort::setPortOpen(open);
+    }
+    int closeRequests = 0;
+};
+
+// An installation on the cable, the program's port on virtual time, and the window.
+struct Bench
+{
+    explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario)) {}
+    tel &open()
+    {
+        window = std::make_unique<tel>(port, *store, clock);
+        return *window;
+    }
+    template<typename T>
+    T *child(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
+    QString saved(const QString &section, const QString &key) const
+    {
+        return store.store->read(kApp, section, key, QStringLiteral("<none>"));
+    }
+
+    TempStore store;
+    ManualClock clock;
+    SimulatedInstallation installation;
+    CountingPort port{installation, clock};
+    std::unique_ptr<tel> window;
+};
+
+// Typing as the keyboard delivers it, Cyrillic included; "\n" is the Enter key.
+void type(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            QTest::keyClick(widget, Qt::Key_Return);
+            continue;
+        }
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+QStringList linesOf(const QString &log)
+{
+    QStringList lines = log.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TestTel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void controlsSitWhereDrawn_data();
+    void controlsSitWhereDrawn();
+    void windowFaceAndTabOrder();
+    void loadPreselectsSavedBlock_data();
+    void loadPreselectsSavedBlock();
+    void typedBlockText_data();
+    void typedBlockText();
+    void addMessage_data();
+    void addMessage();
+    void addMessageLeavesCaretAndSelection();
+    void buttonsRunTheirChecks_data();
+    void buttonsRunTheirChecks();
+    void clearDuringACheck();
+    void closeClosesAnOpenPortOnly_data();
+    void closeClosesAnOpenPortOnly();
+    void closeDuringACheck_data();
+    void closeDuringACheck();
+    void closeDuringACheckEndsTheProgram();
+};
+
+void TestTel::controlsSitWhereDrawn_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");   // in the client area
+
+    QTest::newRow("log") << "txtError" << QRect(120, 120, 5295, 5040);
+    QTest::newRow("status bar") << "StatusBar1" << QRect(0, 5190, 7290, 375);
+    QTest::newRow("link test") << "cmdStartTest" << QRect(5520, 120, 1695, 615);
+    QTest::newRow("block list") << "Combo1" << QRect(5640, 1320, 1455, 315);
+    QTest::newRow("frame") << "Frame1" << QRect(5520, 960, 1695, 1575);
+    QTest::newRow("block check") << "Command1" << QRect(5640, 1800, 1455, 615);
+    QTest::newRow("clear") << "Command2" << QRect(5520, 2640, 1695, 615);
+}
+
+void TestTel::controlsSitWhereDrawn()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    Bench bench;
+    tel &window = bench.open();
+    QWidget *client = window.centralWidget();
+    QCOMPARE(client->size(), QSize(Twips::toPxX(7290), Twips::toPxY(5565)));
+
+    auto *control = window.findChild<QWidget *>(name);
+    QVERIFY(control);
+    const QRect actual(control->mapTo(client, QPoint(0, 0)), control->size());
+    const QRect expected = Twips::rect(twips.x(), twips.y(), twips.width(), twips.height());
+    // One pixel of rounding between a frame's offset and its child's.
+    QVERIFY2(qAbs(actual.left() - expected.left()) <= 1 && qAbs(actual.top() - expected.top()) <= 1
+                 && actual.size() == expected.size(),
+             qPrintable(QStringLiteral("%1 at %2,%3 %4x%5").arg(name).arg(actual.x()).arg(actual.y())
+                            .arg(actual.width()).arg(actual.height())));
+}
+
+void TestTel::windowFaceAndTabOrder()
+{
+    Bench bench;
+    tel &window = bench.open();
+    QCOMPARE(window.objectName(), QStringLiteral("tel"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Тестирование связи с блоками термометрии"));
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+    QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+
+    auto *log = bench.child<QPlainTextEdit>("txtError");
+    QCOMPARE(log->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(log->font().pointSizeF(), 9.75);
+    QVERIFY(!log->isReadOnly());
+    QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+    QCOMPARE(bench.child<QGroupBox>("Frame1")->title(), QStringLiteral("Номер Блока"));
+    QCOMPARE(bench.child<QPushButton>("Command1")->parentWidget(), bench.child<QWidget>("Frame1"));
+    auto *list = bench.child<QComboBox>("Combo1");
+    QCOMPARE(list->parentWidget(), window.centralWidget());
+    // Drawn above the frame it lies in.
+    QWidget *hit = window.centralWidget()->childAt(list->geometry().center());
+    QVERIFY(hit == list || list->isAncestorOf(hit));
+    QVERIFY(list->isEditable());
+
+    auto *menu = bench.child<QMenu>("mnu_nastr");
+    QCOMPARE(menu->title(), QStringLiteral("Настройки"));
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->objectName(), QStringLiteral("mnuCommPort"));
+    QCOMPARE(menu->actions().first()->text(), QStringLiteral("Параметры связи"));
+    auto *timer = bench.child<QTimer>("Timer1");
+    QCOMPARE(timer->interval(), 1000);
+    QVERIFY(timer->isActive());
+
+    const QStringList named = {"txtError", "cmdStartTest", "Combo1", "Command1", "Command2"};
+    QStringList order;
+    QWidget *w = log;
+    do {
+        if (named.contains(w->objectName()) && !order.contains(w->objectName()))
+            order << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != log);
+    QCOMPARE(order, named);
+}
+
+void TestTel::loadPreselectsSavedBlock_data()
+{
+    QTest::addColumn<QString>("saved");   // "" = nothing saved
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("index");
+
+    QTest::newRow("nothing saved") << "" << "ok" << 0;
+    QTest::newRow("block 32") << "32" << "ok" << 31;
+    QTest::newRow("block 0") << "0" << "ok" << 0;
+    QTest::newRow("block 33") << "33" << "ok" << 0;
+    QTest::newRow("not a number") << "пять" << "ok" << 0;
+    QTest::newRow("port absent") << "7" << "unplugged" << 6;
+}
+
+void TestTel::loadPreselectsSavedBlock()
+{
+    QFETCH(QString, saved);
+    QFETCH(QString, scenario);
+    QFETCH(int, index);
+    Bench bench(scenario);
+    if (!saved.isEmpty())
+        bench.store->save(kApp, "NBLOCK", "BLOCK", saved);
+    tel &window = bench.open();
+
+    auto *list = bench.child<QComboBox>("Combo1");
+    QCOMPARE(list->count(), 32);
+    for (int i = 0; i < 32; ++i)
+        QCOMPARE(list->itemText(i), QStringLiteral("Блок %1").arg(i + 1));
+    QCOMPARE(list->currentIndex(), index);
+    QCOMPARE(list->currentText(), QStringLiteral("Блок %1").arg(index + 1));
+    QCOMPARE(window.blockListIndex(), index);
+    QCOMPARE(window.logText(), QString());
+    QCOMPARE(window.state().QuietMode, false);
+    QCOMPARE(bench.port.PortOpen(), scenario == "ok");
+    // Loading reads the store and writes nothing back.
+    QCOMPARE(bench.saved("NBLOCK", "BLOCK"), saved.isEmpty() ? "<none>" : saved);
+    QCOMPARE(bench.saved("COMPORT", "COM"), QStringLiteral("<none>"));
+}
+
+void TestTel::typedBlockText_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("index");
+
+    QTest::newRow("no such block") << "Блок 40" << -1;
+    QTest::newRow("a number alone") << "5" << -1;
+    QTest::newRow("an entry's text") << "Блок 12" << 11;
+}
+
+void TestTel::typedBlockText()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, index);
+    Bench bench;
+    tel &window = bench.open();
+    auto *list = bench.child<QComboBox>("Combo1");
+    list->lineEdit()->selectAll();
+    type(list->lineEdit(), typed + "\n");
+    QCOMPARE(window.blockListIndex(), index);
+    QCOMPARE(list->count(), 32);
+}
+
+void TestTel::addMessage_data()
+{
+    QTest::addColumn<QString>("typed");   // by the operator before the lines come
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("log");
+
+    QTest::newRow("one line") << "" << QStringList{"abc"} << "abc\r\n";
+    QTest::newRow("two lines") << "" << QStringList{"a", "b"} << "a\r\nb\r\n";
+    QTest::newRow("empty text") << "" << QStringList{""} << "\r\n";
+    QTest::newRow("typed without Enter") << "xyz" << QStringList{"abc"} << "xyzabc\r\n";
+    QTest::newRow("typed with Enter") << "xyz\n" << QStringList{"abc"} << "xyz\r\nabc\r\n";
+    QTest::newRow("reply with a lone LF") << "" << QStringList{"Принято = [\n@00BSU]", "b"}
+                                          << "Принято = [\n@00BSU]\r\nb\r\n";
+}
+
+void TestTel::addMessage()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, log);
+    Bench bench;
+    tel &window = bench.open();
+    auto *box = bench.child<QPlainTextEdit>("txtError");
+    type(box, typed);
+    for (const QString &line : lines)
+        window.AddMessage(line);
+    QCOMPARE(window.logText(), log);
+    // What the operator sees: one line of the box for every line break.
+    QCOMPARE(box->toPlainText(), QString(log).replace("\r\n", "\n"));
+
+    bench.child<QPushButton>("Command2")->click();
+    QCOMPARE(window.logText(), QString());
+    window.AddMessage("x");
+    QCOMPARE(window.logText(), QStringLiteral("x\r\n"));
+}
+
+void TestTel::addMessageLeavesCaretAndSelection()
+{
+    Bench bench;
+    tel &window = bench.open();
+    auto *box = bench.child<QPlainTextEdit>("txtError");
+    window.AddMessage("first line");
+    QTextCursor cursor = box->textCursor();
+    cursor.setPosition(1);
+    cursor.setPosition(4, QTextCursor::KeepAnchor);
+    box->setTextCursor(cursor);
+    window.AddMessage("second line");
+    QCOMPARE(box->textCursor().anchor(), 1);
+    QCOMPARE(box->textCursor().position(), 4);
+    QCOMPARE(linesOf(window.logText()), (QStringList{"first line", "second line"}));
+}
+
+void TestTel::buttonsRunTheirChecks_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("link test") << "cmdStartTest" << 3
+                               << QStringList{"Соединение с БС обнаружено", "Принято = [@00BSU]",
+                                              "Соединение с БСУ обнаружено", "Тестирование прошло успешно"};
+    QTest::newRow("block 5") << "Command1" << 5
+                             << QStringList{"5: Запрос = [#0502]", "5: Принято = [@05T+20.5]",
+                                            "5: Тестирование прошло успешно, блок отвечает"};
+}
+
+void TestTel::buttonsRunTheirChecks()
+{
+    QFETCH(QString, button);
+    QFETCH(int, block);
+    QFETCH(QStringList, lines);
+    Bench bench;
+    tel &window = bench.open();
+    bench.child<QComboBox>("Combo1")->setCurrentIndex(block - 1);
+    auto *pressed = window.findChild<QPushButton *>(button);
+    QTest::mouseClick(pressed, Qt::LeftButton);
+    QCOMPARE(linesOf(window.logText()), lines);
+    QVERIFY(pressed->isEnabled());
+    QCOMPARE(bench.saved("NBLOCK", "BLOCK"), button == "Command1" ? QString::number(block) : "<none>");
+}
+
+void TestTel::clearDuringACheck()
+{
+    Bench bench;
+    tel &window = bench.open();
+    window.AddMessage("an earlier run");
+    // The БС line is written at 1000 ms; the log is emptied while the БСУ's reply is awaited.
+    bench.clock.callAt(bench.clock.now() + 1200, &window,
+                       [&] { bench.child<QPushButton>("Command2")->click(); });
+    bench.child<QPushButton>("cmdStartTest")->click();
+    QCOMPARE(linesOf(window.logText()),
+             (QStringList{"Принято = [@00BSU]", "Соединение с БСУ обнаружено", "Тестирование прошло успешно"}));
+}
+
+void TestTel::closeClosesAnOpenPortOnly_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("closings");
+
+    QTest::newRow("port open") << "ok" << 1;
+    QTest::newRow("port absent") << "unplugged" << 0;
+}
+
+void TestTel::closeClosesAnOpenPortOnly()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, closings);
+    Bench bench(scenario);
+    tel &window = bench.open();
+    window.show();
+    const int openings = bench.port.openCount();
+    QCOMPARE(bench.port.closeRequests, 0);
+    QVERIFY(window.close());
+    QCOMPARE(bench.port.closeRequests, closings);
+    QVERIFY(!bench.port.PortOpen());
+    QCOMPARE(bench.port.openCount(), openings);
+    QVERIFY(!bench.child<QTimer>("Timer1")->isActive());
+}
+
+void TestTel::closeDuringACheck_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("closeAtMs");
+
+    QTest::newRow("link test, lines settling") << "cmdStartTest" << 500;
+    QTest::newRow("link test, БСУ reply") << "cmdStartTest" << 1200;
+    QTest::newRow("block check, link test") << "Command1" << 700;
+    QTest::newRow("block check, block reply") << "Command1" << 2000;
+}
+
+void TestTel::closeDuringACheck()
+{
+    QFETCH(QString, button);
+    QFETCH(int, closeAtMs);
+    Bench bench;
+    tel &window = bench.open();
+    window.show();
+    const qint64 closeAt = bench.clock.now() + closeAtMs;
+    bench.clock.callAt(closeAt, &window, [&] { window.close(); });
+    window.findChild<QPushButton *>(button)->click();
+
+    QVERIFY(!window.isVisible());
+    QVERIFY(!bench.port.PortOpen());
+    // Every wait still under way returned at once: no time passed after the close.
+    QCOMPARE(bench.clock.now(), closeAt);
+    // The check went on to its end against the closed port and wrote into the
+    // window that is still there.
+    QVERIFY(!linesOf(window.logText()).isEmpty());
+    QVERIFY(window.findChild<QPushButton *>(button)->isEnabled());
+    QCOMPARE(window.state().QuietMode, false);
+}
+
+void TestTel::closeDuringACheckEndsTheProgram()
+{
+    Bench bench;
+    tel &window = bench.open();
+    window.show();
+    bool timedOut = false;
+    QTimer::singleShot(0, &window, [&] {
+        bench.clock.callAt(bench.clock.now() + 1200, &window, [&] { window.close(); });
+        bench.child<QPushButton>("Command1")->click();
+    });
+    QTimer::singleShot(10000, qApp, [&] {
+        timedOut = true;
+        qApp->exit(1);
+    });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!timedOut);
+    QVERIFY(!bench.port.PortOpen());
+}
+
+QTEST_MAIN(TestTel)
+#include "tst_tel.moc"
