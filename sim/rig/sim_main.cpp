@@ -1,0 +1,296 @@
+// linkprobe-sim: the simulated installation on a real serial port, for the bench.
+// A PC running linkprobe at the other end of a null-modem cable sees the БС,
+// the БСУ and the blocks as the scenario has them: our DTR is its DSR (the
+// cable), our RTS its CTS (the БС's power), and every query line it sends gets
+// the installation's answer after the installation's latency.
+
+#include "sim/scenario.h"
+#include "sim/simulatedinstallation.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <utility>
+
+namespace {
+
+constexpr int kPortFailed = 1;
+constexpr int kBadArguments = 64;
+constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
+constexpr int kNoiseAfterMs = 600;      // junk comes after the reply, between queries
+
+const char kUsage[] =
+    "Использование: linkprobe-sim --port УСТРОЙСТВО [--baud СКОРОСТЬ] [СЦЕНАРИЙ]\n"
+    "\n"
+    "Имитация установки термометрии на настоящем COM-порту, для стенда: к порту через нуль-модемный\n"
+    "кабель подключается компьютер с linkprobe. Наш DTR он видит как DSR (кабель БС), наш RTS - как CTS\n"
+    "(питание БС); на запросы \"#АА02\" отвечают БСУ и блоки. Каждый запрос и ответ пишется в поток ошибок.\n"
+    "\n"
+    "  --port УСТРОЙСТВО   порт, например /dev/ttyUSB0 или /dev/ttyS0\n"
+    "  --baud СКОРОСТЬ     скорость в бодах, по умолчанию 4800 (8N1, без управления потоком)\n"
+    "  СЦЕНАРИЙ            слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
+    "                      blocks=СПИСОК (например blocks=1-5,9), noise, late; по умолчанию ok\n"
+    "\n"
+    "Остановка: Ctrl+C или SIGTERM. Код завершения: 0 - остановлен; 1 - порт не открылся или потерян;\n"
+    "64 - неверные аргументы.\n";
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void onStopSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+void tell(const QString &text)
+{
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+// Line bytes for the log: printable ASCII as it is, everything else as \xHH;
+// the CR LF that ends a reply is left out.
+QString shown(QByteArray bytes)
+{
+    if (bytes.endsWith("\r\n"))
+        bytes.chop(2);
+    QString text;
+    for (const char c : bytes) {
+        const auto b = uchar(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return text;
+}
+
+struct Options
+{
+    QString device;
+    qint32 baud = 4800;
+    Scenario scenario;
+    bool help = false;
+};
+
+bool parseArguments(QStringList args, Options &o, QString *error)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
+    bool haveScenario = false;
+    args.removeFirst();
+    while (!args.isEmpty()) {
+        QString arg = args.takeFirst();
+        QString value;
+        const bool takesValue = arg.startsWith(QLatin1String("--port")) || arg.startsWith(QLatin1String("--baud"));
+        if (takesValue && arg.size() > 6 && arg.at(6) == QLatin1Char('=')) {
+            value = arg.mid(7);
+            arg.truncate(6);
+        } else if (takesValue && arg.size() == 6) {
+            if (args.isEmpty()) {
+                *error = QStringLiteral("после %1 нужно значение").arg(arg);
+                return false;
+            }
+            value = args.takeFirst();
+        }
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            o.help = true;
+        } else if (arg == QLatin1String("--port")) {
+            if (value.isEmpty()) {
+                *error = QStringLiteral("пустое имя порта");
+                return false;
+            }
+            o.device = value;
+        } else if (arg == QLatin1String("--baud")) {
+            const qint64 baud = digits.match(value).hasMatch() ? value.toLongLong() : 0;
+            if (baud < 1 || baud > std::numeric_limits<qint32>::max()) {
+                *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
+                return false;
+            }
+            o.baud = qint32(baud);
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1 && !arg.at(1).isDigit()) {
+            *error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
+            return false;
+        } else if (haveScenario) {
+            *error = QStringLiteral("лишний аргумент \"%1\": сценарий - одно слово, части через запятую").arg(arg);
+            return false;
+        } else {
+            QString why;
+            const std::optional<Scenario> scenario = Scenario::parse(arg, &why);
+            if (!scenario) {
+                *error = QStringLiteral("неверный сценарий: %1").arg(why);
+                return false;
+            }
+            if (scenario->unplugged) {
+                *error = QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера");
+                return false;
+            }
+            o.scenario = *scenario;
+            haveScenario = true;
+        }
+    }
+    if (!o.help && o.device.isEmpty()) {
+        *error = QStringLiteral("не указан порт (--port УСТРОЙСТВО)");
+        return false;
+    }
+    return true;
+}
+
+// The installation behind the port: reads query lines, answers them in time.
+class Rig : public QObject
+{
+public:
+    explicit Rig(const Options &o) : m_options(o), m_installation(o.scenario) {}
+
+    bool open()
+    {
+        m_port.setPortName(m_options.device);
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            explainOpenFailure();
+            return false;
+        }
+        if (!m_port.setBaudRate(m_options.baud) || !m_port.setDataBits(QSerialPort::Data8)
+            || !m_port.setParity(QSerialPort::NoParity) || !m_port.setStopBits(QSerialPort::OneStop)
+            || !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
+            tell(QStringLiteral("linkprobe-sim: порт %1 не принял настройки %2 8N1: %3")
+                     .arg(m_options.device).arg(m_options.baud).arg(m_port.errorString()));
+            m_port.close();
+            return false;
+        }
+        // A pseudo-terminal or a bare adapter may have no modem lines: the rig still answers.
+        if (!m_port.setDataTerminalReady(m_installation.dsr()) || !m_port.setRequestToSend(m_installation.cts())) {
+            tell(QStringLiteral("linkprobe-sim: линии DTR и RTS на %1 не управляются (%2): компьютер на том конце "
+                                "не увидит ни DSR, ни CTS").arg(m_options.device, m_port.errorString()));
+            m_port.clearError();
+        }
+        connect(&m_port, &QSerialPort::readyRead, this, &Rig::readLines);
+        connect(&m_port, &QSerialPort::errorOccurred, this, &Rig::onError);
+        tell(QStringLiteral("linkprobe-sim: %1, %2 бод 8N1, сценарий %3; DTR %4 (кабель БС), RTS %5 (питание БС). "
+                            "Остановка: Ctrl+C")
+                 .arg(m_options.device).arg(m_options.baud).arg(m_installation.scenario().toString(),
+                      onOff(m_installation.dsr()), onOff(m_installation.cts())));
+        return true;
+    }
+
+    void close() { m_port.close(); }
+
+private:
+    static QString onOff(bool on) { return on ? QStringLiteral("вкл") : QStringLiteral("выкл"); }
+
+    void explainOpenFailure()
+    {
+        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, m_port.errorString()));
+#ifndef Q_OS_WIN
+        const QFileInfo file(m_port.portName().startsWith(QLatin1Char('/')) ? m_port.portName()
+                                                                           : QStringLiteral("/dev/") + m_port.portName());
+        if (!file.exists()) {
+            tell(QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер").arg(file.filePath()));
+        } else if (!file.isReadable() || !file.isWritable()) {
+            const QString group = file.group().isEmpty() ? QStringLiteral("dialout") : file.group();
+            if (group == QLatin1String("root"))
+                tell(QStringLiteral("Нет прав на %1: устройство доступно только root").arg(file.filePath()));
+            else
+                tell(QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
+                                    "и войдите в систему заново").arg(file.filePath(), group));
+        } else if (m_port.error() == QSerialPort::PermissionError) {
+            // Qt reports a lock held by another program as a permission error.
+            tell(QStringLiteral("Порт %1 занят другой программой").arg(file.filePath()));
+        }
+#endif
+    }
+
+    void readLines()
+    {
+        for (const char c : m_port.readAll()) {
+            if (c != '\r' && c != '\n') {
+                if (m_partial.size() < kMaxLineBytes)
+                    m_partial += c;
+                continue;
+            }
+            // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
+            if (!m_partial.isEmpty())
+                answer(std::exchange(m_partial, QByteArray()));
+        }
+    }
+
+    void answer(const QByteArray &line)
+    {
+        tell(QStringLiteral("<- ") + shown(line));
+        const SimulatedInstallation::Reply reply = m_installation.answer(line);
+        if (reply.bytes.isEmpty())
+            tell(QStringLiteral("   (нет ответа)"));
+        else
+            sendLater(int(reply.latencyMs), reply.bytes, QString());
+        const QByteArray noise = m_installation.lineNoise();
+        if (!noise.isEmpty())
+            sendLater(int(reply.latencyMs) + kNoiseAfterMs, noise, QStringLiteral(" (помехи)"));
+    }
+
+    void sendLater(int delayMs, const QByteArray &bytes, const QString &note)
+    {
+        QTimer::singleShot(delayMs, this, [this, bytes, note] {
+            if (!m_port.isOpen())
+                return;
+            m_port.write(bytes);
+            tell(QStringLiteral("-> ") + shown(bytes) + note);
+        });
+    }
+
+    void onError(QSerialPort::SerialPortError error)
+    {
+        if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError
+            || error == QSerialPort::TimeoutError) {
+            m_port.clearError();
+            return;
+        }
+        // Close on the first error: a vanished adapter would otherwise report one error after another.
+        tell(QStringLiteral("linkprobe-sim: порт %1 потерян (адаптер отключён?): %2").arg(m_options.device, m_port.errorString()));
+        m_port.close();
+        QCoreApplication::exit(kPortFailed);
+    }
+
+    const Options m_options;
+    SimulatedInstallation m_installation;
+    QSerialPort m_port;
+    QByteArray m_partial;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    QString error;
+    if (!parseArguments(QCoreApplication::arguments(), options, &error)) {
+        tell(QStringLiteral("linkprobe-sim: ") + error);
+        tell(QStringLiteral("Справка: linkprobe-sim --help"));
+        return kBadArguments;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    Rig rig(options);
+    if (!rig.open())
+        return kPortFailed;
+
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [&rig] {
+        if (!g_stopSignal)
+            return;
+        rig.close();
+        tell(QStringLiteral("linkprobe-sim: остановлен (сигнал %1), порт закрыт").arg(int(g_stopSignal)));
+        QCoreApplication::exit(0);
+    });
+    stopWatch.start(50);
+    return app.exec();
+}
