@@ -23,52 +23,84 @@ int usageError(const QString &message)
     return kUsageError;
 }
 
-}
+// The options of the window program; a bare --simulate means a sound installation.
+struct CommandLine
+{
+    QCommandLineParser parser;
+    QCommandLineOption simulate{
+        QStringLiteral("simulate"),
+        QStringLiteral("Work against a simulated installation instead of a serial port. SCENARIO is a "
+                       "comma-separated list of ok, no-cable, no-power, line-break, bsu-off, noise, late, "
+                       "unplugged, blocks=LIST (default: ok)."),
+        QStringLiteral("SCENARIO")};
+
+    CommandLine()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Checks the serial link to a thermometry installation: COM port, БС, БСУ and blocks."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(simulate);
+    }
+
+    // The program takes no other arguments, so a word after a bare
+    // --simulate can only be its scenario.
+    static QStringList normalized(QStringList args)
+    {
+        for (int i = 1; i < args.size(); ++i) {
+            const bool valueFollows = i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'));
+            if (args.at(i) == QLatin1String("--simulate") && !valueFollows)
+                args[i] = QStringLiteral("--simulate=ok");
+        }
+        return args;
+    }
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // Help, version and a bad scenario are answered before the window system
+    // is needed, so they work without a display too. The window system's own
+    // options are not known yet and pass here.
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        CommandLine early;
+        early.parser.parse(CommandLine::normalized(raw));
+        if (early.parser.isSet(QStringLiteral("help"))) {
+            QTextStream(stdout) << early.parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                                   QStringLiteral("linkprobe"));
+            return 0;
+        }
+        if (early.parser.isSet(QStringLiteral("version"))) {
+            QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
+            return 0;
+        }
+        if (early.parser.isSet(early.simulate)) {
+            QString error;
+            if (!Scenario::parse(early.parser.value(early.simulate), &error))
+                return usageError(QStringLiteral("bad scenario \"%1\": %2").arg(early.parser.value(early.simulate), error));
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("linkprobe"));
     QApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Checks the serial link to a thermometry installation: COM port, БС, БСУ and blocks."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption simulate(
-        QStringLiteral("simulate"),
-        QStringLiteral("Work against a simulated installation instead of a serial port. SCENARIO is a "
-                       "comma-separated list such as ok, no-cable, no-power, line-break, bsu-off, noise, "
-                       "late, unplugged, blocks=1-5,9 (default: ok)."),
-        QStringLiteral("SCENARIO"));
-    parser.addOption(simulate);
-
-    // The scenario is optional: a bare --simulate means a sound installation.
-    QStringList args = QApplication::arguments();
-    for (QString &arg : args) {
-        if (arg == QLatin1String("--simulate"))
-            arg = QStringLiteral("--simulate=ok");
-    }
-    if (!parser.parse(args))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    CommandLine cli;
+    if (!cli.parser.parse(CommandLine::normalized(QApplication::arguments())))
+        return usageError(cli.parser.errorText());
+    if (!cli.parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument: %1").arg(cli.parser.positionalArguments().first()));
 
     SettingsStore store;
     SteadyClock clock;
     std::unique_ptr<SimulatedInstallation> installation;
     std::unique_ptr<SerialPort> port;
-    if (parser.isSet(simulate)) {
-        QString error;
-        const std::optional<Scenario> scenario = Scenario::parse(parser.value(simulate), &error);
-        if (!scenario)
-            return usageError(QStringLiteral("bad scenario \"%1\": %2").arg(parser.value(simulate), error));
-        installation = std::make_unique<SimulatedInstallation>(*scenario);
+    if (cli.parser.isSet(cli.simulate)) {
+        installation = std::make_unique<SimulatedInstallation>(*Scenario::parse(cli.parser.value(cli.simulate)));
         port = std::make_unique<SimulatedPort>(*installation, clock);
     } else {
         port = std::make_unique<QtSerialPort>(store);

@@ -157,6 +157,9 @@ void TestTel::windowFaceAndTabOrder()
     QVERIFY(!log->isReadOnly());
     QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 
+    QCOMPARE(bench.child<QPushButton>("cmdStartTest")->text(), QStringLiteral("Запуск проверки связи"));
+    QCOMPARE(bench.child<QPushButton>("Command1")->text(), QStringLiteral("Проверка связи с блоком"));
+    QCOMPARE(bench.child<QPushButton>("Command2")->text(), QStringLiteral("Очистить окно сообщений"));
     QCOMPARE(bench.child<QGroupBox>("Frame1")->title(), QStringLiteral("Номер Блока"));
     QCOMPARE(bench.child<QPushButton>("Command1")->parentWidget(), bench.child<QWidget>("Frame1"));
     auto *list = bench.child<QComboBox>("Combo1");

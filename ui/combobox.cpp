@@ -1,6 +1,7 @@
 #include "ui/combobox.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 
 QComboBox *newEditableCombo(QWidget *parent, const char *objectName)
 {
@@ -8,6 +9,11 @@ QComboBox *newEditableCombo(QWidget *parent, const char *objectName)
     box->setObjectName(QLatin1String(objectName));
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
+    // A chosen entry longer than the field shows from its start, not its end.
+    QObject::connect(box, &QComboBox::currentIndexChanged, box, [box] {
+        if (QLineEdit *field = box->lineEdit())
+            field->setCursorPosition(0);
+    });
     return box;
 }
 

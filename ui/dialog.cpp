@@ -31,6 +31,7 @@ Dialog::Dialog(DialogAnswer &answer, QWidget *parent)
     setObjectName(QStringLiteral("Dialog"));
     setWindowTitle(QStringLiteral("Выбор проследовательного порта"));
     setModal(true);
+    setFont(Twips::formFont());
     setFixedSize(Twips::size(4275, 1200));
 
     OKButton = plainButton(this, "OKButton", QStringLiteral("Принять"));

@@ -3,6 +3,7 @@
 #include "link/openport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
+#include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/statusbar.h"
 #include "ui/statusdisplay.h"
@@ -29,7 +30,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 QPushButton *newButton(QWidget *parent, const char *name, const QString &caption)
 {
-    auto *button = new QPushButton(caption, parent);
+    auto *button = new CaptionButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     return button;
 }
@@ -47,6 +48,7 @@ tel::tel(SerialPort &MSComm1, SettingsStore &store, Clock &clock, QWidget *paren
 {
     setObjectName(QStringLiteral("tel"));
     setWindowTitle(QStringLiteral("Тестирование связи с блоками термометрии"));
+    setFont(Twips::formFont());
     buildControls();
     Form_Load();
 

@@ -38,3 +38,10 @@ QSize Twips::size(int width, int height)
 {
     return QSize(toPxX(width), toPxY(height));
 }
+
+QFont Twips::formFont()
+{
+    QFont font = QGuiApplication::font();
+    font.setPointSizeF(8.25);
+    return font;
+}

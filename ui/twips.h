@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 
 // Window and control geometry is kept in twips (1/1440 inch), as the forms
@@ -10,4 +11,8 @@ int toPxX(int twips);
 int toPxY(int twips);
 QRect rect(int left, int top, int width, int height);
 QSize size(int width, int height);
+
+// The forms were drawn for an 8.25 point face: the platform's own face at
+// that size keeps the captions within their controls.
+QFont formFont();
 }
