@@ -1,0 +1,191 @@
+// The adapter pulled out: the pseudo-terminal's master closes under the real
+// serial port layer, between checks or in the middle of one. The port must
+// close at the first error, tell it once, never spin, and work again once the
+// device is back and opened anew.
+#include "link/exchange.h"
+#include "support/modemshim.h"
+#include "support/ptyfixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
+namespace {
+
+const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
+
+// CPU time this process has used, user and system, in milliseconds.
+qint64 cpuMs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+// CPU and wall time from the moment the device went away.
+struct SinceUnplug
+{
+    qint64 cpuAtUnplug = -1;
+    QElapsedTimer wall;
+    void mark()
+    {
+        cpuAtUnplug = cpuMs();
+        wall.start();
+    }
+    bool marked() const { return cpuAtUnplug >= 0; }
+};
+
+} // namespace
+
+class tst_Unplug : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void deviceGoesAway_data();
+    void deviceGoesAway();
+    void replugAndCheckAgain();
+};
+
+void tst_Unplug::init()
+{
+    if (!ModemShim::loaded())
+        QSKIP("libmodemshim.so is not preloaded: the checks need DSR and CTS on the pseudo-terminal");
+}
+
+void tst_Unplug::deviceGoesAway_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("checkRuns");
+
+    QTest::newRow("between checks") << "idle" << false;
+    // Gone, and the first to touch the port is the next exchange, before any
+    // event has been handled.
+    QTest::newRow("right before an exchange") << "exchange" << false;
+    QTest::newRow("right before a check") << "check" << true;
+    QTest::newRow("while the lines settle") << "line wait" << true;
+    QTest::newRow("while the reply is awaited") << "query" << true;
+}
+
+void tst_Unplug::deviceGoesAway()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, checkRuns);
+
+    PtyBench b;
+    QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
+    b.line.setScenario(Scenario());
+    SinceUnplug since;
+    const auto pull = [&] {
+        since.mark();
+        b.line.unplug();
+    };
+
+    if (when == QLatin1String("idle")) {
+        pull();
+    } else if (when == QLatin1String("exchange")) {
+        pull();
+        QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QString());
+    } else if (when == QLatin1String("check")) {
+        pull();
+    } else if (when == QLatin1String("line wait")) {
+        QTimer::singleShot(300, &b.port, pull);
+    } else {
+        // The query reaches the БС, and the cable comes out instead of the answer.
+        b.line.onLine = [&](const QByteArray &) {
+            pull();
+            return true;
+        };
+    }
+    if (checkRuns) {
+        b.tests.linkTest();
+        QVERIFY(since.marked());
+        QVERIFY(!b.state.LinkOk);
+        QVERIFY(b.panel.startTestEnabled);
+        QVERIFY(!b.panel.lines.isEmpty());
+        qInfo() << "the check in progress wrote:" << b.panel.lines;
+    }
+
+    // A second of the event loop from the unplug on: the port must not spin
+    // on a device that keeps reporting errors.
+    const qint64 left = 1000 - since.wall.elapsed();
+    if (left > 0)
+        b.wait.Wait(qint32(left));
+    const qint64 cpu = cpuMs() - since.cpuAtUnplug;
+    const qint64 wall = since.wall.elapsed();
+    QVERIFY2(cpu * 20 < wall, qPrintable(QStringLiteral("%1 ms CPU in %2 ms after the unplug").arg(cpu).arg(wall)));
+
+    QCOMPARE(b.onComm, 1);
+    QCOMPARE(b.port.CommEvent(), CommEvents::PortLost);
+    QVERIFY(!b.port.PortOpen());
+    QCOMPARE(b.port.InBufferCount(), qint16(0));
+    QVERIFY(b.port.Input().isEmpty());
+    b.port.Output("#0002\r\n");
+    QVERIFY(!b.port.DSRHolding());
+    QVERIFY(!b.port.CTSHolding());
+    b.port.setDTREnable(true);
+    QVERIFY(!b.port.PortOpen());
+    QCOMPARE(b.onComm, 1);
+
+    // The next check finds the port closed and says so, at once.
+    b.panel.lines.clear();
+    QElapsedTimer next;
+    next.start();
+    b.tests.linkTest();
+    QCOMPARE(b.panel.lines, QStringList {kPortError});
+    b.panel.lines.clear();
+    b.tests.blockCheck();
+    QCOMPARE(b.panel.lines, QStringList {kPortError});
+    QVERIFY(next.elapsed() < 500);
+    QCOMPARE(b.onComm, 1);
+}
+
+void tst_Unplug::replugAndCheckAgain()
+{
+    PtyBench b;
+    QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
+    b.line.setScenario(Scenario());
+    const QString before = b.line.devicePath();
+    b.line.unplug();
+    QVERIFY(PtyFixture::waitFor([&] { return !b.port.PortOpen(); }, 2000));
+    b.tests.linkTest();
+    QCOMPARE(b.panel.lines, QStringList {kPortError});
+
+    // The adapter comes back under another name; the store maps COM1 to it.
+    QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
+    QCOMPARE(deviceForPort(*b.store, 1), b.line.devicePath());
+    qInfo() << "device before and after:" << before << b.line.devicePath();
+    OpenPort(b.state, b.port, *b.store);
+    QVERIFY2(b.port.PortOpen(), qPrintable(b.port.openError()));
+
+    b.panel.lines.clear();
+    b.tests.linkTest();
+    QCOMPARE(b.panel.lines, (QStringList {
+        QStringLiteral("Соединение с БС обнаружено"),
+        QStringLiteral("Принято = [@00BSU]"),
+        QStringLiteral("Соединение с БСУ обнаружено"),
+        QStringLiteral("Тестирование прошло успешно"),
+    }));
+    QVERIFY(b.state.LinkOk);
+    QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
+    QCOMPARE(b.onComm, 1);
+}
+
+int main(int argc, char **argv)
+{
+#ifdef MODEMSHIM_PATH
+    ModemShim::preload(MODEMSHIM_PATH, argv);
+#endif
+    QCoreApplication app(argc, argv);
+    tst_Unplug test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_unplug.moc"
