@@ -15,13 +15,14 @@ build=${1:-$root/build}
 runs=${2:-5}
 bin=$build/app/linkprobe-check
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target linkprobe-check -j"$(nproc)" >/dev/null
-
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+
+# Quiet unless the build fails.
+{
+    [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" --target linkprobe-check -j"$(nproc)"
+} >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log" >&2; exit 1; }
 # The block check saves its block number: keep it out of the user's settings.
 export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
 
