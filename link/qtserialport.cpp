@@ -176,13 +176,15 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     case QSerialPort::PermissionError:
         // The device is gone (an adapter pulled). Close at the first error: the
         // port may otherwise report read errors without end.
+        // A failed opening (a port in use by another program) keeps its error:
+        // setPortOpen reports it through openError() and clears it then.
         if (m_port.isOpen()) {
             m_port.close();
+            m_port.clearError();
             m_buffer.clear();
             m_commEvent = CommEvents::PortLost;
             emit OnComm();
         }
-        m_port.clearError();
         break;
     default:
         break;

@@ -96,6 +96,8 @@ private slots:
     void bytesBeforeTheCallAreNotTheReply();
     void floodFillsTheBufferAndNoMore();
     void linkprobeCheckOverThePort();
+    void openingFailureSaysWhy_data();
+    void openingFailureSaysWhy();
 };
 
 void tst_RealPort::modemLinesReadOffWithoutShim()
@@ -369,6 +371,43 @@ void tst_RealPort::linkprobeCheckOverThePort()
     }
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
 #endif
+}
+
+void tst_RealPort::openingFailureSaysWhy_data()
+{
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("port in use") << true;
+    QTest::newRow("device gone") << false;
+}
+
+void tst_RealPort::openingFailureSaysWhy()
+{
+    QFETCH(bool, busy);
+    PtyBench b;
+    QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
+    if (!busy) {
+        b.port.setPortOpen(false);
+        b.line.unplug();
+    }
+
+    // A second program (here: a second port on the same store) tries the same device.
+    QtSerialPort other(*b.store);
+    int otherOnComm = 0;
+    connect(&other, &SerialPort::OnComm, &other, [&] { ++otherOnComm; });
+    TelState state;
+    OpenPort(state, other, *b.store);
+
+    QVERIFY(!other.PortOpen());
+    QCOMPARE(otherOnComm, 0);
+    // linkprobe-check shows this text to the technician.
+    const QString why = other.openError();
+    qInfo() << "the opening failed with:" << why;
+    QVERIFY2(!why.isEmpty() && why != QStringLiteral("No error") && why != QStringLiteral("Unknown error"),
+             qPrintable(QStringLiteral("openError() = \"%1\"").arg(why)));
+    if (busy) {
+        QVERIFY(b.port.PortOpen());
+        QCOMPARE(b.onComm, 0);
+    }
 }
 
 int main(int argc, char **argv)
