@@ -169,7 +169,7 @@ void TestDialog::oneVisitSavesAndReopens_data()
     QTest::newRow("close box after choosing") << Visit{5, 6, {}, "close"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
     QTest::newRow("typed port name") << Visit{-1, -1, "COM9"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
     QTest::newRow("typed port, chosen rate") << Visit{-1, 4, "12"} << kNone << "19200" << 1 << "19200,n,8,1" << 2;
-    QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << "7" << kNone << 1 << "4800,n,8,1" << 7;
+    QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
 }
 
 void TestDialog::oneVisitSavesAndReopens()

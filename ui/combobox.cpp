@@ -20,10 +20,8 @@ QComboBox *newEditableCombo(QWidget *parent, const char *objectName)
 int selectedEntry(const QComboBox *box)
 {
     // An editable box keeps its current index while the operator types over
-    // the field, so the index alone does not tell what the field shows.
-    const QString text = box->currentText();
+    // the field: once the field no longer shows that entry, typing has left
+    // no entry selected, whatever was typed.
     const int current = box->currentIndex();
-    if (current >= 0 && box->itemText(current) == text)
-        return current;
-    return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return (current >= 0 && box->itemText(current) == box->currentText()) ? current : -1;
 }
