@@ -13,6 +13,11 @@ qint64 SteadyClock::now() const
     return m_elapsed.elapsed();
 }
 
+qint64 SteadyClock::nowRoundedUp() const
+{
+    return (m_elapsed.nsecsElapsed() + 999999) / 1000000;
+}
+
 void SteadyClock::idleUntil(qint64 deadline)
 {
     const qint64 remaining = deadline - now();

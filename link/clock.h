@@ -16,6 +16,9 @@ public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary fixed start; never goes back, never wraps.
     virtual qint64 now() const = 0;
+    // The same, rounded up to the next whole millisecond. A wait measured from
+    // here to now() has lasted at least as long as it says, never less.
+    virtual qint64 nowRoundedUp() const { return now(); }
     // Blocks in the event loop until at least one event has been handled or
     // the deadline has come, whichever is first; returns at once if it has.
     virtual void idleUntil(qint64 deadline) = 0;
@@ -28,6 +31,7 @@ class SteadyClock : public Clock
 public:
     SteadyClock();
     qint64 now() const override;
+    qint64 nowRoundedUp() const override;
     void idleUntil(qint64 deadline) override;
     void callAt(qint64 at, QObject *context, std::function<void()> fn) override;
 

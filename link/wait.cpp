@@ -6,7 +6,7 @@
 
 void Stopwatch::StartTime()
 {
-    StartTick = m_clock.now();
+    StartTick = m_clock.nowRoundedUp();
 }
 
 bool Stopwatch::WaitA(qint32 tm)
