@@ -115,12 +115,6 @@ void PtyFixture::setScenario(const Scenario &scenario)
     ModemShim::setInputs((m_installation.dsr() ? TIOCM_DSR : 0) | (m_installation.cts() ? TIOCM_CTS : 0));
 }
 
-void PtyFixture::clearWritten()
-{
-    m_written.clear();
-    m_lines.clear();
-}
-
 void PtyFixture::send(const QByteArray &bytes)
 {
     if (!plugged())
@@ -189,8 +183,6 @@ void PtyFixture::readMaster()
 
 void PtyFixture::handleLine(const QByteArray &line)
 {
-    m_lines << line;
-    emit lineReceived(line);
     if (onLine && onLine(line))
         return;
     if (!m_answering || m_master < 0)

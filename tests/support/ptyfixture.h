@@ -13,10 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QStringList>
 #include <functional>
-
-class SettingsStore;
 
 // The far end of a pseudo-terminal, played inside the test's event loop: the
 // program opens the slave (/dev/pts/N) as its COM1, and this fixture, on the
@@ -56,17 +53,13 @@ public:
     qsizetype pendingOutput() const { return m_out.size(); }
 
     const QByteArray &written() const { return m_written; }
-    QList<QByteArray> lines() const { return m_lines; }
-    void clearWritten();
+    void clearWritten() { m_written.clear(); }
 
     // Runs the event loop until cond holds or timeoutMs has passed.
     static bool waitFor(const std::function<bool()> &cond, int timeoutMs);
 
     // The slave as the fixture holds it open, for ioctls a test makes itself.
     int slaveFd() const { return m_slave; }
-
-signals:
-    void lineReceived(const QByteArray &line);
 
 private:
     void readMaster();
@@ -88,7 +81,6 @@ private:
     QByteArray m_out;
     QByteArray m_written;
     QByteArray m_partial;
-    QList<QByteArray> m_lines;
 };
 
 // A whole check over the real serial port layer, in real time: the program's
