@@ -149,8 +149,9 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
     qInfo("1000 block checks: %lld ms, resident %+lld bytes, heap in use %+lld bytes (the log would hold %lld bytes)",
           ms, rssGrowth, heapGrowth, logBytes);
 #ifdef LINKPROBE_ASAN
-    // The address sanitizer keeps freed memory in quarantine; leaks are its own job here.
-    QSKIP("memory growth is not measurable under the address sanitizer");
+    // The address sanitizer keeps freed memory in quarantine, so growth is not
+    // measurable here; its leak check at exit stands in for it.
+    qInfo("memory growth is checked in the build without the address sanitizer");
 #else
     // A leak of even a few bytes a run shows in the heap; the resident size,
     // counted in pages, gets a page-sized slack and may never reach the log's text.
