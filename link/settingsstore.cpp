@@ -265,6 +265,7 @@ void SettingsStore::save(const QString &app, const QString &section, const QStri
         m_overrides[path] = text;
         return;
     }
+    QDir().mkpath(QFileInfo(m_file).absolutePath());
     // Two instances saving at once take turns; a stale lock is not waited for long.
     QLockFile lock(m_file + QStringLiteral(".lock"));
     lock.tryLock(2000);
@@ -281,7 +282,6 @@ void SettingsStore::save(const QString &app, const QString &section, const QStri
     const QByteArray updated = withValue(data, section, key, text);
     if (file.exists() && updated == data)
         return;
-    QDir().mkpath(QFileInfo(m_file).absolutePath());
     // Written aside and renamed over the old file: a crash leaves one or the other, whole.
     QSaveFile out(m_file);
     if (!out.open(QIODevice::WriteOnly))
