@@ -8,7 +8,11 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
 #include <QTextStream>
+#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -19,7 +23,7 @@ constexpr int kUsageError = 64;
 int usageError(const QString &message)
 {
     QTextStream(stderr) << "linkprobe: " << message << '\n'
-                        << "Usage: linkprobe [--simulate[=SCENARIO]]\n";
+                        << "Usage: linkprobe [--simulate[=SCENARIO]] [--startup-report]\n";
     return kUsageError;
 }
 
@@ -33,6 +37,11 @@ struct CommandLine
                        "comma-separated list of ok, no-cable, no-power, line-break, bsu-off, noise, late, "
                        "unplugged, blocks=LIST (default: ok)."),
         QStringLiteral("SCENARIO")};
+    QCommandLineOption startupReport{
+        QStringLiteral("startup-report"),
+        QStringLiteral("Once the window has been drawn, print to standard error the milliseconds since the "
+                       "program started and its resident memory, then quit with status 0. Answers \"how fast "
+                       "does it start on this PC\" for support and benchmarks.")};
 
     CommandLine()
     {
@@ -41,6 +50,7 @@ struct CommandLine
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOption(simulate);
+        parser.addOption(startupReport);
     }
 
     // The program takes no other arguments, so a word after a bare
@@ -56,10 +66,60 @@ struct CommandLine
     }
 };
 
+// Resident memory of this process in MB, or a negative value where the
+// system does not tell (it is read from /proc, so on Linux only).
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
+    }
+    return -1;
+}
+
+// --startup-report: waits for the window's first paint, lets the event loop
+// finish that round (the drawing reaches the screen), then reports and quits.
+class StartupReport : public QObject
+{
+public:
+    StartupReport(QWidget &window, const QElapsedTimer &sinceStart) : m_sinceStart(sinceStart)
+    {
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] { reportAndQuit(); });
+        }
+        return false;
+    }
+
+private:
+    void reportAndQuit()
+    {
+        const double rss = residentMegabytes();
+        QTextStream(stderr) << "linkprobe: window shown in " << m_sinceStart.elapsed() << " ms, resident memory "
+                            << (rss < 0 ? QStringLiteral("unknown") : QString::number(rss, 'f', 1) + QStringLiteral(" MB"))
+                            << '\n';
+        QCoreApplication::exit(0);
+    }
+
+    const QElapsedTimer &m_sinceStart;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    QElapsedTimer sinceStart;   // for --startup-report
+    sinceStart.start();
+
     // Help, version and a bad scenario are answered before the window system
     // is needed, so they work without a display too. The window system's own
     // options are not known yet and pass here.
@@ -109,6 +169,9 @@ int main(int argc, char *argv[])
     // The window lives until the event loop has returned: a check still
     // waiting when it was closed finishes against it.
     tel window(*port, store, clock);
+    std::optional<StartupReport> startupReport;
+    if (cli.parser.isSet(cli.startupReport))
+        startupReport.emplace(window, sinceStart);
     window.show();
     return app.exec();
 }
