@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
-# Times linkprobe-check on the simulated installation, in real time: a good link
-# test (fixed waits 1000 + 500 ms) and a good block check (1000 + 500 + 1000 ms).
-# Prints the median over several runs of the wall time, the overshoot over the
-# fixed waits, the part of it spent inside the check itself ("in check"; the
-# rest is the start and exit of the process), and the CPU time (user + sys) as a share of wall.
+# The product's measured performance, in one table, on this machine:
+#  - start-up of the window program linkprobe (offscreen, simulated installation)
+#    until its window is shown, timed from outside from exec to its
+#    "--startup-report" line, beside the same figure for an empty Qt window
+#    (bench/barewindow.cpp); also the program's own count from main() on;
+#  - its resident memory once the window is shown, beside the empty window's;
+#  - linkprobe-check on the simulated installation in real time: link test,
+#    block check and a scan of all 32 blocks, each a whole run of the program
+#    (start and exit included): wall time, overshoot over the fixed waits, the
+#    part of it inside the check itself ("in check", the program's own account)
+#    and CPU time (user + sys) as a share of wall.
+# Each figure is the median of RUNS runs, after one warm-up run that is not
+# counted; the scan takes ~34 s a run, so it is run SCAN_RUNS times (default 1).
 #
-#   bench/run.sh [BUILD_DIR] [RUNS]      default: build/ beside this folder, 5 runs
+#   bench/run.sh [BUILD_DIR] [RUNS] [SCAN_RUNS]    default: build/ beside this folder, 5 runs, 1 scan
 #
-# Builds linkprobe-check first if needed. The user's settings are not touched.
+# Builds linkprobe and linkprobe-check first if needed, and the empty window in
+# BUILD_DIR/bench (it is no part of the product's build). The user's settings
+# are not touched.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 runs=${2:-5}
-bin=$build/app/linkprobe-check
+scan_runs=${3:-1}
+app=$build/app/linkprobe
+check=$build/app/linkprobe-check
+bare=$build/bench/barewindow
+for n in "$runs" "$scan_runs"; do
+    [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/run.sh [BUILD_DIR] [RUNS] [SCAN_RUNS] (runs: whole numbers from 1)" >&2; exit 64; }
+done
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -21,51 +37,144 @@ trap 'rm -rf "$scratch"' EXIT
 # Quiet unless the build fails.
 {
     [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build "$build" --target linkprobe-check -j"$(nproc)"
+    cmake --build "$build" --target linkprobe linkprobe-check -j"$(nproc)"
+    build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
+    [ -f "$build/bench/CMakeCache.txt" ] ||
+        cmake -S "$root/bench" -B "$build/bench" -DCMAKE_BUILD_TYPE="${build_type:-RelWithDebInfo}"
+    cmake --build "$build/bench" -j"$(nproc)"
 } >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log" >&2; exit 1; }
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
+
 # The block check saves its block number: keep it out of the user's settings.
 export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
+export QT_QPA_PLATFORM=offscreen
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    mkdir -m 700 "$scratch/runtime"
+    export XDG_RUNTIME_DIR=$scratch/runtime
+fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+column() { cut -d' ' -f"$1" "$2" | median; }
+# Stamps each line of its input with the time it arrived, in microseconds, and
+# the end of the input (the program's exit) as a last line "TIME END".
+stamp() {
+    local line t
+    while IFS= read -r line; do t=$EPOCHREALTIME; printf '%s %s\n' "${t/[.,]/}" "$line"; done
+    t=$EPOCHREALTIME
+    printf '%s END\n' "${t/[.,]/}"
+}
 
-# One run: prints "wall_ms cpu_ms check_ms".
-measure() {
-    local times status
+# One start-up: prints "exec_to_shown_ms in_main_ms rss_mb exec_to_exit_ms cpu_ms".
+# The shell stamps the start before it forks and each line as it arrives, so
+# the times also hold the fork and the pipe, together well under a millisecond.
+startup() {
+    local prog=$1 t0 status
+    shift
+    TIMEFORMAT='%3U %3S'
+    t0=$EPOCHREALTIME
+    { time "$prog" "$@" 2>&1 >/dev/null | stamp >"$scratch/lines"; } 2>"$scratch/time" && status=0 || status=$?
+    if [ "$status" -ne 0 ] || ! grep -q 'window shown in' "$scratch/lines"; then
+        echo "$prog $* ended with status $status:" >&2
+        grep -v ' END$' "$scratch/lines" | cut -d' ' -f2- >&2
+        exit 1
+    fi
+    awk -v t0="${t0/[.,]/}" -v t="$(cat "$scratch/time")" '
+        / window shown in / { shown = $1; main = $6; rss = $10 }
+        / END$/ { end = $1 }
+        END {
+            split(t, f, " ")
+            printf "%d %d %.1f %d %d\n", (shown - t0) / 1000 + 0.5, main, rss, (end - t0) / 1000 + 0.5, (f[1] + f[2]) * 1000 + 0.5
+        }' "$scratch/lines"
+}
+
+# One run of linkprobe-check: prints "wall_ms cpu_ms check_ms".
+check_run() {
+    local times status check_ms
     TIMEFORMAT='%3R %3U %3S'
-    times=$( { time "$bin" --simulate "$@" >/dev/null 2>"$scratch/err"; } 2>&1 ) && status=0 || status=$?
+    times=$( { time "$check" --simulate "$@" >/dev/null 2>"$scratch/err"; } 2>&1 ) && status=0 || status=$?
     if [ "$status" -ne 0 ]; then
         echo "linkprobe-check --simulate $* ended with status $status:" >&2
         cat "$scratch/err" >&2
         exit 1
     fi
     # The program's own account: "Проверка заняла N мс, ..."
-    local check_ms
     check_ms=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
     awk -v t="$times" -v c="${check_ms:-0}" 'BEGIN { split(t, f, " "); printf "%d %d %d\n", f[1] * 1000 + 0.5, (f[2] + f[3]) * 1000 + 0.5, c }'
 }
 
-report() {
-    local name=$1 fixed=$2; shift 2
-    : >"$scratch/runs"
-    for _ in $(seq "$runs"); do
-        measure "$@" >>"$scratch/runs"
-    done
-    local wall cpu check
-    wall=$(cut -d' ' -f1 "$scratch/runs" | median)
-    cpu=$(cut -d' ' -f2 "$scratch/runs" | median)
-    check=$(cut -d' ' -f3 "$scratch/runs" | median)
-    awk -v n="$name" -v f="$fixed" -v w="$wall" -v c="$cpu" -v k="$check" 'BEGIN {
-        over = w - f; share = 100 * c / w
-        printf "%-12s %6d ms %7.0f ms %9.0f ms %9.0f ms %7.0f ms %7.2f %%   %s\n", n, f, w, over, k - f, c, share,
-               (over < 30 && share < 3) ? "ok" : "MISSED"
-    }'
-    echo "  runs (wall cpu check, ms): $(tr '\n' ';' <"$scratch/runs" | sed 's/;$//; s/;/; /g')"
-}
+row() { printf '%-44s %12s %12s %10s  %s\n' "$@"; }
+verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "ok" : "MISSED" }'; }
+runs_of() { tr '\n' ';' <"$1" | sed 's/;$//; s/;/; /g'; }
 
-echo "linkprobe-check --simulate, real time, median of $runs runs ($bin)"
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+echo "linkprobe benchmark, $(date '+%Y-%m-%d %H:%M'), commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "machine: ${cpu:-unknown CPU}, $(nproc) CPUs, $(awk '/^MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo) RAM"
 # Wake-ups come late on a busy machine: the load tells how far to trust the figures.
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) CPUs"
-printf "%-12s %9s %10s %12s %12s %10s %9s\n" "" "fixed" "wall" "overshoot" "in check" "CPU" "CPU/wall"
-report "link test" 1500 link
-report "block check" 2500 block 1
-echo "targets: overshoot under 30 ms, CPU under 3 % of wall"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+qt_dir=$(sed -n 's/^Qt6_DIR:PATH=//p' "$build/CMakeCache.txt")
+qt_version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")/\1/p' "$qt_dir/Qt6ConfigVersionImpl.cmake" 2>/dev/null || true)
+echo "build: $build ($build_type), Qt ${qt_version:-?}, QT_QPA_PLATFORM=offscreen"
+
+# Warm-up: libraries and fonts into the page cache; not counted.
+startup "$app" --simulate --startup-report >/dev/null
+startup "$bare" >/dev/null
+check_run block 1 >/dev/null
+
+: >"$scratch/app" && : >"$scratch/bare"
+for _ in $(seq "$runs"); do   # in turns, so that a change of load hits both alike
+    startup "$app" --simulate --startup-report >>"$scratch/app"
+    startup "$bare" >>"$scratch/bare"
+done
+for name in link block; do
+    : >"$scratch/$name"
+    for _ in $(seq "$runs"); do
+        if [ "$name" = block ]; then check_run block 1; else check_run link; fi >>"$scratch/$name"
+    done
+done
+: >"$scratch/scan"
+for _ in $(seq "$scan_runs"); do
+    check_run scan >>"$scratch/scan"
+done
+
+echo
+row "figure (median of $runs runs)" "linkprobe" "bare Qt 6" "target" "verdict"
+shown=$(column 1 "$scratch/app")
+rss=$(column 3 "$scratch/app")
+row "window shown, from exec (offscreen)" "$shown ms" "$(column 1 "$scratch/bare") ms" "< 150 ms" "$(verdict "$shown" 150)"
+row "  of it from main() on (own count)" "$(column 2 "$scratch/app") ms" "$(column 2 "$scratch/bare") ms" "" ""
+row "  whole run, exec to exit" "$(column 4 "$scratch/app") ms" "$(column 4 "$scratch/bare") ms" "" ""
+row "  CPU user+sys of the whole run" "$(column 5 "$scratch/app") ms" "$(column 5 "$scratch/bare") ms" "" ""
+row "resident memory, window shown" "$rss MB" "$(column 3 "$scratch/bare") MB" "< 40 MB" "$(verdict "$rss" 40)"
+
+# linkprobe-check rows: name, fixed waits, how many, runs file, whether the CPU target applies.
+check_rows() {
+    local name=$1 fixed=$2 waits=$3 file=$4 cpu_target=$5 wall cpu own over share
+    wall=$(column 1 "$file")
+    cpu=$(column 2 "$file")
+    own=$(column 3 "$file")
+    over=$(awk -v w="$wall" -v f="$fixed" 'BEGIN { print w - f }')
+    share=$(awk -v c="$cpu" -v w="$wall" 'BEGIN { printf "%.2f", 100 * c / w }')
+    row "$name: wall, fixed waits $fixed ms" "$wall ms" "" "" ""
+    row "  overshoot over the fixed waits" "$over ms" "" "< 30 ms" "$(verdict "$over" 30)"
+    row "  of it in the check (own account)" "$(awk -v k="$own" -v f="$fixed" 'BEGIN { print k - f }') ms" "" "" ""
+    row "  in the check, per wait ($waits waits)" "$(awk -v k="$own" -v f="$fixed" -v n="$waits" 'BEGIN { printf "%.1f", (k - f) / n }') ms" "" "" ""
+    if [ "$cpu_target" = yes ]; then
+        row "  CPU user+sys, share of wall" "$cpu ms $share %" "" "< 3 %" "$(verdict "$share" 3)"
+    else
+        row "  CPU user+sys, share of wall" "$cpu ms $share %" "" "" ""
+    fi
+}
+check_rows "link test" 1500 2 "$scratch/link" no
+check_rows "block check" 2500 3 "$scratch/block" yes
+scan_label="scan ($scan_runs run$([ "$scan_runs" -eq 1 ] || echo s))"
+check_rows "$scan_label" 33500 34 "$scratch/scan" no
+
+echo
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "linkprobe-check runs are whole runs of the program (start and exit included); the scan ran $scan_runs time(s)"
+echo "(third argument), the other figures are medians of $runs runs after one uncounted warm-up run."
+echo "runs, linkprobe start-up (shown, main, MB, whole, CPU): $(runs_of "$scratch/app")"
+echo "runs, bare window        (shown, main, MB, whole, CPU): $(runs_of "$scratch/bare")"
+echo "runs, link test   (wall, CPU, in check, ms): $(runs_of "$scratch/link")"
+echo "runs, block check (wall, CPU, in check, ms): $(runs_of "$scratch/block")"
+echo "runs, scan        (wall, CPU, in check, ms): $(runs_of "$scratch/scan")"
