@@ -13,21 +13,29 @@ qint64 SteadyClock::now() const
     return m_elapsed.elapsed();
 }
 
-qint64 SteadyClock::nowRoundedUp() const
+qint64 SteadyClock::nowNs() const
 {
-    return (m_elapsed.nsecsElapsed() + 999999) / 1000000;
+    return m_elapsed.nsecsElapsed();
 }
 
-void SteadyClock::idleUntil(qint64 deadline)
+void SteadyClock::idleUntilNs(qint64 deadlineNs)
 {
-    const qint64 remaining = deadline - now();
-    if (remaining <= 0)
+    const qint64 remainingNs = deadlineNs - nowNs();
+    if (remainingNs <= 0)
         return;
     // A timer armed for the deadline wakes the event loop if nothing else does.
+    // Timers count whole milliseconds and the system rounds their timeout up,
+    // so the timer is set to the whole milliseconds left; the last fraction of
+    // one passes in turns that only handle what is pending.
+    const qint64 wholeMs = remainingNs / 1000000;
+    if (wholeMs == 0) {
+        QCoreApplication::processEvents();
+        return;
+    }
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    wake.start(int(qMin<qint64>(remaining, std::numeric_limits<int>::max())));
+    wake.start(int(qMin<qint64>(wholeMs, std::numeric_limits<int>::max())));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
@@ -37,8 +45,9 @@ void SteadyClock::callAt(qint64 at, QObject *context, std::function<void()> fn)
     QTimer::singleShot(std::chrono::milliseconds(delay), Qt::PreciseTimer, context, std::move(fn));
 }
 
-void ManualClock::idleUntil(qint64 deadline)
+void ManualClock::idleUntilNs(qint64 deadlineNs)
 {
+    const qint64 deadline = (deadlineNs + 999999) / 1000000;
     QCoreApplication::processEvents();
     runDue();
     qint64 next = deadline;

@@ -16,12 +16,13 @@ public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary fixed start; never goes back, never wraps.
     virtual qint64 now() const = 0;
-    // The same, rounded up to the next whole millisecond. A wait measured from
-    // here to now() has lasted at least as long as it says, never less.
-    virtual qint64 nowRoundedUp() const { return now(); }
+    // The same reading in nanoseconds, for waits that must not gain or lose
+    // a fraction of a millisecond each time.
+    virtual qint64 nowNs() const { return now() * 1000000; }
     // Blocks in the event loop until at least one event has been handled or
-    // the deadline has come, whichever is first; returns at once if it has.
-    virtual void idleUntil(qint64 deadline) = 0;
+    // the deadline (in nanoseconds) has come, whichever is first; returns at
+    // once if it has.
+    virtual void idleUntilNs(qint64 deadlineNs) = 0;
     // Runs fn once the clock reaches `at`, unless `context` is destroyed first.
     virtual void callAt(qint64 at, QObject *context, std::function<void()> fn) = 0;
 };
@@ -31,8 +32,8 @@ class SteadyClock : public Clock
 public:
     SteadyClock();
     qint64 now() const override;
-    qint64 nowRoundedUp() const override;
-    void idleUntil(qint64 deadline) override;
+    qint64 nowNs() const override;
+    void idleUntilNs(qint64 deadlineNs) override;
     void callAt(qint64 at, QObject *context, std::function<void()> fn) override;
 
 private:
@@ -46,7 +47,7 @@ public:
     qint64 now() const override { return m_now; }
     // Handles pending events, then jumps to the earliest of the deadline and
     // the next scheduled call, and runs the calls that are due.
-    void idleUntil(qint64 deadline) override;
+    void idleUntilNs(qint64 deadlineNs) override;
     void callAt(qint64 at, QObject *context, std::function<void()> fn) override;
     // Moves time forward by ms, running every call that falls due on the way.
     void advance(qint64 ms);

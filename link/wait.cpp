@@ -6,13 +6,13 @@
 
 void Stopwatch::StartTime()
 {
-    StartTick = m_clock.nowRoundedUp();
+    m_startNs = m_clock.nowNs();
+    StartTick = m_startNs / 1000000;
 }
 
 bool Stopwatch::WaitA(qint32 tm)
 {
-    const qint64 elapsed = m_clock.now() - StartTick;
-    const bool waiting = elapsed < tm;
+    const bool waiting = m_clock.nowNs() - m_startNs < qint64(tm) * 1000000;
     QCoreApplication::processEvents();
     return waiting;
 }
@@ -20,8 +20,8 @@ bool Stopwatch::WaitA(qint32 tm)
 void Stopwatch::Wait(qint32 wai)
 {
     StartTime();
-    // StartTick is shared: a wait nested in this one moves it, and so moves
+    // The start is shared: a wait nested in this one moves it, and so moves
     // this wait's deadline; it is read afresh on every turn.
     while (WaitA(wai) && !m_abandoned)
-        m_clock.idleUntil(StartTick + wai);
+        m_clock.idleUntilNs(m_startNs + qint64(wai) * 1000000);
 }

@@ -26,9 +26,10 @@ public:
     void abandon() { m_abandoned = true; }
     bool abandoned() const { return m_abandoned; }
 
-    qint64 StartTick = 0;
+    qint64 StartTick = 0;   // ms
 
 private:
+    qint64 m_startNs = 0;   // the same moment to the nanosecond: waits measure from here
     Clock &m_clock;
     bool m_abandoned = false;
 };
