@@ -2,7 +2,6 @@
 
 #include "link/settingsstore.h"
 
-#include <QRegularExpression>
 
 QtSerialPort::QtSerialPort(const SettingsStore &store, QObject *parent)
     : SerialPort(parent), m_store(store)
@@ -20,17 +19,6 @@ QtSerialPort::~QtSerialPort()
 QString QtSerialPort::deviceName() const
 {
     return deviceForPort(m_store, m_commPort);
-}
-
-qint32 QtSerialPort::baudFromSettings(const QString &settings)
-{
-    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,10})\\s*,\\s*[nN]\\s*,\\s*8\\s*,\\s*1\\s*$"));
-    const auto match = form.match(settings);
-    if (!match.hasMatch())
-        return 0;
-    bool ok = false;
-    const qlonglong baud = match.captured(1).toLongLong(&ok);
-    return (ok && baud > 0 && baud <= std::numeric_limits<qint32>::max()) ? qint32(baud) : 0;
 }
 
 bool QtSerialPort::PortOpen() const

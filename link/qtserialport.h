@@ -42,8 +42,6 @@ public:
     QString openError() const { return m_openError; }
     QString deviceName() const;
 
-    // Parses "<baud>,n,8,1"; 0 when the text is not of that form.
-    static qint32 baudFromSettings(const QString &settings);
 
 private:
     void absorb();

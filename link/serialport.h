@@ -56,6 +56,10 @@ signals:
     void OnComm();
 };
 
+// The baud rate of a settings text "<baud>,n,8,1"; 0 when the text is not of
+// that form or the rate is not a positive 32-bit number.
+qint32 baudFromSettings(const QString &settings);
+
 // Event codes given by CommEvent().
 namespace CommEvents {
 constexpr qint16 None = 0;

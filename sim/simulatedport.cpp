@@ -2,7 +2,6 @@
 
 #include "link/clock.h"
 
-#include <QRegularExpression>
 #include <limits>
 
 namespace {
@@ -51,15 +50,11 @@ bool SimulatedPort::setCommPort(qint16 port)
 
 bool SimulatedPort::setSettings(const QString &settings)
 {
-    static const QRegularExpression form(QStringLiteral("^([0-9]{1,10}),n,8,1$"));
-    const QRegularExpressionMatch m = form.match(settings);
-    if (!m.hasMatch())
-        return false;
-    const qint64 baud = m.captured(1).toLongLong();
-    if (baud <= 0 || baud > std::numeric_limits<qint32>::max())
+    const qint32 baud = baudFromSettings(settings);
+    if (baud == 0)
         return false;
     m_settings = settings;
-    m_baud = qint32(baud);
+    m_baud = baud;
     return true;
 }
 
