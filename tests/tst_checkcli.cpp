@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include "expectedlines.h"
+
 #include <QtTest>
 
 namespace {
@@ -20,23 +22,6 @@ struct Run
     qint64 ms = 0;
 };
 
-const QString kBs = "Соединение с БС обнаружено";
-const QStringList kLinkGood = {kBs, "Принято = [@00BSU]", "Соединение с БСУ обнаружено", "Тестирование прошло успешно"};
-const QStringList kError1 = {"ОШИБКА №1, возможные причины:", "- не подключен БС к Com-порту.",
-                             "- БС подключен не к тому Com-порту", "- неисправен кабель связи PC-БС",
-                             "- неисправен Com-порт компьютера", "- неисправен БС"};
-const QStringList kError2 = {"ОШИБКА №2, возможные причины:", "- отсутствует питание БС", "- неисправен БС"};
-const QStringList kError3 = {"ОШИБКА №3, возможные причины:", "- обрыв линии связи БС - БСУ", "- неисправен БС",
-                             "- неисправен БСУ"};
-const QStringList kError4 = {"ОШИБКА №4, возможные причины:", "- отсутствует питание БСУ", "- неисправен БСУ"};
-
-// The three lines of block n, queried at address (two upper-case hex digits).
-QStringList blockLines(int n, const QString &address, const QString &reply, bool answers)
-{
-    const QString no = QString::number(n);
-    return {no + ": Запрос = [#" + address + "02]", no + ": Принято = [" + reply + "]",
-            answers ? no + ": Тестирование прошло успешно, блок отвечает" : no + ": Нет ответа от блока номер " + no + " ?"};
-}
 
 // How many control bytes a noisy line puts before a reply depends on timing: a run of "?" counts as one.
 QStringList foldMasks(QStringList lines)
@@ -129,13 +114,13 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<int>("status");
         QTest::newRow("ok") << "ok" << kLinkGood << 0;
-        QTest::newRow("noise") << "noise" << QStringList{kBs, "Принято = [?@00BSU]"} + kLinkGood.mid(2) << 0;
+        QTest::newRow("noise") << "noise" << QStringList{kBsFound, "Принято = [?@00BSU]"} + kLinkGood.mid(2) << 0;
         QTest::newRow("no-cable") << "no-cable" << kError1 << 1;
         QTest::newRow("no-cable,no-power") << "no-cable,no-power" << kError1 << 1;
         QTest::newRow("no-power") << "no-power" << kError2 << 2;
-        QTest::newRow("line-break") << "line-break" << QStringList{kBs, "Принято = []"} + kError3 << 3;
-        QTest::newRow("late") << "late" << QStringList{kBs, "Принято = []"} + kError3 << 3;
-        QTest::newRow("bsu-off") << "bsu-off" << QStringList{kBs, "Принято = [#0002]"} + kError4 << 4;
+        QTest::newRow("line-break") << "line-break" << QStringList{kBsFound, "Принято = []"} + kError3 << 3;
+        QTest::newRow("late") << "late" << QStringList{kBsFound, "Принято = []"} + kError3 << 3;
+        QTest::newRow("bsu-off") << "bsu-off" << QStringList{kBsFound, "Принято = [#0002]"} + kError4 << 4;
     }
 
     void linkTest()

@@ -6,21 +6,15 @@
 #include "link/telstate.h"
 #include "link/wait.h"
 #include "sim/simulatedport.h"
+#include "expectedlines.h"
 #include "testsupport.h"
 
 #include <QtTest>
 
 namespace {
 
-const QStringList kError1 = {"ОШИБКА №1, возможные причины:", "- не подключен БС к Com-порту.",
-                             "- БС подключен не к тому Com-порту", "- неисправен кабель связи PC-БС",
-                             "- неисправен Com-порт компьютера", "- неисправен БС"};
-const QStringList kError2 = {"ОШИБКА №2, возможные причины:", "- отсутствует питание БС", "- неисправен БС"};
-const QStringList kError3 = {"ОШИБКА №3, возможные причины:", "- обрыв линии связи БС - БСУ", "- неисправен БС",
-                             "- неисправен БСУ"};
-const QStringList kError4 = {"ОШИБКА №4, возможные причины:", "- отсутствует питание БСУ", "- неисправен БСУ"};
-const QString kFound = "Соединение с БС обнаружено";
-const QStringList kSuccess = {"Соединение с БСУ обнаружено", "Тестирование прошло успешно"};
+// The two lines that follow "Принято = [...]" when the БСУ answers.
+const QStringList kSuccess = kLinkGood.mid(2);
 
 // One installation on the other end of the cable, and the program's side of it.
 struct Rig
@@ -79,20 +73,20 @@ void TestChecks::linkTestVerdicts_data()
 
     const QByteArray query = "#0002\r\n";
     QTest::newRow("good link") << "ok" << false
-                               << (QStringList{kFound, "Принято = [@00BSU]"} + kSuccess) << true << query << 1500;
+                               << kLinkGood << true << query << 1500;
     QTest::newRow("good link, quiet") << "ok" << true << QStringList() << true << query << 1500;
     QTest::newRow("no cable") << "no-cable" << false << kError1 << false << QByteArray() << 1000;
     QTest::newRow("no cable, no power") << "no-cable,no-power" << true << kError1 << false << QByteArray() << 1000;
     QTest::newRow("no power") << "no-power" << false << kError2 << false << QByteArray() << 1000;
-    QTest::newRow("line broken") << "line-break" << false << (QStringList{kFound, "Принято = []"} + kError3)
+    QTest::newRow("line broken") << "line-break" << false << (QStringList{kBsFound, "Принято = []"} + kError3)
                                  << false << query << 1500;
     QTest::newRow("line broken, quiet") << "line-break" << true << kError3 << false << query << 1500;
-    QTest::newRow("БСУ off: echo") << "bsu-off" << false << (QStringList{kFound, "Принято = [#0002]"} + kError4)
+    QTest::newRow("БСУ off: echo") << "bsu-off" << false << (QStringList{kBsFound, "Принято = [#0002]"} + kError4)
                                    << false << query << 1500;
     QTest::newRow("БСУ off, quiet") << "bsu-off" << true << kError4 << false << query << 1500;
-    QTest::newRow("late reply") << "late" << false << (QStringList{kFound, "Принято = []"} + kError3) << false
+    QTest::newRow("late reply") << "late" << false << (QStringList{kBsFound, "Принято = []"} + kError3) << false
                                 << query << 1500;
-    QTest::newRow("noisy line") << "noise" << false << (QStringList{kFound, "Принято = [??@00BSU]"} + kSuccess)
+    QTest::newRow("noisy line") << "noise" << false << (QStringList{kBsFound, "Принято = [??@00BSU]"} + kSuccess)
                                 << true << query << 1500;
 }
 
@@ -152,7 +146,7 @@ void TestChecks::linkTestReadsOnlyTheFirstLine()
     Rig rig;
     rig.replyToLinkTest(reply);
     rig.tests.linkTest();
-    QCOMPARE(rig.panel.lines, QStringList({kFound, "Принято = [" + shown + "]"}) + diagnosis);
+    QCOMPARE(rig.panel.lines, QStringList({kBsFound, "Принято = [" + shown + "]"}) + diagnosis);
     QTEST(rig.state.LinkOk, "linkOk");
 }
 
@@ -248,7 +242,7 @@ void TestChecks::blockCheckAfterAFailedLink()
     rig.installation.scenario().power = true;
     rig.panel.lines.clear();
     rig.tests.linkTest();
-    QCOMPARE(rig.panel.lines, (QStringList{kFound, "Принято = [@00BSU]"} + kSuccess));
+    QCOMPARE(rig.panel.lines, kLinkGood);
 
     // Two block checks in a row: the second number is the one saved and shown.
     rig.panel.lines.clear();

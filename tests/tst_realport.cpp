@@ -11,6 +11,8 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTimer>
+#include "expectedlines.h"
+
 #include <QtTest>
 
 #include <cerrno>
@@ -18,38 +20,6 @@
 #include <termios.h>
 
 namespace {
-
-const QStringList kError1 = {
-    QStringLiteral("ОШИБКА №1, возможные причины:"),
-    QStringLiteral("- не подключен БС к Com-порту."),
-    QStringLiteral("- БС подключен не к тому Com-порту"),
-    QStringLiteral("- неисправен кабель связи PC-БС"),
-    QStringLiteral("- неисправен Com-порт компьютера"),
-    QStringLiteral("- неисправен БС"),
-};
-const QStringList kError2 = {
-    QStringLiteral("ОШИБКА №2, возможные причины:"),
-    QStringLiteral("- отсутствует питание БС"),
-    QStringLiteral("- неисправен БС"),
-};
-const QStringList kError3 = {
-    QStringLiteral("ОШИБКА №3, возможные причины:"),
-    QStringLiteral("- обрыв линии связи БС - БСУ"),
-    QStringLiteral("- неисправен БС"),
-    QStringLiteral("- неисправен БСУ"),
-};
-const QStringList kError4 = {
-    QStringLiteral("ОШИБКА №4, возможные причины:"),
-    QStringLiteral("- отсутствует питание БСУ"),
-    QStringLiteral("- неисправен БСУ"),
-};
-const QString kBsFound = QStringLiteral("Соединение с БС обнаружено");
-const QStringList kSuccess = {
-    kBsFound,
-    QStringLiteral("Принято = [@00BSU]"),
-    QStringLiteral("Соединение с БСУ обнаружено"),
-    QStringLiteral("Тестирование прошло успешно"),
-};
 
 Scenario scenario(const QString &text)
 {
@@ -150,7 +120,7 @@ void tst_RealPort::linkTest_data()
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QByteArray>("sent");
 
-    QTest::newRow("БСУ answers") << "ok" << -1 << kSuccess << QByteArray("#0002\r\n");
+    QTest::newRow("БСУ answers") << "ok" << -1 << kLinkGood << QByteArray("#0002\r\n");
     // CTS alone does not make a cable: DSR is read on its own line.
     QTest::newRow("error 1: DSR off, CTS on") << "ok" << int(TIOCM_CTS) << kError1 << QByteArray();
     QTest::newRow("error 2: БС unpowered") << "no-power" << -1 << kError2 << QByteArray();
@@ -180,7 +150,7 @@ void tst_RealPort::linkTest()
     b.tests.linkTest();
 
     QCOMPARE(b.panel.lines, expected);
-    QCOMPARE(b.state.LinkOk, expected == kSuccess);
+    QCOMPARE(b.state.LinkOk, expected == kLinkGood);
     QCOMPARE(b.line.written(), sent);
     // The check left DTR on and RTS off on the device itself.
     QCOMPARE(ModemShim::lines() & (TIOCM_DTR | TIOCM_RTS), int(TIOCM_DTR));
@@ -388,7 +358,7 @@ void tst_RealPort::linkprobeCheckOverThePort()
     for (QString &line : lines)
         line = line.trimmed();
     qsizetype at = 0;
-    for (const QString &expected : kSuccess) {
+    for (const QString &expected : kLinkGood) {
         at = lines.indexOf(expected, at);
         QVERIFY2(at >= 0, qPrintable(QStringLiteral("missing \"%1\" in:\n%2").arg(expected, out)));
         ++at;
