@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 build_deps=(cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation)
-test_deps=(clang libclang-rt-14-dev)
+test_deps=(clang libclang-rt-14-dev desktop-file-utils)
 run_deps=(xvfb xauth x11-apps imagemagick)
 
 install_missing() {
