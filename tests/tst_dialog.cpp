@@ -4,6 +4,7 @@
 #include "sim/simulatedport.h"
 #include "testsupport.h"
 #include "ui/dialog.h"
+#include "ui/statusbar.h"
 #include "ui/tel.h"
 #include "ui/twips.h"
 
@@ -102,6 +103,7 @@ private slots:
     void laterOpeningsKeepOrRebuild();
     void closingTheMainWindowEndsTheDialog();
     void changeDuringACheck();
+    void pulledAdapterShowsAndComesBack();
 };
 
 void TestDialog::firstOpening()
@@ -289,6 +291,41 @@ void TestDialog::changeDuringACheck()
     bench.window->findChild<QPushButton *>("Command2")->click();
     bench.window->findChild<QPushButton *>("Command1")->click();
     QVERIFY2(bench.window->logText().endsWith(QStringLiteral("5: Тестирование прошло успешно, блок отвечает\r\n")),
+             qPrintable(bench.window->logText()));
+}
+
+void TestDialog::pulledAdapterShowsAndComesBack()
+{
+    Bench bench;
+    auto *status = bench.window->findChild<StatusBar *>("StatusBar1");
+    const auto panels = [status] {
+        QStringList texts;
+        for (int panel = 1; panel <= StatusBar::kPanels; ++panel)
+            texts << status->panelText(panel);
+        return texts;
+    };
+    auto *timer = bench.window->findChild<QTimer *>("Timer1");
+    // One tick of Timer1, without waiting the second for it.
+    const auto tick = [timer] { QVERIFY(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection)); };
+    tick();
+    QVERIFY(panels().contains("COM2:4800,n,8,1"));
+
+    // The USB adapter is pulled out: the next tick shows the port as not open.
+    bench.port.setUnplugged(true);
+    tick();
+    QCOMPARE(panels(), (QStringList{"COM??", "Порт не открыт!", "???", "???", "???", "???"}));
+    bench.window->findChild<QPushButton *>("cmdStartTest")->click();
+    QCOMPARE(bench.window->logText(), QStringLiteral("Ошибка открытия порта!!!\r\n"));
+
+    // Plugged back in, the operator accepts the port again: it reopens and the check works.
+    bench.port.setUnplugged(false);
+    bench.visit(Visit{2, -1});
+    tick();
+    QVERIFY(panels().contains("COM2:4800,n,8,1"));
+    QVERIFY(bench.window->findChild<QPushButton *>("cmdStartTest")->isEnabled());
+    bench.window->findChild<QPushButton *>("Command2")->click();
+    bench.window->findChild<QPushButton *>("cmdStartTest")->click();
+    QVERIFY2(bench.window->logText().endsWith(QStringLiteral("Тестирование прошло успешно\r\n")),
              qPrintable(bench.window->logText()));
 }
 

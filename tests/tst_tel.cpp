@@ -99,6 +99,8 @@ private slots:
     void buttonsRunTheirChecks_data();
     void buttonsRunTheirChecks();
     void clearDuringACheck();
+    void busyButtonCannotStartItsCheckAgain_data();
+    void busyButtonCannotStartItsCheckAgain();
     void closeClosesAnOpenPortOnly_data();
     void closeClosesAnOpenPortOnly();
     void closeDuringACheck_data();
@@ -343,6 +345,35 @@ void TestTel::clearDuringACheck()
     bench.child<QPushButton>("cmdStartTest")->click();
     QCOMPARE(linesOf(window.logText()),
              (QStringList{"Принято = [@00BSU]", "Соединение с БСУ обнаружено", "Тестирование прошло успешно"}));
+}
+
+void TestTel::busyButtonCannotStartItsCheckAgain_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("link test") << "cmdStartTest" << 4;
+    QTest::newRow("block check") << "Command1" << 3;
+}
+
+void TestTel::busyButtonCannotStartItsCheckAgain()
+{
+    QFETCH(QString, button);
+    Bench bench;
+    tel &window = bench.open();
+    auto *pressed = window.findChild<QPushButton *>(button);
+    bool enabledWhileBusy = true;
+    // The impatient operator clicks again while the check waits for the line.
+    bench.clock.callAt(bench.clock.now() + 500, &window, [&] {
+        enabledWhileBusy = pressed->isEnabled();
+        QTest::mouseClick(pressed, Qt::LeftButton);
+    });
+    const qint64 start = bench.clock.now();
+    QTest::mouseClick(pressed, Qt::LeftButton);
+    QVERIFY(!enabledWhileBusy);
+    QTEST(int(linesOf(window.logText()).size()), "lines");
+    QCOMPARE(bench.port.written().count('#'), button == "Command1" ? 2 : 1);
+    QCOMPARE(bench.clock.now() - start, qint64(button == "Command1" ? 2500 : 1500));
+    QVERIFY(pressed->isEnabled());
 }
 
 void TestTel::closeClosesAnOpenPortOnly_data()
