@@ -1,3 +1,4 @@
+#include "app/startupreport.h"
 #include "link/clock.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
@@ -9,10 +10,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QEvent>
-#include <QFile>
 #include <QTextStream>
-#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -64,53 +62,6 @@ struct CommandLine
         }
         return args;
     }
-};
-
-// Resident memory of this process in MB, or a negative value where the
-// system does not tell (it is read from /proc, so on Linux only).
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
-    }
-    return -1;
-}
-
-// --startup-report: waits for the window's first paint, lets the event loop
-// finish that round (the drawing reaches the screen), then reports and quits.
-class StartupReport : public QObject
-{
-public:
-    StartupReport(QWidget &window, const QElapsedTimer &sinceStart) : m_sinceStart(sinceStart)
-    {
-        window.installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [this] { reportAndQuit(); });
-        }
-        return false;
-    }
-
-private:
-    void reportAndQuit()
-    {
-        const double rss = residentMegabytes();
-        QTextStream(stderr) << "linkprobe: window shown in " << m_sinceStart.elapsed() << " ms, resident memory "
-                            << (rss < 0 ? QStringLiteral("unknown") : QString::number(rss, 'f', 1) + QStringLiteral(" MB"))
-                            << '\n';
-        QCoreApplication::exit(0);
-    }
-
-    const QElapsedTimer &m_sinceStart;
 };
 
 } // namespace
@@ -171,7 +122,7 @@ int main(int argc, char *argv[])
     tel window(*port, store, clock);
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
-        startupReport.emplace(window, sinceStart);
+        startupReport.emplace(QStringLiteral("linkprobe"), window, sinceStart);
     window.show();
     return app.exec();
 }

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QString>
+#include <QTextStream>
+#include <QTimer>
+#include <QWidget>
+
+// Resident memory of this process in MB, or a negative value where the
+// system does not tell (it is read from /proc, so on Linux only).
+inline double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
+    }
+    return -1;
+}
+
+// --startup-report: waits for the window's first paint, lets the event loop
+// finish that round (the drawing reaches the screen), then prints
+// "<program>: window shown in N ms, resident memory M MB" and quits.
+class StartupReport : public QObject
+{
+public:
+    StartupReport(const QString &program, QWidget &window, const QElapsedTimer &sinceStart)
+        : m_program(program), m_sinceStart(sinceStart)
+    {
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] { reportAndQuit(); });
+        }
+        return false;
+    }
+
+private:
+    void reportAndQuit()
+    {
+        const double rss = residentMegabytes();
+        QTextStream(stderr) << m_program << ": window shown in " << m_sinceStart.elapsed() << " ms, resident memory "
+                            << (rss < 0 ? QStringLiteral("unknown") : QString::number(rss, 'f', 1) + QStringLiteral(" MB"))
+                            << '\n';
+        QCoreApplication::exit(0);
+    }
+
+    QString m_program;
+    const QElapsedTimer &m_sinceStart;
+};
