@@ -7,13 +7,13 @@
 // Used by the fuzzer and, on its corpus, by the ordinary tests.
 
 #include "checks/linetests.h"
-#include "checks/operatorpanel.h"
 #include "link/clock.h"
 #include "link/cp1251.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/telstate.h"
 #include "link/wait.h"
+#include "tests/support/recordingpanel.h"
 
 #include <QByteArray>
 #include <QList>
@@ -125,22 +125,6 @@ private:
     QList<QByteArray> m_replies;
 };
 
-class Panel : public OperatorPanel
-{
-public:
-    void AddMessage(const QString &text) override { lines << text; }
-    void setButtonEnabled(Button button, bool enabled) override
-    {
-        (button == Button::StartTest ? startTest : blockCheck) = enabled;
-    }
-    int blockListIndex() const override { return listIndex; }
-
-    QStringList lines;
-    bool startTest = true;
-    bool blockCheck = true;
-    int listIndex = 0;
-};
-
 // What the operator must see of a reply: each byte one character, control
 // bytes other than CR and LF as "?", the rest through code page 1251, and
 // nothing from the first CR on.
@@ -216,7 +200,7 @@ inline QString check(const Case &c)
     // The block number stays in memory: no file is written for a fuzz run.
     SettingsStore store{QString()};
     store.overrideForRun(QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched"));
-    Panel panel;
+    RecordingPanel panel;
     panel.listIndex = c.listIndex;
     LineTests tests(state, port, wait, store, panel);
 
@@ -271,7 +255,7 @@ inline QString check(const Case &c)
         fail(u"sent on the line: "_s + QString::fromLatin1(port.written.toPercentEncoding()));
     if (clock.now() < fixedMs)
         fail(QStringLiteral("the checks took %1 ms of virtual time, less than the fixed %2 ms").arg(clock.now()).arg(fixedMs));
-    if (!panel.startTest || !panel.blockCheck)
+    if (!panel.startTestEnabled || !panel.blockCheckEnabled)
         fail(u"a button is left disabled"_s);
     if (c.dsr && c.cts && (!port.DTREnable() || port.RTSEnable()))
         fail(u"DTR is not on or RTS not off"_s);

@@ -117,19 +117,14 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockLineChanges()
     QFETCH(int, rate);
     QFETCH(int, blockNo);
 
-    TempStore store;
+    CheckRig rig;
+    TempStore &store = rig.store;
+    SimulatedPort &MSComm1 = rig.port;
+    TelState &state = rig.state;
     const QByteArray before = settingsFile(com, baud, block, eol);
     writeFile(store.path(), before);
 
-    ManualClock clock;
-    SimulatedInstallation installation;
-    SimulatedPort MSComm1(installation, clock);
-    Stopwatch wait(clock);
-    TelState state;
-    RecordingPanel panel;
-    LineTests tests(state, MSComm1, wait, *store, panel);
-
-    OpenPort(state, MSComm1, *store);
+    rig.openPort();
     QCOMPARE(int(state.CurPort), port);
     QCOMPARE(int(state.CurBaud), rate);
     QCOMPARE(int(state.BlockNo), blockNo);
@@ -138,9 +133,9 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockLineChanges()
     QCOMPARE(MSComm1.Settings(), QString::number(rate) + ",n,8,1");
     QCOMPARE(fileBytes(store.path()), before);   // reading never writes
 
-    panel.listIndex = 4;
-    tests.blockCheck();
-    QCOMPARE(panel.lines, QStringList({"5: Запрос = [#0502]", "5: Принято = [@05T+20.5]",
+    rig.panel.listIndex = 4;
+    rig.tests.blockCheck();
+    QCOMPARE(rig.panel.lines, QStringList({"5: Запрос = [#0502]", "5: Принято = [@05T+20.5]",
                                        "5: Тестирование прошло успешно, блок отвечает"}));
 
     // Only the value of BLOCK changed, blanks around it kept; every other byte
@@ -183,21 +178,14 @@ void TestBadSettings::missingBlockIsAddedWithoutTouchingTheRest()
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
 
-    TempStore store;
+    CheckRig rig;
+    TempStore &store = rig.store;
     if (!before.isEmpty())
         writeFile(store.path(), before);
-    ManualClock clock;
-    SimulatedInstallation installation;
-    SimulatedPort MSComm1(installation, clock);
-    Stopwatch wait(clock);
-    TelState state;
-    RecordingPanel panel;
-    LineTests tests(state, MSComm1, wait, *store, panel);
-
-    OpenPort(state, MSComm1, *store);
-    panel.listIndex = 4;
-    tests.blockCheck();
-    QCOMPARE(panel.lines.size(), 3);
+    rig.openPort();
+    rig.panel.listIndex = 4;
+    rig.tests.blockCheck();
+    QCOMPARE(rig.panel.lines.size(), 3);
     QCOMPARE(fileBytes(store.path()), after);
     QCOMPARE(store->read(kApp, "NBLOCK", "BLOCK", "none"), QString("5"));
 }

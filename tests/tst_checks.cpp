@@ -16,15 +16,10 @@ namespace {
 // The two lines that follow "Принято = [...]" when the БСУ answers.
 const QStringList kSuccess = kLinkGood.mid(2);
 
-// One installation on the other end of the cable, and the program's side of it.
-struct Rig
+// A rig with its port open, whose line can also be played by hand.
+struct Rig : CheckRig
 {
-    explicit Rig(const QString &scenario = "ok")
-        : installation(*Scenario::parse(scenario)), port(installation, clock), watch(clock),
-          tests(state, port, watch, *store, panel)
-    {
-        OpenPort(state, port, *store);
-    }
+    explicit Rig(const QString &scenario = "ok") : CheckRig(scenario) { openPort(); }
     // Instead of the installation, the line brings these bytes 40 ms after
     // the link test's query (which goes out 1000 ms after the start).
     void replyToLinkTest(const QByteArray &bytes)
@@ -32,15 +27,6 @@ struct Rig
         installation.scenario().lineBreak = true;
         clock.callAt(clock.now() + 1040, &port, [this, bytes] { port.arrive(bytes); });
     }
-
-    TempStore store;
-    ManualClock clock;
-    SimulatedInstallation installation;
-    SimulatedPort port;
-    TelState state;
-    Stopwatch watch;
-    RecordingPanel panel;
-    LineTests tests;
 };
 
 } // namespace

@@ -1,7 +1,13 @@
 #pragma once
 
-#include "checks/operatorpanel.h"
+#include "checks/linetests.h"
+#include "link/clock.h"
+#include "link/openport.h"
 #include "link/settingsstore.h"
+#include "link/telstate.h"
+#include "link/wait.h"
+#include "sim/simulatedport.h"
+#include "tests/support/recordingpanel.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -19,19 +25,25 @@ struct TempStore
     QString path() const { return dir.filePath(QStringLiteral("LINKPROBE.conf")); }
 };
 
-// An operator panel that remembers every line and the buttons' states.
-class RecordingPanel : public OperatorPanel
-{
-public:
-    void AddMessage(const QString &text) override { lines << text; }
-    void setButtonEnabled(Button button, bool enabled) override
-    {
-        (button == Button::StartTest ? startTestEnabled : blockCheckEnabled) = enabled;
-    }
-    int blockListIndex() const override { return listIndex; }
 
-    QStringList lines;
-    bool startTestEnabled = true;
-    bool blockCheckEnabled = true;
-    int listIndex = 0;
+// One simulated installation on the other end of the cable, and the program's
+// side of it on virtual time: port, state, stopwatch, checks and a panel.
+// The port is opened by openPort(), so a test can prepare the store first.
+struct CheckRig
+{
+    explicit CheckRig(const QString &scenario = QStringLiteral("ok"))
+        : installation(*Scenario::parse(scenario)), port(installation, clock), watch(clock),
+          tests(state, port, watch, *store, panel)
+    {
+    }
+    void openPort() { OpenPort(state, port, *store); }
+
+    TempStore store;
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port;
+    TelState state;
+    Stopwatch watch;
+    RecordingPanel panel;
+    LineTests tests;
 };
