@@ -6,8 +6,10 @@
 QtSerialPort::QtSerialPort(const SettingsStore &store, QObject *parent)
     : SerialPort(parent), m_store(store)
 {
+#ifndef Q_OS_WIN
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+#endif
+    connect(&m_port, &decltype(m_port)::errorOccurred, this, &QtSerialPort::onError);
 }
 
 QtSerialPort::~QtSerialPort()

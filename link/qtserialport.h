@@ -3,6 +3,9 @@
 #include "link/serialport.h"
 
 #include <QSerialPort>
+#ifdef Q_OS_WIN
+#include "link/windowscomport.h"
+#endif
 
 class SettingsStore;
 
@@ -49,7 +52,11 @@ private:
     QSerialPort::PinoutSignals pinout();
 
     const SettingsStore &m_store;
+#ifdef Q_OS_WIN
+    WindowsComPort m_port;   // Qt's own hangs under Wine: see windowscomport.h
+#else
     QSerialPort m_port;
+#endif
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     qint32 m_handshaking = 0;

@@ -304,7 +304,8 @@ QString deviceForPort(const SettingsStore &store, qint16 n)
 {
     const QString com = QStringLiteral("COM") + QString::number(n);
 #ifdef Q_OS_WIN
-    return com;
+    // Windows knows COM1 to COM9 by name everywhere; higher ones only in its device namespace.
+    return n > 9 ? QStringLiteral("\\\\.\\") + com : com;
 #else
     const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
     if (!mapped.isEmpty())
