@@ -12,7 +12,11 @@
 #include <QFile>
 #include <QTimer>
 #include <QtTest>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 namespace {
 // Bytes the line carries to the PC `after` ms from now.
@@ -21,12 +25,23 @@ void arriveLater(ManualClock &clock, SimulatedPort &port, qint64 after, const QB
     clock.callAt(clock.now() + after, &port, [&port, bytes] { port.arrive(bytes); });
 }
 
+#ifdef Q_OS_WIN
+double cpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return -1;
+    const auto ticks = [](const FILETIME &t) { return (quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 1e7;   // in units of 100 ns
+}
+#else
 double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
+#endif
 } // namespace
 
 class TestLink : public QObject
