@@ -1,0 +1,185 @@
+// linkprobe-check built for Windows, run under Wine on a COM port that Wine
+// maps to a pseudo-terminal: the fixture on the master plays the installation,
+// so the Windows program's real port (the Win32 communications calls, through
+// Wine to the device) carries the query out and the reply back.
+//
+// Wine reads a pseudo-terminal's modem lines with TIOCMGET, which Linux
+// refuses for one; the modem line shim, preloaded into Wine itself, gives them
+// from a state file. The DTR and RTS the program sets stay inside Wine's
+// process and are not seen here.
+//
+// Needs a Windows build: the test run's Windows stage names it in
+// LINKPROBE_WINDOWS_BUILD (the folder with wine-run and app/linkprobe-check.exe).
+#include "support/expectedlines.h"
+#include "support/modemshim.h"
+#include "support/ptyfixture.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/ioctl.h>
+
+namespace {
+
+struct Run
+{
+    int status = -1;   // -1: crashed, or still running after the deadline
+    QStringList lines;
+    QString err;
+    qint64 ms = 0;
+};
+
+} // namespace
+
+class tst_WinePort : public QObject
+{
+    Q_OBJECT
+
+    QString m_build;
+    QTemporaryDir m_lines;
+
+    QString wineRun() const { return m_build + QStringLiteral("/wine-run"); }
+
+    // Runs wine-run with the arguments while the fixture answers from this event loop.
+    Run run(const QStringList &args, int modemLines)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+#ifdef MODEMSHIM_PATH
+        const QString state = m_lines.filePath(QStringLiteral("lines"));
+        ModemShim::writeStateFile(state, modemLines);
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(MODEMSHIM_PATH));
+        env.insert(QStringLiteral("MODEMSHIM_STATE"), state);
+#else
+        Q_UNUSED(modemLines);
+#endif
+        QProcess process;
+        process.setProcessEnvironment(env);
+        QEventLoop loop;
+        connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        QElapsedTimer wall;
+        wall.start();
+        process.start(wineRun(), args);
+        loop.exec();
+        Run r;
+        r.ms = wall.elapsed();
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+            return r;
+        }
+        if (process.exitStatus() == QProcess::NormalExit)
+            r.status = process.exitCode();
+        r.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        r.err = QString::fromUtf8(process.readAllStandardError());
+        return r;
+    }
+
+    // Makes COMn of the build's Wine prefix the device. Wine reads its port
+    // map when its server starts and keeps it in the prefix's dosdevices
+    // folder, which a running server follows at every opening: the map is
+    // written for the next start and the link for now.
+    bool mapPort(int n, const QString &device)
+    {
+        QProcess reg;
+        reg.start(wineRun(), {QStringLiteral("reg"), QStringLiteral("add"), QStringLiteral("HKLM\\Software\\Wine\\Ports"),
+                              QStringLiteral("/v"), QStringLiteral("COM%1").arg(n), QStringLiteral("/t"),
+                              QStringLiteral("REG_SZ"), QStringLiteral("/d"), device, QStringLiteral("/f")});
+        if (!reg.waitForFinished(30000) || reg.exitStatus() != QProcess::NormalExit || reg.exitCode() != 0)
+            return false;
+        const QString link = m_build + QStringLiteral("/wineprefix/dosdevices/com%1").arg(n);
+        QFile::remove(link);
+        return QFile::link(device, link);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_build = qEnvironmentVariable("LINKPROBE_WINDOWS_BUILD");
+        if (m_build.isEmpty())
+            QSKIP("no Windows build named: the Windows stage of ./build.sh test runs this test");
+        QVERIFY2(QFileInfo(wineRun()).isExecutable(), qPrintable(wineRun()));
+        QVERIFY2(QFile::exists(m_build + QStringLiteral("/app/linkprobe-check.exe")), qPrintable(m_build));
+        QVERIFY(m_lines.isValid());
+#ifndef MODEMSHIM_PATH
+        QSKIP("the modem line shim is not built in this tree");
+#endif
+    }
+
+    void checkOverTheMappedPort_data()
+    {
+        QTest::addColumn<int>("comPort");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("modemLines");
+        QTest::addColumn<bool>("answering");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("written");
+
+        const int cableAndPower = TIOCM_DSR | TIOCM_CTS;
+        QTest::newRow("COM5, all well") << 5 << QStringList{"link"} << cableAndPower << true << kLinkGood << 0
+                                        << QByteArray("#0002\r\n");
+        // Above COM9 the port is opened in the device namespace, \\.\COM12.
+        QTest::newRow("COM12, block 10") << 12 << QStringList{"block", "10"} << cableAndPower << true
+                                         << blockLines(10, "0A", "@0AT+23.0", true) << 0
+                                         << QByteArray("#0002\r\n#0A02\r\n");
+        // The lines can be read, and nothing comes back: this opening once waited
+        // for a first byte that never came.
+        QTest::newRow("COM5, nothing answers") << 5 << QStringList{"link"} << cableAndPower << false
+                                               << QStringList{kBsFound, "Принято = []"} + kError3 << 3
+                                               << QByteArray("#0002\r\n");
+        QTest::newRow("COM5, no cable") << 5 << QStringList{"link"} << 0 << true << kError1 << 1 << QByteArray();
+        QTest::newRow("COM5, no power") << 5 << QStringList{"link"} << int(TIOCM_DSR) << true << kError2 << 2
+                                        << QByteArray();
+    }
+
+    void checkOverTheMappedPort()
+    {
+        QFETCH(int, comPort);
+        QFETCH(QStringList, command);
+        QFETCH(int, modemLines);
+        QFETCH(bool, answering);
+        QFETCH(QStringList, lines);
+        QFETCH(int, status);
+        QFETCH(QByteArray, written);
+
+        TempStore store;
+        PtyFixture line(*store);
+        QVERIFY2(line.plug(), qPrintable(line.errorString()));
+        line.setAnswering(answering);
+        QVERIFY(mapPort(comPort, line.devicePath()));
+
+        const Run r = run(QStringList{m_build + QStringLiteral("/app/linkprobe-check.exe"), QStringLiteral("--port"),
+                                      QString::number(comPort)} + command,
+                          modemLines);
+        qInfo("COM%d on %s: %lld ms with Wine's start, status %d", comPort, qPrintable(line.devicePath()), r.ms,
+              r.status);
+        QVERIFY2(r.status >= 0, "linkprobe-check.exe did not finish within 30 s");
+        QVERIFY2(r.lines == lines, qPrintable(r.lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + r.err));
+        QCOMPARE(r.status, status);
+        QCOMPARE(line.written(), written);
+        const QString device = comPort > 9 ? QStringLiteral("\\\\.\\COM%1").arg(comPort) : QStringLiteral("COM%1").arg(comPort);
+        QVERIFY2(r.err.contains(QStringLiteral("(%1)").arg(device)), qPrintable(r.err));
+    }
+
+    // A port that is not there fails at its opening, at once, as on Linux.
+    void missingPortFailsAtOnce()
+    {
+        const Run r = run({m_build + QStringLiteral("/app/linkprobe-check.exe"), QStringLiteral("--port"),
+                           QStringLiteral("231"), QStringLiteral("link")},
+                          TIOCM_DSR | TIOCM_CTS);
+        qInfo("missing COM231: %lld ms with Wine's start", r.ms);
+        QVERIFY2(r.status >= 0, "linkprobe-check.exe did not finish within 30 s");
+        QCOMPARE(r.lines, QStringList{QStringLiteral("Ошибка открытия порта!!!")});
+        QCOMPARE(r.status, 6);
+        QVERIFY2(r.err.contains(QStringLiteral("Проверка заняла 0 мс")), qPrintable(r.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_WinePort)
+#include "tst_wineport.moc"
