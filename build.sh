@@ -2,13 +2,21 @@
 # Installs what is missing (Debian 12, as root), builds, then runs or tests linkprobe.
 #   ./build.sh run [OPTIONS]   start the window; without options on the simulated installation
 #   ./build.sh test            build and run every test, run them again under the sanitizers,
-#                              then fuzz the reply path for a minute (FUZZ_SECONDS=N for longer)
+#                              fuzz the reply path for a minute (FUZZ_SECONDS=N for longer), then
+#                              build everything for Windows and run the tests there under Wine
+#   ./build.sh windows         build for Windows: installer and zip in build-win/
 set -euo pipefail
 cd "$(dirname "$0")"
 
 build_deps=(cmake make g++ qt6-base-dev qt6-serialport-dev fonts-liberation)
 test_deps=(clang libclang-rt-14-dev desktop-file-utils)
 run_deps=(xvfb xauth x11-apps imagemagick)
+windows_deps=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb nsis)
+
+# Qt for Windows is no Debian package: it comes from the folder shared beside
+# this clone, with the CMake toolchain file for the cross build.
+windows_kit=../shared/windows
+qt_windows=/opt/qt6-mingw
 
 install_missing() {
     local missing=()
@@ -75,6 +83,40 @@ fuzz_run() {
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' build-fuzz/fuzz.log >&2
 }
 
+install_qt_windows() {
+    [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && return 0
+    local archive=$windows_kit/qt6.4.2-mingw-w64-x86_64.tar.xz
+    if [ ! -f "$archive" ] || [ "$(id -u)" -ne 0 ]; then
+        echo "Qt for Windows is missing from $qt_windows: unpack $archive there, as root" >&2
+        exit 1
+    fi
+    echo "Unpacking Qt for Windows to $qt_windows" >&2
+    tar -C "$(dirname "$qt_windows")" -xJf "$archive"
+}
+
+# Everything again, cross-built for Windows with MinGW-w64, tests included.
+windows_build() {
+    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$(realpath "$windows_kit/mingw-w64.cmake")" \
+        -DQT_MINGW_PREFIX="$qt_windows" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build build-win -j"$(nproc)"
+}
+
+# The Windows tests under Wine, then linkprobe-check.exe on a COM port that
+# Wine maps to a pseudo-terminal (a test of the Linux build that runs it).
+windows_tests() {
+    local status=0
+    ctest --test-dir build-win --output-on-failure -j"$(nproc)" || status=1
+    LINKPROBE_WINDOWS_BUILD=$PWD/build-win ctest --test-dir build -L wine --output-on-failure || status=1
+    # Totals of the Qt Test programs that ran under Wine, and what was left out and why.
+    awk '/^Totals:/ { programs++; passed += $2; failed += $4; skipped += $6 }
+         END { printf "== Windows tests under Wine: %d programs, %d test functions passed, %d failed, %d skipped\n",
+                      programs, passed, failed, skipped }' build-win/Testing/Temporary/LastTest.log >&2
+    grep -h 'left out on Windows' build-win/Testing/Temporary/LastTest.log | sort -u | sed 's/^/== /' >&2
+    awk '/^Totals:/ { printf "== COM port under Wine (tst_wineport): %d passed, %d failed, %d skipped\n", $2, $4, $6 }' \
+        build/Testing/Temporary/LastTest.log >&2
+    return $status
+}
+
 case "${1:-}" in
 run)
     shift
@@ -98,10 +140,20 @@ test)
     stage "sanitizer tests" sanitizer_tests
     stage "fuzz build" fuzz_build
     stage fuzzing fuzz_run
+    install_missing "${windows_deps[@]}"
+    install_qt_windows
+    stage "Windows build" windows_build -DBUILD_TESTING=ON
+    stage "Windows tests" windows_tests
     echo "== all stages passed in $SECONDS s" >&2
     ;;
+windows)
+    install_missing "${windows_deps[@]}"
+    install_qt_windows
+    windows_build -DBUILD_TESTING=OFF
+    (cd build-win && cpack)
+    ;;
 *)
-    echo "usage: $0 run [--simulate[=SCENARIO]] | test" >&2
+    echo "usage: $0 run [--simulate[=SCENARIO]] | test | windows" >&2
     exit 64
     ;;
 esac
