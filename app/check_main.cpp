@@ -4,6 +4,7 @@
 // standard error, and the verdict becomes the exit status.
 
 #include "app/consolepanel.h"
+#include "app/utf8console.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
@@ -387,6 +388,7 @@ int run(const Options &o)
 
 int main(int argc, char *argv[])
 {
+    [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
 

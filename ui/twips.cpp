@@ -1,5 +1,6 @@
 #include "ui/twips.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -42,6 +43,11 @@ QSize Twips::size(int width, int height)
 QFont Twips::formFont()
 {
     QFont font = QGuiApplication::font();
+#ifdef Q_OS_WIN
+    // The face the forms were drawn in, where Windows still has it.
+    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
+        font.setFamily(QStringLiteral("MS Sans Serif"));
+#endif
     font.setPointSizeF(8.25);
     return font;
 }

@@ -12,7 +12,8 @@ int toPxY(int twips);
 QRect rect(int left, int top, int width, int height);
 QSize size(int width, int height);
 
-// The forms were drawn for an 8.25 point face: the platform's own face at
-// that size keeps the captions within their controls.
+// The forms were drawn for an 8.25 point face: MS Sans Serif on Windows where
+// it is installed, elsewhere the platform's own face at that size, which keeps
+// the captions within their controls.
 QFont formFont();
 }

@@ -4,6 +4,7 @@
 // cable), our RTS its CTS (the БС's power), and every query line it sends gets
 // the installation's answer after the installation's latency.
 
+#include "app/utf8console.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 
@@ -264,6 +265,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     Options options;
     QString error;
