@@ -24,21 +24,12 @@ QString cutAtFirstCr(const QString &reply)
     return cr < 0 ? reply : reply.left(cr);
 }
 
-QString SendCommand(SerialPort &MSComm1, Stopwatch &wait, const QString &cmd, const qint32 &tmo)
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs)
 {
     // Whatever is waiting (a late answer, noise) is never taken for the reply.
-    MSComm1.Input();
-    MSComm1.Output((cmd + QStringLiteral("\r\n")).toLatin1());
+    port.readAll();
+    port.write((command + QStringLiteral("\r\n")).toLatin1());
     // The exchange always takes the full time, even when the reply is complete sooner.
-    wait.Wait(tmo);
-
-    if (MSComm1.InputMode() != 1) {
-        QString text;
-        for (char c : MSComm1.Input())
-            text += cp1251ToUnicode(static_cast<unsigned char>(c));
-        return text;
-    }
-    if (MSComm1.InBufferCount() == 0)
-        return QString();
-    return maskReply(MSComm1.Input());
+    stopwatch.wait(timeoutMs);
+    return maskReply(port.readAll());
 }

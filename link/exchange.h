@@ -5,12 +5,12 @@
 class SerialPort;
 class Stopwatch;
 
-// One request and its reply: drops what is waiting, sends cmd + CR LF in one
-// write, waits the full tmo and returns what arrived, control bytes other than
-// CR and LF shown as "?". "" when nothing arrived.
-QString SendCommand(SerialPort &MSComm1, Stopwatch &wait, const QString &cmd, const qint32 &tmo);
+// One request and its reply: drops what is waiting, sends command + CR LF in
+// one write, waits the full timeoutMs and returns what arrived, control bytes
+// other than CR and LF shown as "?". "" when nothing arrived.
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs);
 
-// The reply text for received bytes as SendCommand shows them.
+// The reply text for received bytes as sendCommand shows them.
 QString maskReply(const QByteArray &bytes);
 
 // The part of a reply before its first CR (all of it when there is none).

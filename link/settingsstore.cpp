@@ -299,16 +299,3 @@ QString SettingsStore::fileName() const
 {
     return m_file;
 }
-
-QString deviceForPort(const SettingsStore &store, qint16 n)
-{
-    const QString com = QStringLiteral("COM") + QString::number(n);
-#ifdef Q_OS_WIN
-    return com;
-#else
-    const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
-    if (!mapped.isEmpty())
-        return mapped;
-    return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
-#endif
-}

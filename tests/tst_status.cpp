@@ -3,10 +3,10 @@
 #include "link/clock.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
-#include "ui/dialog.h"
+#include "ui/portsettingsdialog.h"
 #include "ui/statusbar.h"
 #include "ui/statusdisplay.h"
-#include "ui/tel.h"
+#include "ui/mainwindow.h"
 #include "ui/twips.h"
 
 #include <QAction>
@@ -24,14 +24,14 @@ const QString kClosed = QStringLiteral("Порт не открыт!");
 struct Bench
 {
     explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario)) {}
-    tel &open()
+    MainWindow &open()
     {
-        window = std::make_unique<tel>(port, *store, clock);
+        window = std::make_unique<MainWindow>(port, *store, clock);
         bar = window->findChild<StatusBar *>(QStringLiteral("StatusBar1"));
         return *window;
     }
-    // What one tick of Timer1 does.
-    void tick() { showPortStatus(port, *bar); }
+    // What one tick of the status timer (Timer1) does.
+    void tick() { showPortStatus(port, window->state().comPort, *bar); }
     QStringList panels() const
     {
         QStringList texts;
@@ -50,7 +50,7 @@ struct Bench
     void choosePort(int portEntry, int baudEntry)
     {
         QTimer::singleShot(0, window.get(), [this, portEntry, baudEntry] {
-            Dialog *dialog = window->dialog();
+            PortSettingsDialog *dialog = window->portSettingsDialog();
             dialog->findChild<QComboBox *>("cmbCommPort")->setCurrentIndex(portEntry);
             dialog->findChild<QComboBox *>("cmbBaud")->setCurrentIndex(baudEntry);
             dialog->findChild<QPushButton *>("OKButton")->click();
@@ -62,7 +62,7 @@ struct Bench
     ManualClock clock;
     SimulatedInstallation installation;
     SimulatedPort port{installation, clock};
-    std::unique_ptr<tel> window;
+    std::unique_ptr<MainWindow> window;
     StatusBar *bar = nullptr;
 };
 
@@ -137,9 +137,9 @@ void TestStatus::openPortShowsPortAndLines()
     if (!baud.isEmpty())
         bench.store->save(kApp, "COMPORT", "BAUD", baud);
     bench.open();
-    QVERIFY(bench.port.PortOpen());
-    bench.port.setRTSEnable(rts);
-    bench.port.setDTREnable(dtr);
+    QVERIFY(bench.port.isOpen());
+    bench.port.setRts(rts);
+    bench.port.setDtr(dtr);
     bench.tick();
     QCOMPARE(bench.panels(), panels);
 }
@@ -166,7 +166,7 @@ void TestStatus::reopenedPortShowsAtTheNextTick()
     // The adapter is plugged back in and the operator picks COM5 at 115200.
     bench.port.setUnplugged(false);
     bench.choosePort(5, 7);
-    QVERIFY(bench.port.PortOpen());
+    QVERIFY(bench.port.isOpen());
     bench.tick();
     QCOMPARE(bench.bar->panelText(1), QStringLiteral("COM5:115200,n,8,1"));
     QCOMPARE(bench.bar->panelText(2), QString());
@@ -181,7 +181,7 @@ void TestStatus::reopenedPortShowsAtTheNextTick()
 void TestStatus::panelWidths()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     // Nothing but this test writes the panels here.
     window.findChild<QTimer *>("Timer1")->stop();
     window.show();

@@ -8,15 +8,15 @@
 class RecordingPanel : public OperatorPanel
 {
 public:
-    void AddMessage(const QString &text) override { lines << text; }
+    void addMessage(const QString &text) override { lines << text; }
     void setButtonEnabled(Button button, bool enabled) override
     {
-        (button == Button::StartTest ? startTestEnabled : blockCheckEnabled) = enabled;
+        (button == Button::LinkTest ? linkTestEnabled : blockCheckEnabled) = enabled;
     }
     int blockListIndex() const override { return listIndex; }
 
     QStringList lines;
-    bool startTestEnabled = true;
+    bool linkTestEnabled = true;
     bool blockCheckEnabled = true;
     int listIndex = 0;
 };

@@ -3,7 +3,7 @@
 #include "link/clock.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
-#include "ui/tel.h"
+#include "ui/mainwindow.h"
 #include "ui/twips.h"
 
 #include <QComboBox>
@@ -24,11 +24,10 @@ class CountingPort : public SimulatedPort
 {
 public:
     using SimulatedPort::SimulatedPort;
-    bool setPortOpen(bool open) override
+    void close() override
     {
-        if (!open)
-            ++closeRequests;
-        return SimulatedPort::setPortOpen(open);
+        ++closeRequests;
+        SimulatedPort::close();
     }
     int closeRequests = 0;
 };
@@ -37,9 +36,9 @@ public:
 struct Bench
 {
     explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario)) {}
-    tel &open()
+    MainWindow &open()
     {
-        window = std::make_unique<tel>(port, *store, clock);
+        window = std::make_unique<MainWindow>(port, *store, clock);
         return *window;
     }
     template<typename T>
@@ -53,7 +52,7 @@ struct Bench
     ManualClock clock;
     SimulatedInstallation installation;
     CountingPort port{installation, clock};
-    std::unique_ptr<tel> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 // Typing as the keyboard delivers it, Cyrillic included; "\n" is the Enter key.
@@ -81,7 +80,7 @@ QStringList linesOf(const QString &log)
 
 } // namespace
 
-class TestTel : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -108,7 +107,7 @@ private slots:
     void closeDuringACheckEndsTheProgram();
 };
 
-void TestTel::controlsSitWhereDrawn_data()
+void TestMainWindow::controlsSitWhereDrawn_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("twips");   // in the client area
@@ -122,12 +121,12 @@ void TestTel::controlsSitWhereDrawn_data()
     QTest::newRow("clear") << "Command2" << QRect(5520, 2640, 1695, 615);
 }
 
-void TestTel::controlsSitWhereDrawn()
+void TestMainWindow::controlsSitWhereDrawn()
 {
     QFETCH(QString, name);
     QFETCH(QRect, twips);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     QWidget *client = window.centralWidget();
     QCOMPARE(client->size(), QSize(Twips::toPxX(7290), Twips::toPxY(5565)));
 
@@ -142,10 +141,10 @@ void TestTel::controlsSitWhereDrawn()
                             .arg(actual.width()).arg(actual.height())));
 }
 
-void TestTel::windowFaceAndTabOrder()
+void TestMainWindow::windowFaceAndTabOrder()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     QCOMPARE(window.objectName(), QStringLiteral("tel"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Тестирование связи с блоками термометрии"));
     QCOMPARE(window.minimumSize(), window.maximumSize());
@@ -191,7 +190,7 @@ void TestTel::windowFaceAndTabOrder()
     QCOMPARE(order, named);
 }
 
-void TestTel::loadPreselectsSavedBlock_data()
+void TestMainWindow::loadPreselectsSavedBlock_data()
 {
     QTest::addColumn<QString>("saved");   // "" = nothing saved
     QTest::addColumn<QString>("scenario");
@@ -205,7 +204,7 @@ void TestTel::loadPreselectsSavedBlock_data()
     QTest::newRow("port absent") << "7" << "unplugged" << 6;
 }
 
-void TestTel::loadPreselectsSavedBlock()
+void TestMainWindow::loadPreselectsSavedBlock()
 {
     QFETCH(QString, saved);
     QFETCH(QString, scenario);
@@ -213,7 +212,7 @@ void TestTel::loadPreselectsSavedBlock()
     Bench bench(scenario);
     if (!saved.isEmpty())
         bench.store->save(kApp, "NBLOCK", "BLOCK", saved);
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
 
     auto *list = bench.child<QComboBox>("Combo1");
     QCOMPARE(list->count(), 32);
@@ -223,14 +222,14 @@ void TestTel::loadPreselectsSavedBlock()
     QCOMPARE(list->currentText(), QStringLiteral("Блок %1").arg(index + 1));
     QCOMPARE(window.blockListIndex(), index);
     QCOMPARE(window.logText(), QString());
-    QCOMPARE(window.state().QuietMode, false);
-    QCOMPARE(bench.port.PortOpen(), scenario == "ok");
+    QCOMPARE(window.state().quietMode, false);
+    QCOMPARE(bench.port.isOpen(), scenario == "ok");
     // Loading reads the store and writes nothing back.
     QCOMPARE(bench.saved("NBLOCK", "BLOCK"), saved.isEmpty() ? "<none>" : saved);
     QCOMPARE(bench.saved("COMPORT", "COM"), QStringLiteral("<none>"));
 }
 
-void TestTel::typedBlockText_data()
+void TestMainWindow::typedBlockText_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("index");
@@ -240,12 +239,12 @@ void TestTel::typedBlockText_data()
     QTest::newRow("an entry's text") << "Блок 12" << 11;
 }
 
-void TestTel::typedBlockText()
+void TestMainWindow::typedBlockText()
 {
     QFETCH(QString, typed);
     QFETCH(int, index);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *list = bench.child<QComboBox>("Combo1");
     list->lineEdit()->selectAll();
     type(list->lineEdit(), typed + "\n");
@@ -253,7 +252,7 @@ void TestTel::typedBlockText()
     QCOMPARE(list->count(), 32);
 }
 
-void TestTel::addMessage_data()
+void TestMainWindow::addMessage_data()
 {
     QTest::addColumn<QString>("typed");   // by the operator before the lines come
     QTest::addColumn<QStringList>("lines");
@@ -268,44 +267,44 @@ void TestTel::addMessage_data()
                                           << "Принято = [\n@00BSU]\r\nb\r\n";
 }
 
-void TestTel::addMessage()
+void TestMainWindow::addMessage()
 {
     QFETCH(QString, typed);
     QFETCH(QStringList, lines);
     QFETCH(QString, log);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *box = bench.child<QPlainTextEdit>("txtError");
     type(box, typed);
     for (const QString &line : lines)
-        window.AddMessage(line);
+        window.addMessage(line);
     QCOMPARE(window.logText(), log);
     // What the operator sees: one line of the box for every line break.
     QCOMPARE(box->toPlainText(), QString(log).replace("\r\n", "\n"));
 
     bench.child<QPushButton>("Command2")->click();
     QCOMPARE(window.logText(), QString());
-    window.AddMessage("x");
+    window.addMessage("x");
     QCOMPARE(window.logText(), QStringLiteral("x\r\n"));
 }
 
-void TestTel::addMessageLeavesCaretAndSelection()
+void TestMainWindow::addMessageLeavesCaretAndSelection()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *box = bench.child<QPlainTextEdit>("txtError");
-    window.AddMessage("first line");
+    window.addMessage("first line");
     QTextCursor cursor = box->textCursor();
     cursor.setPosition(1);
     cursor.setPosition(4, QTextCursor::KeepAnchor);
     box->setTextCursor(cursor);
-    window.AddMessage("second line");
+    window.addMessage("second line");
     QCOMPARE(box->textCursor().anchor(), 1);
     QCOMPARE(box->textCursor().position(), 4);
     QCOMPARE(linesOf(window.logText()), (QStringList{"first line", "second line"}));
 }
 
-void TestTel::buttonsRunTheirChecks_data()
+void TestMainWindow::buttonsRunTheirChecks_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("block");
@@ -319,13 +318,13 @@ void TestTel::buttonsRunTheirChecks_data()
                                             "5: Тестирование прошло успешно, блок отвечает"};
 }
 
-void TestTel::buttonsRunTheirChecks()
+void TestMainWindow::buttonsRunTheirChecks()
 {
     QFETCH(QString, button);
     QFETCH(int, block);
     QFETCH(QStringList, lines);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     bench.child<QComboBox>("Combo1")->setCurrentIndex(block - 1);
     auto *pressed = window.findChild<QPushButton *>(button);
     QTest::mouseClick(pressed, Qt::LeftButton);
@@ -334,11 +333,11 @@ void TestTel::buttonsRunTheirChecks()
     QCOMPARE(bench.saved("NBLOCK", "BLOCK"), button == "Command1" ? QString::number(block) : "<none>");
 }
 
-void TestTel::clearDuringACheck()
+void TestMainWindow::clearDuringACheck()
 {
     Bench bench;
-    tel &window = bench.open();
-    window.AddMessage("an earlier run");
+    MainWindow &window = bench.open();
+    window.addMessage("an earlier run");
     // The БС line is written at 1000 ms; the log is emptied while the БСУ's reply is awaited.
     bench.clock.callAt(bench.clock.now() + 1200, &window,
                        [&] { bench.child<QPushButton>("Command2")->click(); });
@@ -347,7 +346,7 @@ void TestTel::clearDuringACheck()
              (QStringList{"Принято = [@00BSU]", "Соединение с БСУ обнаружено", "Тестирование прошло успешно"}));
 }
 
-void TestTel::busyButtonCannotStartItsCheckAgain_data()
+void TestMainWindow::busyButtonCannotStartItsCheckAgain_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("lines");
@@ -355,11 +354,11 @@ void TestTel::busyButtonCannotStartItsCheckAgain_data()
     QTest::newRow("block check") << "Command1" << 3;
 }
 
-void TestTel::busyButtonCannotStartItsCheckAgain()
+void TestMainWindow::busyButtonCannotStartItsCheckAgain()
 {
     QFETCH(QString, button);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *pressed = window.findChild<QPushButton *>(button);
     bool enabledWhileBusy = true;
     // The impatient operator clicks again while the check waits for the line.
@@ -376,7 +375,7 @@ void TestTel::busyButtonCannotStartItsCheckAgain()
     QVERIFY(pressed->isEnabled());
 }
 
-void TestTel::closeClosesAnOpenPortOnly_data()
+void TestMainWindow::closeClosesAnOpenPortOnly_data()
 {
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<int>("closings");
@@ -385,23 +384,23 @@ void TestTel::closeClosesAnOpenPortOnly_data()
     QTest::newRow("port absent") << "unplugged" << 0;
 }
 
-void TestTel::closeClosesAnOpenPortOnly()
+void TestMainWindow::closeClosesAnOpenPortOnly()
 {
     QFETCH(QString, scenario);
     QFETCH(int, closings);
     Bench bench(scenario);
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     const int openings = bench.port.openCount();
     QCOMPARE(bench.port.closeRequests, 0);
     QVERIFY(window.close());
     QCOMPARE(bench.port.closeRequests, closings);
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
     QCOMPARE(bench.port.openCount(), openings);
     QVERIFY(!bench.child<QTimer>("Timer1")->isActive());
 }
 
-void TestTel::closeDuringACheck_data()
+void TestMainWindow::closeDuringACheck_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("closeAtMs");
@@ -412,32 +411,32 @@ void TestTel::closeDuringACheck_data()
     QTest::newRow("block check, block reply") << "Command1" << 2000;
 }
 
-void TestTel::closeDuringACheck()
+void TestMainWindow::closeDuringACheck()
 {
     QFETCH(QString, button);
     QFETCH(int, closeAtMs);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     const qint64 closeAt = bench.clock.now() + closeAtMs;
     bench.clock.callAt(closeAt, &window, [&] { window.close(); });
     window.findChild<QPushButton *>(button)->click();
 
     QVERIFY(!window.isVisible());
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
     // Every wait still under way returned at once: no time passed after the close.
     QCOMPARE(bench.clock.now(), closeAt);
     // The check went on to its end against the closed port and wrote into the
     // window that is still there.
     QVERIFY(!linesOf(window.logText()).isEmpty());
     QVERIFY(window.findChild<QPushButton *>(button)->isEnabled());
-    QCOMPARE(window.state().QuietMode, false);
+    QCOMPARE(window.state().quietMode, false);
 }
 
-void TestTel::closeDuringACheckEndsTheProgram()
+void TestMainWindow::closeDuringACheckEndsTheProgram()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     bool timedOut = false;
     QTimer::singleShot(0, &window, [&] {
@@ -450,8 +449,8 @@ void TestTel::closeDuringACheckEndsTheProgram()
     });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!timedOut);
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
 }
 
-QTEST_MAIN(TestTel)
-#include "tst_tel.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
