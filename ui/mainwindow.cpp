@@ -20,7 +20,6 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 
 namespace {
@@ -76,7 +75,7 @@ void MainWindow::buildControls()
     logFont.setPointSizeF(9.75);
     logFont.setWeight(QFont::Normal);
     m_messageLog->setFont(logFont);
-    connect(m_messageLog->document(), &QTextDocument::contentsChanged, this, &MainWindow::logEdited);
+    m_messageLog->setAccessibleName(QStringLiteral("Окно сообщений"));
 
     m_statusBar = new StatusBar(client);
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
@@ -136,36 +135,18 @@ void MainWindow::load()
 
 void MainWindow::addMessage(const QString &text)
 {
-    if (!m_logExact) {
-        m_log = logText();
-        m_logExact = true;
-    }
+    // CR LF ends the line, as the log was always written; the widget shows it
+    // (and a lone CR or LF inside a reply) as a line break.
     const QString line = text + kCrLf;
     // The view follows the newest line only when it was already at the end:
     // an operator reading further up is left where he is.
     QScrollBar *bar = m_messageLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    m_appending = true;
     QTextCursor end(m_messageLog->document());
     end.movePosition(QTextCursor::End);
     end.insertText(line);
-    m_appending = false;
-    m_log += line;
     if (atEnd)
         bar->setValue(bar->maximum());
-}
-
-QString MainWindow::logText() const
-{
-    if (m_logExact)
-        return m_log;
-    return m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
-}
-
-void MainWindow::logEdited()
-{
-    if (!m_appending)
-        m_logExact = false;
 }
 
 void MainWindow::setButtonEnabled(Button button, bool enabled)
@@ -187,11 +168,7 @@ int MainWindow::blockListIndex() const
 
 void MainWindow::clearLog()
 {
-    m_appending = true;
     m_messageLog->clear();
-    m_appending = false;
-    m_log.clear();
-    m_logExact = true;
 }
 
 void MainWindow::refreshStatus()

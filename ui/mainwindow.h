@@ -34,9 +34,6 @@ public:
     void setButtonEnabled(Button button, bool enabled) override;
     int blockListIndex() const override;
 
-    // The log as its text: lines end in CR LF, as addMessage wrote them.
-    QString logText() const;
-
     const CheckState &state() const { return m_session.state(); }
     // The port settings dialog while it exists (between its first showing
     // and a use of its close box).
@@ -51,7 +48,6 @@ private:
     void clearLog();
     void refreshStatus();
     void configurePort();
-    void logEdited();
 
     SerialPort &m_port;
     SettingsStore &m_store;
@@ -59,13 +55,6 @@ private:
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
-
-    // The log's text exactly as written: the widget turns CR LF and a lone CR
-    // or LF alike into a line break. Rebuilt from the widget once the
-    // operator has edited the log.
-    QString m_log;
-    bool m_logExact = true;
-    bool m_appending = false;
 
     QPlainTextEdit *m_messageLog = nullptr;
     StatusBar *m_statusBar = nullptr;

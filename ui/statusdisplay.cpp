@@ -17,13 +17,10 @@ QString portStatusText(qint16 comPort, qint32 baudRate)
 void showPortStatus(SerialPort &port, qint16 comPort, StatusBar &bar)
 {
     if (port.isOpen()) {
-        const QString portText = portStatusText(comPort, port.baudRate());
-        if (bar.panelText(1) != portText)
-            bar.setPanelText(1, portText);
+        bar.setPanelText(1, portStatusText(comPort, port.baudRate()));
         // A port reopened through the settings dialog must not stand beside
         // the "not open" notice of the ticks before.
-        if (!bar.panelText(2).isEmpty())
-            bar.setPanelText(2, QString());
+        bar.setPanelText(2, QString());
         bar.setPanelText(3, port.rts() ? QStringLiteral("RTS") : kOff);
         bar.setPanelText(4, port.dtr() ? QStringLiteral("DTR") : kOff);
         bar.setPanelText(5, port.cts() ? QStringLiteral("CTS") : kOff);

@@ -3,6 +3,7 @@
 #include "checks/checksession.h"
 #include "link/clock.h"
 #include "link/qtserialport.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 #include "testsupport.h"
 
@@ -77,7 +78,7 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
     QByteArray m_written;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 // A whole check over the real serial port layer, in real time: the program's

@@ -4,7 +4,7 @@
 #include "link/clock.h"
 #include "link/settingsstore.h"
 #include "sim/simulatedport.h"
-#include "tests/support/recordingpanel.h"
+#include "sim/recordingpanel.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
