@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -33,7 +35,22 @@ QPushButton *newButton(QWidget *parent, const char *name, const QString &caption
     return button;
 }
 
+// The block that text typed into the block selector names: "7", "Блок 7",
+// in any case, blanks around; 0 when it names no block 1 to 32.
+int blockNamedBy(const QString &typed)
+{
+    QString text = typed.trimmed().toLower();
+    const QString word = QStringLiteral("блок");
+    if (text.startsWith(word))
+        text = text.mid(word.size()).trimmed();
+    static const QRegularExpression number(QStringLiteral("^[0-9]{1,2}$"));
+    if (!number.match(text).hasMatch())
+        return 0;
+    const int n = text.toInt();
+    return n >= 1 && n <= 32 ? n : 0;
 }
+
+} // namespace
 
 MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -112,8 +129,17 @@ void MainWindow::buildControls()
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
-    connect(m_linkTestButton, &QPushButton::clicked, this, [this] { m_session.tests().linkTest(); });
-    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] { m_session.tests().blockCheck(); });
+    m_checkGate.guard(m_linkTestButton);
+    m_checkGate.guard(m_blockCheckButton);
+    m_checkGate.guard(m_portSettingsAction);
+
+    connect(m_linkTestButton, &QPushButton::clicked, this,
+            [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
+        takeTypedBlock();
+        m_checkGate.run([this] { m_session.tests().blockCheck(); });
+    });
+    connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
     connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
     connect(m_portSettingsAction, &QAction::triggered, this, &MainWindow::configurePort);
     connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
@@ -151,6 +177,9 @@ void MainWindow::addMessage(const QString &text)
 
 void MainWindow::setButtonEnabled(Button button, bool enabled)
 {
+    // A check inside another (the block check's link test) leaves the buttons
+    // to the gate: they come back when the outer check ends.
+    enabled = enabled && !m_checkGate.busy();
     switch (button) {
     case Button::LinkTest:
         m_linkTestButton->setEnabled(enabled);
@@ -163,7 +192,17 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
 
 int MainWindow::blockListIndex() const
 {
-    return selectedEntry(m_blockSelector);
+    // Typed text is taken or refused when typing ends; the entry selected
+    // before stands meanwhile.
+    return m_blockSelector->currentIndex();
+}
+
+void MainWindow::takeTypedBlock()
+{
+    const int named = blockNamedBy(m_blockSelector->currentText());
+    const int index = named > 0 ? named - 1 : m_blockSelector->currentIndex();
+    m_blockSelector->setCurrentIndex(index);
+    m_blockSelector->setEditText(m_blockSelector->itemText(index));
 }
 
 void MainWindow::clearLog()

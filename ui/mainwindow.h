@@ -2,6 +2,7 @@
 
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
+#include "ui/checkgate.h"
 #include "ui/portsettingsdialog.h"
 
 #include <QMainWindow>
@@ -48,10 +49,12 @@ private:
     void clearLog();
     void refreshStatus();
     void configurePort();
+    void takeTypedBlock();
 
     SerialPort &m_port;
     SettingsStore &m_store;
     CheckSession m_session;
+    CheckGate m_checkGate;
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
