@@ -165,7 +165,7 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
         if (m_port.baudRate() != rate && !openAt(rate))
             return;
         candidate.ratesTried << rate;
-        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500));
+        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, ReplyEnd::AtFirstCr));
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
         if (reply.contains(kBsuQuery)) {
             candidate.outcome = SearchCandidate::Outcome::Echo;

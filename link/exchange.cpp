@@ -24,12 +24,34 @@ QString cutAtFirstCr(const QString &reply)
     return cr < 0 ? reply : reply.left(cr);
 }
 
-QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs)
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
+                    ReplyEnd end)
 {
     // Whatever is waiting (a late answer, noise) is never taken for the reply.
     port.readAll();
     port.write((command + QStringLiteral("\r\n")).toLatin1());
-    // The exchange always takes the full time, even when the reply is complete sooner.
-    stopwatch.wait(timeoutMs);
-    return maskReply(port.readAll());
+    if (end == ReplyEnd::FullWait) {
+        // The exchange takes the full time, even when the reply is complete sooner.
+        stopwatch.wait(timeoutMs);
+        return maskReply(port.readAll());
+    }
+    QByteArray received;
+    const bool crCame = stopwatch.waitUntil(timeoutMs, [&] {
+        received += port.readAll();
+        return received.contains('\r');
+    });
+    // A line ends in CR LF. The LF is given the time of two characters to
+    // follow its CR, within the exchange's own time: left behind, it would
+    // open the next reply. Anything later than that belongs to no reading.
+    if (crCame && received.endsWith('\r')) {
+        const qint64 leftMs = timeoutMs - stopwatch.elapsedNs() / 1000000;
+        const qint32 baud = qMax(port.baudRate(), 1);
+        const qint64 twoCharactersMs = (2 * 10 * 1000 + baud - 1) / baud;
+        stopwatch.waitUntil(qint32(qBound<qint64>(0, qMin(twoCharactersMs, leftMs), qint64(timeoutMs))), [&] {
+            received += port.readAll();
+            return !received.endsWith('\r');
+        });
+    }
+    received += port.readAll();
+    return maskReply(received);
 }

@@ -5,10 +5,19 @@
 class SerialPort;
 class Stopwatch;
 
+// How the wait for a reply ends.
+enum class ReplyEnd {
+    FullWait,     // always after the full time, whatever has come
+    AtFirstCr,    // as soon as a CR has come (what precedes it is the whole
+                  // reply as the checks read it) and the LF that ends the line
+                  // with it, else after the full time
+};
+
 // One request and its reply: drops what is waiting, sends command + CR LF in
-// one write, waits the full timeoutMs and returns what arrived, control bytes
+// one write, waits for the reply and returns what arrived, control bytes
 // other than CR and LF shown as "?". "" when nothing arrived.
-QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs);
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
+                    ReplyEnd end = ReplyEnd::FullWait);
 
 // The reply text for received bytes as sendCommand shows them.
 QString maskReply(const QByteArray &bytes);

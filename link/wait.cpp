@@ -9,6 +9,11 @@ void Stopwatch::restart()
     m_startNs = m_clock.nowNs();
 }
 
+qint64 Stopwatch::elapsedNs() const
+{
+    return m_clock.nowNs() - m_startNs;
+}
+
 bool Stopwatch::runningFor(qint32 ms)
 {
     const bool waiting = m_clock.nowNs() - m_startNs < qint64(ms) * 1000000;
@@ -18,9 +23,18 @@ bool Stopwatch::runningFor(qint32 ms)
 
 void Stopwatch::wait(qint32 ms)
 {
+    waitUntil(ms, nullptr);
+}
+
+bool Stopwatch::waitUntil(qint32 ms, const std::function<bool()> &done)
+{
     restart();
     // The start is shared: a wait nested in this one moves it, and so moves
     // this wait's deadline; it is read afresh on every turn.
-    while (runningFor(ms) && !m_abandoned)
+    while (runningFor(ms) && !m_abandoned) {
+        if (done && done())
+            return true;
         m_clock.idleUntilNs(m_startNs + qint64(ms) * 1000000);
+    }
+    return false;
 }

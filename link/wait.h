@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <functional>
 
 class Clock;
 
@@ -15,6 +16,8 @@ public:
     void restart();
     // The time of the last restart, in ms of the clock.
     qint64 startTick() const { return m_startNs / 1000000; }
+    // Time since the last restart, in nanoseconds.
+    qint64 elapsedNs() const;
     // True while fewer than ms have passed since the last restart; handles
     // all pending events once before it returns, whatever the result.
     bool runningFor(qint32 ms);
@@ -22,6 +25,9 @@ public:
     // events at least once, even for 0 or a negative time. Between turns it
     // sleeps in the event loop instead of polling.
     void wait(qint32 ms);
+    // As wait(), but returns as soon as done() holds, asked once more after
+    // each turn of the event loop; tells whether it did before the time ran out.
+    bool waitUntil(qint32 ms, const std::function<bool()> &done);
 
     // The window is closing: every wait under way, and every later one,
     // returns as soon as it has handled pending events.

@@ -4,9 +4,7 @@
 
 
 namespace {
-constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
-constexpr qint64 kNoiseAfterMs = 600;   // junk comes after the reply, between queries
-constexpr qint64 kBitsPerByte = 10;     // start bit, 8 data bits, stop bit
+constexpr qint64 kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
 }
 
 SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, QObject *parent)
@@ -64,20 +62,10 @@ void SimulatedPort::write(const QByteArray &bytes)
     if (!m_open)
         return;
     m_written += bytes;
-    for (const char c : bytes) {
-        if (c != '\r' && c != '\n') {
-            if (m_pendingLine.size() < kMaxLineBytes)
-                m_pendingLine += c;
-            continue;
-        }
-        // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
-        if (m_pendingLine.isEmpty())
-            continue;
-        const SimulatedInstallation::Reply reply = m_installation.answer(m_pendingLine);
-        m_pendingLine.clear();
-        const qint64 start = m_clock.now() + reply.latencyMs;
-        deliver(reply.bytes, start);
-        deliver(m_installation.lineNoise(), start + kNoiseAfterMs);
+    for (const QByteArray &line : m_queries.take(bytes)) {
+        const qint64 now = m_clock.now();
+        for (const SimulatedInstallation::Send &send : m_installation.respond(line))
+            deliver(send.bytes, now + send.afterMs);
     }
 }
 
@@ -136,7 +124,7 @@ void SimulatedPort::discardInFlight()
 {
     ++m_generation;
     m_inBuffer.clear();
-    m_pendingLine.clear();
+    m_queries.clear();
     m_busyUntil = 0;
 }
 

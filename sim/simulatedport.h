@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/serialport.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 
 class Clock;
@@ -56,7 +57,7 @@ private:
     bool m_rts = false;
     QByteArray m_inBuffer;
     QByteArray m_written;
-    QByteArray m_pendingLine;
+    QueryLines m_queries;
     int m_openCount = 0;
     quint64 m_generation = 0;   // bumps on every open and close: bytes in flight are lost
     qint64 m_busyUntil = 0;     // replies queue on the line: one ends before the next begins

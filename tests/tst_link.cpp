@@ -15,6 +15,9 @@
 #include <sys/resource.h>
 
 namespace {
+// Pieces of the line: ms after the query, and the bytes that arrive then.
+using Pieces = QList<QPair<int, QByteArray>>;
+
 // Bytes the line carries to the PC `after` ms from now.
 void arriveLater(ManualClock &clock, SimulatedPort &port, qint64 after, const QByteArray &bytes)
 {
@@ -48,6 +51,9 @@ private slots:
     void replyMasksControlBytesAndReadsCp1251();
     void exchangeSendsOneLineAndTakesOnlyTheNewReply();
     void exchangeOnAClosedPortGivesNothing();
+    void replyEndingAtCrStopsAtTheFirstCr_data();
+    void replyEndingAtCrStopsAtTheFirstCr();
+    void installationReplyEndsAtItsCrByte();
 };
 
 void TestLink::openPortReadsTheStore_data()
@@ -314,6 +320,63 @@ void TestLink::exchangeOnAClosedPortGivesNothing()
     QCOMPARE(sendCommand(port, watch, "#0002", 500), QString());
     QVERIFY(port.written().isEmpty());
     QCOMPARE(clock.now(), qint64(500));
+}
+
+void TestLink::replyEndingAtCrStopsAtTheFirstCr_data()
+{
+    // Pieces of the line (ms after the query, bytes), when the exchange ends and what it returns.
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<qint64>("endsAfter");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("whole line at once") << Pieces{{100, "@00BSU\r\n"}} << qint64(100) << "@00BSU\r\n";
+    QTest::newRow("line in pieces") << Pieces{{50, "@00"}, {120, "BSU"}, {200, "\r\n"}} << qint64(200)
+                                    << "@00BSU\r\n";
+    QTest::newRow("LF two characters after the CR is taken")
+        << Pieces{{80, "@00BSU\r"}, {85, "\n"}} << qint64(85) << "@00BSU\r\n";
+    QTest::newRow("later LF is not waited for") << Pieces{{80, "@00BSU\r"}, {86, "\n"}} << qint64(85) << "@00BSU\r";
+    QTest::newRow("what came with the CR is kept") << Pieces{{80, "@00BSU\rxy"}, {81, "z"}} << qint64(80)
+                                                   << "@00BSU\rxy";
+    QTest::newRow("LF alone does not end it") << Pieces{{80, "@00BSU\n"}} << qint64(500) << "@00BSU\n";
+    QTest::newRow("no CR: the full time") << Pieces{{10, "@00BSU"}} << qint64(500) << "@00BSU";
+    QTest::newRow("silence: the full time") << Pieces{} << qint64(500) << "";
+    QTest::newRow("CR after the time is not part of it") << Pieces{{501, "\r"}} << qint64(500) << "";
+    QTest::newRow("CR on the deadline still counts") << Pieces{{500, "@00\r"}} << qint64(500) << "@00\r";
+    QTest::newRow("LF never waited for past the time") << Pieces{{498, "@00\r"}} << qint64(500) << "@00\r";
+}
+
+void TestLink::replyEndingAtCrStopsAtTheFirstCr()
+{
+    QFETCH(Pieces, pieces);
+    ManualClock clock;
+    Scenario silent;
+    silent.lineBreak = true;
+    SimulatedInstallation installation(silent);
+    SimulatedPort port(installation, clock);
+    QVERIFY(port.open(QStringLiteral("sim"), 4800));
+    Stopwatch watch(clock);
+
+    port.arrive("\r");   // a CR waiting before the query is not the reply's end
+    for (const auto &[after, bytes] : pieces)
+        arriveLater(clock, port, after, bytes);
+    const qint64 start = clock.now();
+    const QString reply = sendCommand(port, watch, "#0002", 500, ReplyEnd::AtFirstCr);
+    QTEST(clock.now() - start, "endsAfter");
+    QTEST(reply, "reply");
+    QCOMPARE(port.written(), QByteArray("#0002\r\n"));
+}
+
+void TestLink::installationReplyEndsAtItsCrByte()
+{
+    // "@00BSU\r\n" at 4800 baud after 30 ms: the CR, the 7th byte, is in after 15 ms more, its LF 2 ms later.
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port(installation, clock);
+    QVERIFY(port.open(QStringLiteral("sim"), 4800));
+    Stopwatch watch(clock);
+    QCOMPARE(sendCommand(port, watch, "#0002", 500, ReplyEnd::AtFirstCr), QStringLiteral("@00BSU\r\n"));
+    QCOMPARE(clock.now(), qint64(47));
+    QCOMPARE(sendCommand(port, watch, "#0102", 1000, ReplyEnd::AtFirstCr), QStringLiteral("@01T+18.5\r\n"));
+    QCOMPARE(port.bytesWaiting(), qsizetype(0));
 }
 
 QTEST_GUILESS_MAIN(TestLink)

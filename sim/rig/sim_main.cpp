@@ -5,6 +5,7 @@
 // the installation's answer after the installation's latency.
 
 #include "app/cli.h"
+#include "sim/querylines.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 
@@ -13,17 +14,15 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <utility>
 
 namespace {
 
 constexpr int kPortFailed = 1;
-constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
-constexpr int kNoiseAfterMs = 600;      // junk comes after the reply, between queries
 
 const char kUsage[] =
     "Использование: linkprobe-sim --port УСТРОЙСТВО [--baud СКОРОСТЬ] [СЦЕНАРИЙ]\n"
@@ -194,29 +193,18 @@ private:
 
     void readLines()
     {
-        for (const char c : m_port.readAll()) {
-            if (c != '\r' && c != '\n') {
-                if (m_partial.size() < kMaxLineBytes)
-                    m_partial += c;
-                continue;
-            }
-            // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
-            if (!m_partial.isEmpty())
-                answer(std::exchange(m_partial, QByteArray()));
-        }
+        for (const QByteArray &line : m_queries.take(m_port.readAll()))
+            answer(line);
     }
 
     void answer(const QByteArray &line)
     {
         tell(QStringLiteral("<- ") + shown(line));
-        const SimulatedInstallation::Reply reply = m_installation.answer(line);
-        if (reply.bytes.isEmpty())
+        const QList<SimulatedInstallation::Send> sends = m_installation.respond(line);
+        if (std::none_of(sends.begin(), sends.end(), [](const auto &send) { return !send.noise; }))
             tell(QStringLiteral("   (нет ответа)"));
-        else
-            sendLater(int(reply.latencyMs), reply.bytes, QString());
-        const QByteArray noise = m_installation.lineNoise();
-        if (!noise.isEmpty())
-            sendLater(int(reply.latencyMs) + kNoiseAfterMs, noise, QStringLiteral(" (помехи)"));
+        for (const SimulatedInstallation::Send &send : sends)
+            sendLater(int(send.afterMs), send.bytes, send.noise ? QStringLiteral(" (помехи)") : QString());
     }
 
     void sendLater(int delayMs, const QByteArray &bytes, const QString &note)
@@ -247,7 +235,7 @@ private:
     const Options m_options;
     SimulatedInstallation m_installation;
     QSerialPort m_port;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "checks/checksession.h"
 #include "link/clock.h"
 #include "link/qtserialport.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 #include "testsupport.h"
 
@@ -83,7 +84,7 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
     QByteArray m_written;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 // A whole check over the real serial port layer, in real time: the program's
