@@ -1,9 +1,14 @@
 #include "ui/mainwindow.h"
 
+#include "checks/installationsearch.h"
+#include "link/openport.h"
+#include "link/portlist.h"
+#include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
+#include "ui/portdevicesdialog.h"
 #include "ui/statusbar.h"
 #include "ui/statusdisplay.h"
 #include "ui/twips.h"
@@ -14,6 +19,7 @@
 #include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLineEdit>
@@ -125,6 +131,14 @@ void MainWindow::buildControls()
     m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
     m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
     m_portSettingsAction->setObjectName(QStringLiteral("mnuCommPort"));
+#ifndef Q_OS_WIN
+    m_portDevicesAction = m_settingsMenu->addAction(QStringLiteral("Устройства COM-портов"));
+    m_portDevicesAction->setObjectName(QStringLiteral("mnuPortDevices"));
+    connect(m_portDevicesAction, &QAction::triggered, this, &MainWindow::mapPortDevices);
+#endif
+    m_findAction = m_settingsMenu->addAction(QStringLiteral("Поиск установки"));
+    m_findAction->setObjectName(QStringLiteral("mnuFindInstallation"));
+    connect(m_findAction, &QAction::triggered, this, &MainWindow::findInstallation);
 
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
@@ -132,6 +146,9 @@ void MainWindow::buildControls()
     m_checkGate.guard(m_linkTestButton);
     m_checkGate.guard(m_blockCheckButton);
     m_checkGate.guard(m_portSettingsAction);
+    m_checkGate.guard(m_findAction);
+    if (m_portDevicesAction)
+        m_checkGate.guard(m_portDevicesAction);
 
     connect(m_linkTestButton, &QPushButton::clicked, this,
             [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
@@ -212,6 +229,11 @@ void MainWindow::clearLog()
 
 void MainWindow::refreshStatus()
 {
+    // A port that is closed (absent at start, or its adapter pulled) is tried
+    // again at every tick, so a replugged adapter is back without the dialog.
+    // A failed try costs one open() a second and says nothing.
+    if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
+        m_session.openPort();
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
 }
 
@@ -246,6 +268,74 @@ void MainWindow::configurePort()
     }
     if (saved)
         m_session.openPort();
+}
+
+void MainWindow::mapPortDevices()
+{
+    if (m_closing || m_checkGate.busy())
+        return;
+    const QString ports = QStringLiteral("PORTS");
+    QMap<qint16, QString> saved;
+    for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
+        saved.insert(n, m_store.read(kApp, ports, QStringLiteral("COM") + QString::number(n), QString()).trimmed());
+
+    auto *dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<PortDevicesDialog> alive(dialog);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const QMap<qint16, QString> chosen = alive ? alive->chosen() : saved;
+    if (alive)
+        alive->deleteLater();
+    if (!accepted || m_closing)
+        return;
+
+    bool portInUseChanged = false;
+    for (auto it = chosen.cbegin(); it != chosen.cend(); ++it) {
+        if (it.value() == saved.value(it.key()))
+            continue;
+        // "" brings the system's default back: no value is ever deleted.
+        m_store.save(kApp, ports, QStringLiteral("COM") + QString::number(it.key()), it.value());
+        portInUseChanged = portInUseChanged || it.key() == m_session.state().comPort;
+    }
+    if (portInUseChanged)
+        m_session.openPort();
+}
+
+void MainWindow::findInstallation()
+{
+    if (m_closing)
+        return;
+    m_checkGate.run([this] { searchForInstallation(); });
+}
+
+void MainWindow::searchForInstallation()
+{
+    // The window's own port is searched like any other: it lets go of it first.
+    m_port.close();
+    const QList<DetectedPort> detected = m_detectPorts();
+    InstallationSearch search(m_port, m_session.stopwatch(), *this);
+    if (auto *realPort = qobject_cast<QtSerialPort *>(&m_port))
+        search.openFailure = [realPort] { return realPort->openError(); };
+    const SearchResult result = search.run(searchCandidates(m_store, detected),
+                                           readSavedPortSettings(m_store).baudRate);
+    if (m_closing)
+        return;
+
+    if (const SearchCandidate *found = result.installation()) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Поиск установки"),
+            QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
+                .arg(found->device).arg(found->baudRate));
+        if (m_closing)
+            return;
+        if (answer == QMessageBox::Yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+            QMessageBox::warning(this, QStringLiteral("Поиск установки"),
+                                 QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                                "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+        }
+    }
+    // Opened again as saved: the one found, or the one in use before.
+    m_session.openPort();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -2,11 +2,13 @@
 
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
+#include "link/systemports.h"
 #include "ui/checkgate.h"
 #include "ui/portsettingsdialog.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 class Clock;
 class QAction;
@@ -40,6 +42,10 @@ public:
     // and a use of its close box).
     PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
 
+    // Where the window learns which serial ports the system has (for the
+    // device mapping and the search); the system's own list unless set.
+    void setPortDetection(std::function<QList<DetectedPort>()> detect) { m_detectPorts = std::move(detect); }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -50,6 +56,9 @@ private:
     void refreshStatus();
     void configurePort();
     void takeTypedBlock();
+    void mapPortDevices();
+    void findInstallation();
+    void searchForInstallation();
 
     SerialPort &m_port;
     SettingsStore &m_store;
@@ -58,6 +67,7 @@ private:
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
+    std::function<QList<DetectedPort>()> m_detectPorts = detectedPorts;
 
     QPlainTextEdit *m_messageLog = nullptr;
     StatusBar *m_statusBar = nullptr;
@@ -68,5 +78,7 @@ private:
     QPushButton *m_clearButton = nullptr;
     QMenu *m_settingsMenu = nullptr;
     QAction *m_portSettingsAction = nullptr;
+    QAction *m_portDevicesAction = nullptr;   // not on Windows: COM n is the system's own name there
+    QAction *m_findAction = nullptr;
     QTimer *m_statusTimer = nullptr;
 };
