@@ -322,13 +322,18 @@ void MainWindow::searchForInstallation()
         return;
 
     if (const SearchCandidate *found = result.installation()) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("Поиск установки"),
-            QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
-                .arg(found->device).arg(found->baudRate));
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Поиск установки"),
+                             QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
+                                 .arg(found->device).arg(found->baudRate),
+                             QMessageBox::NoButton, this);
+        question.setObjectName(QStringLiteral("FoundQuestion"));
+        QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+        question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        question.setDefaultButton(yes);
+        question.exec();
         if (m_closing)
             return;
-        if (answer == QMessageBox::Yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected) == 0) {
             QMessageBox::warning(this, QStringLiteral("Поиск установки"),
                                  QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
                                                 "Назначьте устройство в меню Настройки - Устройства COM-портов."));
