@@ -4,16 +4,22 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
 
-// The headless tools write their Russian text as UTF-8. A Windows console
-// shows bytes in its own code page (866 on a Russian system), so while a tool
-// runs its console takes UTF-8, and gets its own code page back afterwards.
-// Output into a file or a pipe is the same UTF-8 either way.
+// The programs write their Russian text as UTF-8 with LF line ends, the same
+// bytes on every system: standard output and error are binary streams here
+// (no CR added), and a Windows console, which shows bytes in its own code page
+// (866 on a Russian system), takes UTF-8 while the program runs and gets its
+// own code page back afterwards.
 class Utf8Console
 {
 public:
     Utf8Console() : m_previous(GetConsoleOutputCP())
     {
+        _setmode(_fileno(stdout), _O_BINARY);
+        _setmode(_fileno(stderr), _O_BINARY);
         if (m_previous != 0)
             SetConsoleOutputCP(CP_UTF8);
     }
@@ -29,7 +35,7 @@ private:
     UINT m_previous;   // 0 without a console
 };
 #else
-// Elsewhere the terminal's own encoding is UTF-8 already.
+// Elsewhere the streams and the terminal are UTF-8 with LF already.
 class Utf8Console
 {
 };

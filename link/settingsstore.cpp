@@ -299,17 +299,3 @@ QString SettingsStore::fileName() const
 {
     return m_file;
 }
-
-QString deviceForPort(const SettingsStore &store, qint16 n)
-{
-    const QString com = QStringLiteral("COM") + QString::number(n);
-#ifdef Q_OS_WIN
-    // Windows knows COM1 to COM9 by name everywhere; higher ones only in its device namespace.
-    return n > 9 ? QStringLiteral("\\\\.\\") + com : com;
-#else
-    const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
-    if (!mapped.isEmpty())
-        return mapped;
-    return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
-#endif
-}

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "checks/linetests.h"
+#include "checks/checksession.h"
 #include "link/clock.h"
-#include "link/openport.h"
 #include "link/qtserialport.h"
-#include "link/telstate.h"
-#include "link/wait.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 #include "testsupport.h"
 
@@ -42,6 +40,11 @@ public:
     void setScenario(const Scenario &scenario);
     // Off: the installation says nothing; lines are still recorded and passed to onLine.
     void setAnswering(bool answering) { m_answering = answering; }
+    // Answers only while the program's side runs at this rate (0: at any);
+    // at any other rate the installation's bytes come out as line noise.
+    void answerOnlyAt(qint32 baudRate) { m_onlyAtRate = baudRate; }
+    // The rate the program set on its side, read from the slave; -1 when not a standard one.
+    qint32 lineRate() const;
     // Sees each line the program sends (without its line end) before the
     // installation does; returning true keeps the installation from answering it.
     std::function<bool(const QByteArray &line)> onLine;
@@ -70,6 +73,7 @@ private:
     SettingsStore &m_store;
     SimulatedInstallation m_installation;
     bool m_answering = true;
+    qint32 m_onlyAtRate = 0;
     int m_master = -1;
     int m_slave = -1;
     QString m_slavePath;
@@ -80,33 +84,33 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
     QByteArray m_written;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 // A whole check over the real serial port layer, in real time: the program's
-// side (port, wait, state, checks, window) against a fixture on a fresh pair.
+// side (port, panel, the session of the checks) against a fixture on a fresh pair.
 struct PtyBench
 {
     TempStore store;
     PtyFixture line {*store};
     SteadyClock clock;
-    Stopwatch wait {clock};
-    TelState state;
-    QtSerialPort port {*store};
+    QtSerialPort port;
     RecordingPanel panel;
-    LineTests tests {state, port, wait, *store, panel};
-    int onComm = 0;   // OnComm events raised by the port
+    CheckSession session {port, *store, clock, panel};
+    CheckState &state = session.state();
+    Stopwatch &wait = session.stopwatch();
+    LineTests &tests = session.tests();
+    int lost = 0;   // losses the port announced
 
     PtyBench()
     {
-        QObject::connect(&port, &SerialPort::OnComm, &port, [this] { ++onComm; });
+        QObject::connect(&port, &SerialPort::lost, &port, [this] { ++lost; });
     }
     // Plugs the line in and opens it as the program does at start.
     bool open()
     {
         if (!line.plug())
             return false;
-        OpenPort(state, port, *store);
-        return port.PortOpen();
+        return session.openPort();
     }
 };

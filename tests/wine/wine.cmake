@@ -24,9 +24,12 @@ set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 1
 
 # Why the test in src cannot run on Windows, or "" when it can.
 function(linkprobe_windows_left_out src out)
-  file(STRINGS ${src} linux_only REGEX "#include \"(support/)?(ptyfixture|modemshim)\\.h\"")
-  if(linux_only)
-    set(${out} "needs Linux pseudo-terminals and the modem line shim" PARENT_SCOPE)
+  file(STRINGS ${src} linux_only REGEX "#include \"(support/)?(ptyfixture|modemshim)\\.h\"|posix_openpt")
+  file(STRINGS ${src} drives_wine REGEX "LINKPROBE_WINDOWS_BUILD")
+  if(drives_wine)
+    set(${out} "runs on Linux, where it drives a Windows build under Wine" PARENT_SCOPE)
+  elseif(linux_only)
+    set(${out} "needs Linux pseudo-terminals (and the modem line shim)" PARENT_SCOPE)
   else()
     set(${out} "" PARENT_SCOPE)
   endif()

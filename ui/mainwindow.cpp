@@ -1,0 +1,358 @@
+#include "ui/mainwindow.h"
+
+#include "checks/installationsearch.h"
+#include "link/openport.h"
+#include "link/portlist.h"
+#include "link/qtserialport.h"
+#include "link/serialport.h"
+#include "link/settingsstore.h"
+#include "ui/captionbutton.h"
+#include "ui/combobox.h"
+#include "ui/portdevicesdialog.h"
+#include "ui/statusbar.h"
+#include "ui/statusdisplay.h"
+#include "ui/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLayout>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QPushButton *newButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new CaptionButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+// The block that text typed into the block selector names: "7", "Блок 7",
+// in any case, blanks around; 0 when it names no block 1 to 32.
+int blockNamedBy(const QString &typed)
+{
+    QString text = typed.trimmed().toLower();
+    const QString word = QStringLiteral("блок");
+    if (text.startsWith(word))
+        text = text.mid(word.size()).trimmed();
+    static const QRegularExpression number(QStringLiteral("^[0-9]{1,2}$"));
+    if (!number.match(text).hasMatch())
+        return 0;
+    const int n = text.toInt();
+    return n >= 1 && n <= 32 ? n : 0;
+}
+
+} // namespace
+
+MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint),
+      m_port(port),
+      m_store(store),
+      m_session(port, store, clock, *this)
+{
+    setObjectName(QStringLiteral("tel"));
+    setWindowTitle(QStringLiteral("Тестирование связи с блоками термометрии"));
+    setFont(Twips::formFont());
+    buildControls();
+    load();
+
+    // Fixed border: the window is always exactly the client area and its menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(Twips::size(7290, 5565));
+    setCentralWidget(client);
+
+    m_messageLog = new QPlainTextEdit(client);
+    m_messageLog->setObjectName(QStringLiteral("txtError"));
+    m_messageLog->setGeometry(Twips::rect(120, 120, 5295, 5040));
+    m_messageLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_messageLog->setTabChangesFocus(true);
+    QFont logFont(QStringLiteral("Arial"));
+    logFont.setPointSizeF(9.75);
+    logFont.setWeight(QFont::Normal);
+    m_messageLog->setFont(logFont);
+    m_messageLog->setAccessibleName(QStringLiteral("Окно сообщений"));
+
+    m_statusBar = new StatusBar(client);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar->setGeometry(Twips::rect(0, 5190, 7290, 375));
+
+    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"));
+    m_linkTestButton->setGeometry(Twips::rect(5520, 120, 1695, 615));
+
+    m_blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
+    m_blockFrame->setObjectName(QStringLiteral("Frame1"));
+    m_blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
+
+    m_blockCheckButton = newButton(m_blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"));
+    m_blockCheckButton->setGeometry(Twips::rect(120, 840, 1455, 615));
+
+    // The selector belongs to the window, not to the frame, and lies over it.
+    m_blockSelector = newEditableCombo(client, "Combo1");
+    m_blockSelector->setGeometry(Twips::rect(5640, 1320, 1455, 315));
+    m_blockSelector->raise();
+
+    m_clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"));
+    m_clearButton->setGeometry(Twips::rect(5520, 2640, 1695, 615));
+
+    setTabOrder(m_messageLog, m_linkTestButton);
+    setTabOrder(m_linkTestButton, m_blockSelector);
+    setTabOrder(m_blockSelector, m_blockCheckButton);
+    setTabOrder(m_blockCheckButton, m_clearButton);
+
+    m_settingsMenu = menuBar()->addMenu(QStringLiteral("Настройки"));
+    m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
+    m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
+    m_portSettingsAction->setObjectName(QStringLiteral("mnuCommPort"));
+#ifndef Q_OS_WIN
+    m_portDevicesAction = m_settingsMenu->addAction(QStringLiteral("Устройства COM-портов"));
+    m_portDevicesAction->setObjectName(QStringLiteral("mnuPortDevices"));
+    connect(m_portDevicesAction, &QAction::triggered, this, &MainWindow::mapPortDevices);
+#endif
+    m_findAction = m_settingsMenu->addAction(QStringLiteral("Поиск установки"));
+    m_findAction->setObjectName(QStringLiteral("mnuFindInstallation"));
+    connect(m_findAction, &QAction::triggered, this, &MainWindow::findInstallation);
+
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
+
+    m_checkGate.guard(m_linkTestButton);
+    m_checkGate.guard(m_blockCheckButton);
+    m_checkGate.guard(m_portSettingsAction);
+    m_checkGate.guard(m_findAction);
+    if (m_portDevicesAction)
+        m_checkGate.guard(m_portDevicesAction);
+
+    connect(m_linkTestButton, &QPushButton::clicked, this,
+            [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
+        takeTypedBlock();
+        m_checkGate.run([this] { m_session.tests().blockCheck(); });
+    });
+    connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
+    connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
+    connect(m_portSettingsAction, &QAction::triggered, this, &MainWindow::configurePort);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+}
+
+void MainWindow::load()
+{
+    for (int panel = 1; panel <= 4; ++panel)
+        m_statusBar->setPanelWidth(panel, 500);
+    for (int i = 1; i <= 32; ++i)
+        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    m_statusTimer->setInterval(1000);
+    m_session.state().quietMode = false;
+    m_session.openPort();
+    const qint16 block = m_session.state().blockNumber;
+    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
+    m_statusTimer->start();
+}
+
+void MainWindow::addMessage(const QString &text)
+{
+    // CR LF ends the line, as the log was always written; the widget shows it
+    // (and a lone CR or LF inside a reply) as a line break.
+    const QString line = text + kCrLf;
+    // The view follows the newest line only when it was already at the end:
+    // an operator reading further up is left where he is.
+    QScrollBar *bar = m_messageLog->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    QTextCursor end(m_messageLog->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(line);
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+void MainWindow::setButtonEnabled(Button button, bool enabled)
+{
+    // A check inside another (the block check's link test) leaves the buttons
+    // to the gate: they come back when the outer check ends.
+    enabled = enabled && !m_checkGate.busy();
+    switch (button) {
+    case Button::LinkTest:
+        m_linkTestButton->setEnabled(enabled);
+        break;
+    case Button::BlockCheck:
+        m_blockCheckButton->setEnabled(enabled);
+        break;
+    }
+}
+
+int MainWindow::blockListIndex() const
+{
+    // Typed text is taken or refused when typing ends; the entry selected
+    // before stands meanwhile.
+    return m_blockSelector->currentIndex();
+}
+
+void MainWindow::takeTypedBlock()
+{
+    const int named = blockNamedBy(m_blockSelector->currentText());
+    const int index = named > 0 ? named - 1 : m_blockSelector->currentIndex();
+    m_blockSelector->setCurrentIndex(index);
+    m_blockSelector->setEditText(m_blockSelector->itemText(index));
+}
+
+void MainWindow::clearLog()
+{
+    m_messageLog->clear();
+}
+
+void MainWindow::refreshStatus()
+{
+    // A port that is closed (absent at start, or its adapter pulled) is tried
+    // again at every tick, so a replugged adapter is back without the dialog.
+    // A failed try costs one open() a second and says nothing.
+    if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
+        m_session.openPort();
+    showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
+}
+
+void MainWindow::configurePort()
+{
+    if (m_closing)
+        return;
+    if (m_dialog && m_dialog->isVisible())
+        return;
+    if (!m_dialog)
+        m_dialog = new PortSettingsDialog(m_dialogAnswer, this);
+    m_dialog->exec();
+    if (m_dialog && m_dialog->unloaded()) {
+        // The close box is done with this window; a handler below may still
+        // be inside one of its calls, so it goes once control is back.
+        m_dialog->deleteLater();
+        m_dialog = nullptr;
+    }
+    if (m_closing)
+        return;
+
+    bool saved = false;
+    const qint16 comPort = m_dialogAnswer.comPort;
+    const qint32 baudRate = m_dialogAnswer.baudRate;
+    if (comPort >= 1 && comPort <= 8) {
+        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("COM"), QString::number(comPort));
+        saved = true;
+    }
+    if (baudRate > 0) {
+        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baudRate));
+        saved = true;
+    }
+    if (saved)
+        m_session.openPort();
+}
+
+void MainWindow::mapPortDevices()
+{
+    if (m_closing || m_checkGate.busy())
+        return;
+    const QString ports = QStringLiteral("PORTS");
+    QMap<qint16, QString> saved;
+    for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
+        saved.insert(n, m_store.read(kApp, ports, QStringLiteral("COM") + QString::number(n), QString()).trimmed());
+
+    auto *dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<PortDevicesDialog> alive(dialog);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const QMap<qint16, QString> chosen = alive ? alive->chosen() : saved;
+    if (alive)
+        alive->deleteLater();
+    if (!accepted || m_closing)
+        return;
+
+    bool portInUseChanged = false;
+    for (auto it = chosen.cbegin(); it != chosen.cend(); ++it) {
+        if (it.value() == saved.value(it.key()))
+            continue;
+        // "" brings the system's default back: no value is ever deleted.
+        m_store.save(kApp, ports, QStringLiteral("COM") + QString::number(it.key()), it.value());
+        portInUseChanged = portInUseChanged || it.key() == m_session.state().comPort;
+    }
+    if (portInUseChanged)
+        m_session.openPort();
+}
+
+void MainWindow::findInstallation()
+{
+    if (m_closing)
+        return;
+    m_checkGate.run([this] { searchForInstallation(); });
+}
+
+void MainWindow::searchForInstallation()
+{
+    // The window's own port is searched like any other: it lets go of it first.
+    m_port.close();
+    const QList<DetectedPort> detected = m_detectPorts();
+    InstallationSearch search(m_port, m_session.stopwatch(), *this);
+    if (auto *realPort = qobject_cast<QtSerialPort *>(&m_port))
+        search.openFailure = [realPort] { return realPort->openError(); };
+    const SearchResult result = search.run(searchCandidates(m_store, detected),
+                                           readSavedPortSettings(m_store).baudRate);
+    if (m_closing)
+        return;
+
+    if (const SearchCandidate *found = result.installation()) {
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Поиск установки"),
+                             QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
+                                 .arg(found->device).arg(found->baudRate),
+                             QMessageBox::NoButton, this);
+        question.setObjectName(QStringLiteral("FoundQuestion"));
+        QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+        question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        question.setDefaultButton(yes);
+        question.exec();
+        if (m_closing)
+            return;
+        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+            QMessageBox::warning(this, QStringLiteral("Поиск установки"),
+                                 QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                                "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+        }
+    }
+    // Opened again as saved: the one found, or the one in use before.
+    m_session.openPort();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_closing = true;
+    m_statusTimer->stop();
+    if (m_port.isOpen())
+        m_port.close();
+    // A check waiting below this handler returns from its wait at once; the
+    // window itself lives on until the event loop has returned.
+    m_session.stopwatch().abandon();
+    if (m_dialog && m_dialog->isVisible())
+        m_dialog->hide();
+    event->accept();
+}

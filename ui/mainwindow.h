@@ -1,0 +1,84 @@
+#pragma once
+
+#include "checks/checksession.h"
+#include "checks/operatorpanel.h"
+#include "link/systemports.h"
+#include "ui/checkgate.h"
+#include "ui/portsettingsdialog.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+
+class Clock;
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class SerialPort;
+class SettingsStore;
+class StatusBar;
+
+// The main window: message log, the buttons of the two checks, the block
+// selector, the status bar and the settings menu. It is the checks' operator
+// panel and holds their session (state, stopwatch, checks, port opening).
+class MainWindow : public QMainWindow, public OperatorPanel
+{
+    Q_OBJECT
+public:
+    MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // OperatorPanel
+    void addMessage(const QString &text) override;
+    void setButtonEnabled(Button button, bool enabled) override;
+    int blockListIndex() const override;
+
+    const CheckState &state() const { return m_session.state(); }
+    // The port settings dialog while it exists (between its first showing
+    // and a use of its close box).
+    PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
+
+    // Where the window learns which serial ports the system has (for the
+    // device mapping and the search); the system's own list unless set.
+    void setPortDetection(std::function<QList<DetectedPort>()> detect) { m_detectPorts = std::move(detect); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void load();
+    void clearLog();
+    void refreshStatus();
+    void configurePort();
+    void takeTypedBlock();
+    void mapPortDevices();
+    void findInstallation();
+    void searchForInstallation();
+
+    SerialPort &m_port;
+    SettingsStore &m_store;
+    CheckSession m_session;
+    CheckGate m_checkGate;
+    PortSettingsAnswer m_dialogAnswer;
+    QPointer<PortSettingsDialog> m_dialog;
+    bool m_closing = false;
+    std::function<QList<DetectedPort>()> m_detectPorts = detectedPorts;
+
+    QPlainTextEdit *m_messageLog = nullptr;
+    StatusBar *m_statusBar = nullptr;
+    QPushButton *m_linkTestButton = nullptr;
+    QComboBox *m_blockSelector = nullptr;
+    QGroupBox *m_blockFrame = nullptr;
+    QPushButton *m_blockCheckButton = nullptr;
+    QPushButton *m_clearButton = nullptr;
+    QMenu *m_settingsMenu = nullptr;
+    QAction *m_portSettingsAction = nullptr;
+    QAction *m_portDevicesAction = nullptr;   // not on Windows: COM n is the system's own name there
+    QAction *m_findAction = nullptr;
+    QTimer *m_statusTimer = nullptr;
+};
