@@ -3,25 +3,23 @@
 // the lines of the message log go to standard output, everything else to
 // standard error, and the verdict becomes the exit status.
 
+#include "app/cli.h"
 #include "app/consolepanel.h"
-#include "checks/linetests.h"
+#include "checks/checksession.h"
+#include "link/blockranges.h"
 #include "link/clock.h"
-#include "link/openport.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
-#include "link/telstate.h"
-#include "link/wait.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
 #include <QStringList>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -32,7 +30,6 @@ namespace {
 constexpr int kEverythingAnswered = 0;
 constexpr int kBlockSilent = 5;
 constexpr int kPortNotOpen = 6;
-constexpr int kBadArguments = 64;
 
 constexpr int kBlockCount = 32;
 
@@ -53,21 +50,17 @@ const char kUsage[] =
     "  --port N              COM-порт номер N (1-255)\n"
     "  --port УСТРОЙСТВО     устройство порта, например /dev/ttyUSB0\n"
     "  --baud СКОРОСТЬ       скорость в бодах\n"
-    "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки; сценарий - слова через запятую:\n"
-    "                        ok, no-cable, no-power, line-break, bsu-off, blocks=СПИСОК (например\n"
-    "                        blocks=1-5,9), noise, late, unplugged\n"
+    "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
+    "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
+    "                        blocks=СПИСОК (например blocks=1-5,9), noise, late, unplugged; по умолчанию ok\n"
     "  --instant             только с --simulate: ожидания проходят мгновенно (для пробы сценариев)\n"
+    "  -h, --help            эта справка\n"
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил;\n"
     "6 - порт не открылся; 64 - неверные аргументы.\n";
 
-void tell(const QString &text)
-{
-    const QByteArray line = text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
+using Cli::tell;
 
 enum class Command { Link, Block, Scan };
 
@@ -100,12 +93,6 @@ std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
     if (!ok || value < low || value > high)
         return std::nullopt;
     return value;
-}
-
-bool looksLikeNumber(const QString &arg)
-{
-    static const QRegularExpression number(QStringLiteral("^[-+][0-9]+$"));
-    return number.match(arg).hasMatch();
 }
 
 bool setPort(const QString &value, Options &o, QString *error)
@@ -145,59 +132,47 @@ bool setBaud(const QString &value, Options &o, QString *error)
     return true;
 }
 
+const QStringList kCommandWords = {QStringLiteral("link"), QStringLiteral("block"), QStringLiteral("scan")};
+
+// Fills the options from the arguments (the program's name first); nothing,
+// and the reason in *error, when they do not make a run.
 std::optional<Options> parseArguments(const QStringList &args, QString *error)
 {
     Options o;
-    QStringList words;
-    bool optionsEnded = false;
     const auto fail = [error](const QString &why) {
         *error = why;
         return std::nullopt;
     };
 
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || looksLikeNumber(arg)) {
-            words << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            o.help = true;
-            return o;
-        }
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? arg : arg.left(eq);
-        const std::optional<QString> attached = eq < 0 ? std::nullopt : std::optional<QString>(arg.mid(eq + 1));
-
-        if (name == QLatin1String("--port") || name == QLatin1String("--baud")) {
-            QString value;
-            if (attached) {
-                value = *attached;
-            } else if (i + 1 < args.size()) {
-                value = args.at(++i);
-            } else {
-                return fail(QStringLiteral("после %1 нужно значение").arg(name));
-            }
-            const bool ok = name == QLatin1String("--port") ? setPort(value, o, error) : setBaud(value, o, error);
-            if (!ok)
-                return std::nullopt;
-        } else if (name == QLatin1String("--simulate")) {
-            QString why;
-            const auto scenario = Scenario::parse(attached.value_or(QStringLiteral("ok")), &why);
-            if (!scenario)
-                return fail(QStringLiteral("неверный сценарий: ") + why);
-            o.simulate = true;
-            o.scenario = *scenario;
-        } else if (name == QLatin1String("--instant") && !attached) {
-            o.instant = true;
-        } else {
-            return fail(QStringLiteral("неизвестный параметр \"%1\"").arg(arg));
-        }
+    QCommandLineParser parser;
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("baud"));
+    const QCommandLineOption simulate(QStringLiteral("simulate"), QString(), QStringLiteral("scenario"));
+    const QCommandLineOption instant(QStringLiteral("instant"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({port, baud, simulate, instant, help});
+    if (!Cli::parse(parser, Cli::joinSimulateValue(args, kCommandWords), error))
+        return std::nullopt;
+    if (parser.isSet(help)) {
+        o.help = true;
+        return o;
     }
+
+    // A repeated option counts with its last value.
+    if (parser.isSet(port) && !setPort(parser.values(port).constLast(), o, error))
+        return std::nullopt;
+    if (parser.isSet(baud) && !setBaud(parser.values(baud).constLast(), o, error))
+        return std::nullopt;
+    if (parser.isSet(simulate)) {
+        QString why;
+        const auto scenario = Scenario::parse(parser.values(simulate).constLast(), &why);
+        if (!scenario)
+            return fail(QStringLiteral("неверный сценарий: ") + why);
+        o.simulate = true;
+        o.scenario = *scenario;
+    }
+    o.instant = parser.isSet(instant);
+    const QStringList words = parser.positionalArguments();
 
     if (o.instant && !o.simulate)
         return fail(QStringLiteral("--instant действует только вместе с --simulate"));
@@ -232,17 +207,8 @@ QString scanSummary(const QList<int> &answered)
 {
     if (answered.isEmpty())
         return QStringLiteral("Ни один блок не отвечает");
-    QStringList ranges;
-    for (qsizetype i = 0; i < answered.size();) {
-        qsizetype last = i;
-        while (last + 1 < answered.size() && answered.at(last + 1) == answered.at(last) + 1)
-            ++last;
-        ranges << (last == i ? QString::number(answered.at(i))
-                             : QStringLiteral("%1-%2").arg(answered.at(i)).arg(answered.at(last)));
-        i = last + 1;
-    }
     return QStringLiteral("Отвечают блоки: %1 (%2 из %3)")
-        .arg(ranges.join(QStringLiteral(", ")))
+        .arg(blockRanges(answered, QStringLiteral(", ")))
         .arg(answered.size())
         .arg(kBlockCount);
 }
@@ -252,32 +218,6 @@ int linkStatus(int verdict)
     return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
 }
 
-// Why the real port did not open, and what the technician can do about it.
-void explainOpenFailure(const QtSerialPort &port, qint16 comPort)
-{
-    const QString device = port.deviceName();
-    tell(QStringLiteral("Порт COM%1 (%2) не открылся: %3").arg(comPort).arg(device, port.openError()));
-#ifndef Q_OS_WIN
-    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
-    if (!file.exists()) {
-        tell(QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
-                            "(например --port /dev/ttyUSB0)").arg(file.filePath()));
-    } else if (!file.isReadable() || !file.isWritable()) {
-        // Serial ports are usually open to a group (dialout on Debian); never suggest joining root.
-        const QString group = file.group();
-        const bool groupMayUse = file.permission(QFile::ReadGroup | QFile::WriteGroup);
-        if (groupMayUse && !group.isEmpty() && group != QLatin1String("root")) {
-            tell(QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
-                                "и войдите в систему заново").arg(file.filePath(), group));
-        } else {
-            tell(QStringLiteral("Нет прав на %1 (владелец %2, группа %3): права на устройство даёт администратор; "
-                                "обычно последовательные порты открыты группе dialout")
-                     .arg(file.filePath(), file.owner(), group));
-        }
-    }
-#endif
-}
-
 int run(const Options &o)
 {
     // The user's own settings; the options of this run only shadow them.
@@ -285,10 +225,6 @@ int run(const Options &o)
     const QString comport = QStringLiteral("COMPORT");
     if (o.portNumber)
         store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
-    if (!o.portDevice.isEmpty()) {
-        store.overrideForRun(comport, QStringLiteral("COM"), QStringLiteral("1"));
-        store.overrideForRun(QStringLiteral("PORTS"), QStringLiteral("COM1"), o.portDevice);
-    }
     if (o.baud)
         store.overrideForRun(comport, QStringLiteral("BAUD"), QString::number(*o.baud));
 
@@ -303,37 +239,42 @@ int run(const Options &o)
     if (o.simulate) {
         port = std::make_unique<SimulatedPort>(installation, *clock);
     } else {
-        auto qtPort = std::make_unique<QtSerialPort>(store);
+        auto qtPort = std::make_unique<QtSerialPort>();
         realPort = qtPort.get();
         port = std::move(qtPort);
     }
 
-    TelState state;
-    Stopwatch stopwatch(*clock);
-    OpenPort(state, *port, store);
     // The window preselects the saved block; the block check takes the one asked for.
-    ConsolePanel panel(o.command == Command::Block ? o.block - 1 : state.BlockNo - 1);
-    LineTests tests(state, *port, stopwatch, store, panel);
+    ConsolePanel panel;
+    CheckSession session(*port, store, *clock, panel);
+    const bool opened = session.openPort(o.portDevice);
+    const CheckState &state = session.state();
+    panel.setBlockListIndex(o.command == Command::Block ? o.block - 1 : state.blockNumber - 1);
+    LineTests &tests = session.tests();
 
+    // The port as the technician names it: the COM number, or the device he gave.
+    const QString portName = o.portDevice.isEmpty()
+                                 ? QStringLiteral("COM%1 (%2)").arg(state.comPort).arg(port->device())
+                                 : o.portDevice;
     if (o.simulate) {
-        tell(QStringLiteral("Имитация установки \"%1\", COM%2, %3 бод%4")
-                 .arg(o.scenario.toString())
-                 .arg(state.CurPort)
-                 .arg(state.CurBaud)
+        tell(QStringLiteral("Имитация установки \"%1\", %2, %3 бод%4")
+                 .arg(o.scenario.toString(),
+                      o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort) : o.portDevice)
+                 .arg(state.baudRate)
                  .arg(o.instant ? QStringLiteral(", мгновенное время") : QString()));
     } else {
-        tell(QStringLiteral("Порт COM%1 (%2), %3 бод")
-                 .arg(state.CurPort)
-                 .arg(realPort->deviceName(), QString::number(state.CurBaud)));
+        tell(QStringLiteral("Порт %1, %2 бод").arg(portName).arg(state.baudRate));
     }
-    const bool opened = port->PortOpen();
     if (!opened) {
-        if (realPort)
-            explainOpenFailure(*realPort, state.CurPort);
-        else if (o.scenario.unplugged)
+        if (realPort) {
+            tell(QStringLiteral("Порт %1 не открылся: %2").arg(portName, realPort->openError()));
+            for (const QString &hint : Cli::unopenedPortHints(port->device(), realPort->openDeniedAccess()))
+                tell(hint);
+        } else if (o.scenario.unplugged) {
             tell(QStringLiteral("Имитируемый порт не открылся: адаптер отключён (сценарий unplugged)"));
-        else
+        } else {
             tell(QStringLiteral("Имитируемый порт не открылся"));
+        }
     }
 
     QElapsedTimer took;
@@ -363,19 +304,19 @@ int run(const Options &o)
         bool lost = false;
         for (int n = 1; n <= kBlockCount && !lost; ++n) {
             // An adapter pulled mid-scan would make every later block look silent.
-            lost = !port->PortOpen();
+            lost = !port->isOpen();
             if (!lost && tests.queryBlock(qint16(n)))
                 answered << n;
         }
         if (!lost) {
-            panel.AddMessage(scanSummary(answered));
+            panel.addMessage(scanSummary(answered));
             status = answered.size() == kBlockCount ? kEverythingAnswered : kBlockSilent;
         }
         break;
     }
     }
 
-    if (opened && !port->PortOpen()) {
+    if (opened && !port->isOpen()) {
         tell(QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
         status = kPortNotOpen;
     }
@@ -391,14 +332,11 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
 
     QString error;
-    const std::optional<Options> options = parseArguments(QCoreApplication::arguments().mid(1), &error);
-    if (!options) {
-        tell(QStringLiteral("linkprobe-check: ") + error);
-        tell(QStringLiteral("Справка: linkprobe-check --help"));
-        return kBadArguments;
-    }
+    const std::optional<Options> options = parseArguments(QCoreApplication::arguments(), &error);
+    if (!options)
+        return Cli::badArguments(QStringLiteral("linkprobe-check"), error);
     if (options->help) {
-        std::fputs(kUsage, stderr);
+        Cli::printHelp(kUsage);
         return 0;
     }
     return run(*options);

@@ -17,13 +17,12 @@ ConsolePanel::ConsolePanel(int blockListIndex, std::FILE *out)
 #endif
 }
 
-void ConsolePanel::AddMessage(const QString &text)
+void ConsolePanel::addMessage(const QString &text)
 {
     const QByteArray line = text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
     // A run lasts seconds: whoever watches (or pipes) the output sees each step as it happens.
     std::fflush(m_out);
-    ++m_lineCount;
 }
 
 void ConsolePanel::setButtonEnabled(Button, bool)

@@ -13,15 +13,13 @@ class ConsolePanel : public OperatorPanel
 public:
     explicit ConsolePanel(int blockListIndex = -1, std::FILE *out = stdout);
 
-    void AddMessage(const QString &text) override;
+    void addMessage(const QString &text) override;
     void setButtonEnabled(Button button, bool enabled) override;
     int blockListIndex() const override { return m_blockListIndex; }
 
     void setBlockListIndex(int index) { m_blockListIndex = index; }
-    int lineCount() const { return m_lineCount; }
 
 private:
     std::FILE *m_out;
     int m_blockListIndex;
-    int m_lineCount = 0;
 };

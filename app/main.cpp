@@ -1,3 +1,4 @@
+#include "app/cli.h"
 #include "app/startupreport.h"
 #include "link/clock.h"
 #include "link/qtserialport.h"
@@ -5,7 +6,7 @@
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
-#include "ui/tel.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -16,51 +17,53 @@
 
 namespace {
 
-constexpr int kUsageError = 64;
+const char kUsage[] =
+    "Использование: linkprobe [--simulate[=СЦЕНАРИЙ]] [--startup-report]\n"
+    "\n"
+    "Проверка связи с установкой термометрии из окна: COM-порт, БС, БСУ и блоки.\n"
+    "\n"
+    "Параметры:\n"
+    "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
+    "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
+    "                        blocks=СПИСОК (например blocks=1-5,9), noise, late, unplugged; по умолчанию ok\n"
+    "  --startup-report      когда окно показано, вывести в поток ошибок время от запуска и занятую\n"
+    "                        память, затем выйти с кодом 0 (для поддержки и замеров)\n"
+    "  -v, --version         версия программы\n"
+    "  -h, --help            эта справка\n"
+    "Параметры Qt (например -platform, -style) тоже действуют.\n"
+    "\n"
+    "Код завершения: 0 - окно закрыто; 64 - неверные аргументы.\n";
 
-int usageError(const QString &message)
-{
-    QTextStream(stderr) << "linkprobe: " << message << '\n'
-                        << "Usage: linkprobe [--simulate[=SCENARIO]] [--startup-report]\n";
-    return kUsageError;
-}
+const QString kProgram = QStringLiteral("linkprobe");
 
-// The options of the window program; a bare --simulate means a sound installation.
+// The options of the window program.
 struct CommandLine
 {
     QCommandLineParser parser;
-    QCommandLineOption simulate{
-        QStringLiteral("simulate"),
-        QStringLiteral("Work against a simulated installation instead of a serial port. SCENARIO is a "
-                       "comma-separated list of ok, no-cable, no-power, line-break, bsu-off, noise, late, "
-                       "unplugged, blocks=LIST (default: ok)."),
-        QStringLiteral("SCENARIO")};
-    QCommandLineOption startupReport{
-        QStringLiteral("startup-report"),
-        QStringLiteral("Once the window has been drawn, print to standard error the milliseconds since the "
-                       "program started and its resident memory, then quit with status 0. Answers \"how fast "
-                       "does it start on this PC\" for support and benchmarks.")};
+    QCommandLineOption simulate{QStringLiteral("simulate"), QString(), QStringLiteral("scenario")};
+    QCommandLineOption startupReport{QStringLiteral("startup-report")};
+    QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
 
-    CommandLine()
-    {
-        parser.setApplicationDescription(
-            QStringLiteral("Checks the serial link to a thermometry installation: COM port, БС, БСУ and blocks."));
-        parser.addHelpOption();
-        parser.addVersionOption();
-        parser.addOption(simulate);
-        parser.addOption(startupReport);
-    }
+    CommandLine() { parser.addOptions({simulate, startupReport, version, help}); }
 
-    // The program takes no other arguments, so a word after a bare
-    // --simulate can only be its scenario.
-    static QStringList normalized(QStringList args)
+    // Parses and checks; false with the reason in *error.
+    bool read(const QStringList &args, QString *error)
     {
-        for (int i = 1; i < args.size(); ++i) {
-            const bool valueFollows = i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'));
-            if (args.at(i) == QLatin1String("--simulate") && !valueFollows)
-                args[i] = QStringLiteral("--simulate=ok");
+        if (!Cli::parse(parser, Cli::joinSimulateValue(args), error))
+            return false;
+        if (parser.isSet(help) || parser.isSet(version))
+            return true;
+        if (!parser.positionalArguments().isEmpty()) {
+            *error = QStringLiteral("лишний аргумент \"%1\"").arg(parser.positionalArguments().first());
+            return false;
         }
-        return args;
+        QString why;
+        if (parser.isSet(simulate) && !Scenario::parse(parser.value(simulate), &why)) {
+            *error = QStringLiteral("неверный сценарий: ") + why;
+            return false;
+        }
+        return true;
     }
 };
 
@@ -79,32 +82,28 @@ int main(int argc, char *argv[])
         for (int i = 0; i < argc; ++i)
             raw << QString::fromLocal8Bit(argv[i]);
         CommandLine early;
-        early.parser.parse(CommandLine::normalized(raw));
-        if (early.parser.isSet(QStringLiteral("help"))) {
-            QTextStream(stdout) << early.parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                                   QStringLiteral("linkprobe"));
+        early.parser.parse(Cli::joinSimulateValue(raw));
+        if (early.parser.isSet(early.help)) {
+            Cli::printHelp(kUsage);
             return 0;
         }
-        if (early.parser.isSet(QStringLiteral("version"))) {
+        if (early.parser.isSet(early.version)) {
             QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
             return 0;
         }
-        if (early.parser.isSet(early.simulate)) {
-            QString error;
-            if (!Scenario::parse(early.parser.value(early.simulate), &error))
-                return usageError(QStringLiteral("bad scenario \"%1\": %2").arg(early.parser.value(early.simulate), error));
-        }
+        QString why;
+        if (early.parser.isSet(early.simulate) && !Scenario::parse(early.parser.value(early.simulate), &why))
+            return Cli::badArguments(kProgram, QStringLiteral("неверный сценарий: ") + why);
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("linkprobe"));
+    QApplication::setApplicationName(kProgram);
     QApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
 
     CommandLine cli;
-    if (!cli.parser.parse(CommandLine::normalized(QApplication::arguments())))
-        return usageError(cli.parser.errorText());
-    if (!cli.parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument: %1").arg(cli.parser.positionalArguments().first()));
+    QString error;
+    if (!cli.read(QApplication::arguments(), &error))
+        return Cli::badArguments(kProgram, error);
 
     SettingsStore store;
     SteadyClock clock;
@@ -114,15 +113,15 @@ int main(int argc, char *argv[])
         installation = std::make_unique<SimulatedInstallation>(*Scenario::parse(cli.parser.value(cli.simulate)));
         port = std::make_unique<SimulatedPort>(*installation, clock);
     } else {
-        port = std::make_unique<QtSerialPort>(store);
+        port = std::make_unique<QtSerialPort>();
     }
 
     // The window lives until the event loop has returned: a check still
     // waiting when it was closed finishes against it.
-    tel window(*port, store, clock);
+    MainWindow window(*port, store, clock);
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
-        startupReport.emplace(QStringLiteral("linkprobe"), window, sinceStart);
+        startupReport.emplace(kProgram, window, sinceStart);
     window.show();
     return app.exec();
 }

@@ -1,10 +1,10 @@
 #include "checks/linetests.h"
 
+#include "checks/checkstate.h"
 #include "checks/operatorpanel.h"
 #include "link/exchange.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
-#include "link/telstate.h"
 #include "link/wait.h"
 
 #include <QStringList>
@@ -42,7 +42,7 @@ const QStringList kError4 = {
 
 } // namespace
 
-LineTests::LineTests(TelState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
+LineTests::LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
                      OperatorPanel &panel)
     : m_state(state), m_port(port), m_wait(wait), m_store(store), m_panel(panel)
 {
@@ -59,33 +59,33 @@ void LineTests::linkTest()
     const auto diagnose = [this](int error, const QStringList &lines) {
         m_lastVerdict = error;
         for (const QString &line : lines)
-            m_panel.AddMessage(line);
+            m_panel.addMessage(line);
     };
     const auto progress = [this](const QString &line) {
-        if (!m_state.QuietMode)
-            m_panel.AddMessage(line);
+        if (!m_state.quietMode)
+            m_panel.addMessage(line);
     };
 
-    m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, false);
-    m_state.LinkOk = false;
+    m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, false);
+    m_state.linkOk = false;
     m_lastVerdict = PortNotOpen;
-    if (!m_port.PortOpen()) {
-        m_panel.AddMessage(kPortError);
+    if (!m_port.isOpen()) {
+        m_panel.addMessage(kPortError);
         // Enabled again so that the check can be repeated once the port is put right.
-        m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, true);
+        m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
         return;
     }
-    m_port.setDTREnable(true);
-    m_port.setRTSEnable(false);
-    m_wait.Wait(1000);
+    m_port.setDtr(true);
+    m_port.setRts(false);
+    m_wait.wait(1000);
 
-    if (!m_port.DSRHolding()) {
+    if (!m_port.dsr()) {
         diagnose(1, kError1);
-    } else if (!m_port.CTSHolding()) {
+    } else if (!m_port.cts()) {
         diagnose(2, kError2);
     } else {
         progress(QStringLiteral("Соединение с БС обнаружено"));
-        const QString reply = cutAtFirstCr(SendCommand(m_port, m_wait, kBsuQuery, 500));
+        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500));
         progress(QStringLiteral("Принято = [") + reply + QLatin1Char(']'));
         // An echo means the БС passes the query back: the БСУ is not there to take it.
         if (reply.contains(kBsuQuery)) {
@@ -93,13 +93,13 @@ void LineTests::linkTest()
         } else if (reply.contains(kBsuIdentity)) {
             progress(QStringLiteral("Соединение с БСУ обнаружено"));
             progress(QStringLiteral("Тестирование прошло успешно"));
-            m_state.LinkOk = true;
+            m_state.linkOk = true;
             m_lastVerdict = LinkGood;
         } else {
             diagnose(3, kError3);
         }
     }
-    m_panel.setButtonEnabled(OperatorPanel::Button::StartTest, true);
+    m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
 }
 
 bool LineTests::queryBlock(qint16 n)
@@ -107,14 +107,14 @@ bool LineTests::queryBlock(qint16 n)
     const QString number = QString::number(n);
     const QString address = blockAddress(n);
     const QString query = QLatin1Char('#') + address + QStringLiteral("02");
-    m_panel.AddMessage(number + QStringLiteral(": Запрос = [") + query + QLatin1Char(']'));
-    const QString reply = cutAtFirstCr(SendCommand(m_port, m_wait, query, 1000));
-    m_panel.AddMessage(number + QStringLiteral(": Принято = [") + reply + QLatin1Char(']'));
+    m_panel.addMessage(number + QStringLiteral(": Запрос = [") + query + QLatin1Char(']'));
+    const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, query, 1000));
+    m_panel.addMessage(number + QStringLiteral(": Принято = [") + reply + QLatin1Char(']'));
     const bool answered = reply.contains(QLatin1Char('@') + address);
     if (answered)
-        m_panel.AddMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
+        m_panel.addMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
     else
-        m_panel.AddMessage(number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
+        m_panel.addMessage(number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
     return answered;
 }
 
@@ -122,21 +122,21 @@ void LineTests::blockCheck()
 {
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, false);
     m_lastBlockAnswered = false;
-    if (!m_port.PortOpen()) {
-        m_panel.AddMessage(kPortError);
+    if (!m_port.isOpen()) {
+        m_panel.addMessage(kPortError);
         m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
         return;
     }
-    m_state.QuietMode = true;
+    m_state.quietMode = true;
     linkTest();
-    if (m_state.LinkOk) {
-        m_port.setDTREnable(true);
-        m_port.setRTSEnable(false);
-        m_state.BlockNo = qint16(m_panel.blockListIndex() + 1);
+    if (m_state.linkOk) {
+        m_port.setDtr(true);
+        m_port.setRts(false);
+        m_state.blockNumber = qint16(m_panel.blockListIndex() + 1);
         // Saved before the query, whatever it finds: the next start preselects it.
-        m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString::number(m_state.BlockNo));
-        m_lastBlockAnswered = queryBlock(m_state.BlockNo);
+        m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString::number(m_state.blockNumber));
+        m_lastBlockAnswered = queryBlock(m_state.blockNumber);
     }
-    m_state.QuietMode = false;
+    m_state.quietMode = false;
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
 }

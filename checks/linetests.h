@@ -6,23 +6,23 @@ class OperatorPanel;
 class SerialPort;
 class SettingsStore;
 class Stopwatch;
-struct TelState;
+struct CheckState;
 
 // The two diagnostics: the link test (COM port, БС, БСУ) and the block check.
 class LineTests
 {
 public:
-    LineTests(TelState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
+    LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
               OperatorPanel &panel);
 
     // What the last link test found: 0 the БСУ answered, 1 to 4 the number of
     // the error written, -1 the port was not open.
     enum { PortNotOpen = -1, LinkGood = 0 };
 
-    // Click of cmdStartTest; also the first step of the block check.
+    // The link test button; also the first step of the block check.
     void linkTest();
     int lastLinkVerdict() const { return m_lastVerdict; }
-    // Click of Command1.
+    // The block check button: the link test, quietly, then the selected block.
     void blockCheck();
     // Whether the block queried by the last block check answered (false when
     // the check stopped before its query).
@@ -35,7 +35,7 @@ public:
     static QString blockAddress(qint16 n);
 
 private:
-    TelState &m_state;
+    CheckState &m_state;
     SerialPort &m_port;
     Stopwatch &m_wait;
     SettingsStore &m_store;

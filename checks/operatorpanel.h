@@ -7,10 +7,10 @@
 class OperatorPanel
 {
 public:
-    enum class Button { StartTest, BlockCheck }; // cmdStartTest, Command1
+    enum class Button { LinkTest, BlockCheck };
 
     virtual ~OperatorPanel() = default;
-    virtual void AddMessage(const QString &text) = 0;
+    virtual void addMessage(const QString &text) = 0;
     virtual void setButtonEnabled(Button button, bool enabled) = 0;
     // Position of the selected entry of the block list, -1 when none.
     virtual int blockListIndex() const = 0;

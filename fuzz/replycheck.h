@@ -1,19 +1,17 @@
 #pragma once
 
-// The reply path end to end: bytes from the line, through SendCommand's
+// The reply path end to end: bytes from the line, through sendCommand's
 // masking and the cut at the first CR, to the markers and the lines the
 // checks write. Runs the real LineTests against a port that plays back given
 // bytes as the reply, in virtual time, and says what went wrong, if anything.
 // Used by the fuzzer and, on its corpus, by the ordinary tests.
 
-#include "checks/linetests.h"
+#include "checks/checksession.h"
 #include "link/clock.h"
 #include "link/cp1251.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
-#include "link/telstate.h"
-#include "link/wait.h"
-#include "tests/support/recordingpanel.h"
+#include "sim/recordingpanel.h"
 
 #include <QByteArray>
 #include <QList>
@@ -76,41 +74,30 @@ public:
     ScriptedPort(bool dsr, bool cts, QList<QByteArray> replies)
         : m_dsr(dsr), m_cts(cts), m_replies(std::move(replies)) {}
 
-    bool PortOpen() const override { return m_open; }
-    bool setPortOpen(bool open) override { m_open = open; return true; }
-    qint16 CommPort() const override { return 1; }
-    bool setCommPort(qint16) override { return !m_open; }
-    QString Settings() const override { return QStringLiteral("4800,n,8,1"); }
-    bool setSettings(const QString &) override { return true; }
-    void setHandshaking(qint32) override {}
-    void setRThreshold(qint16) override {}
-    qint32 InputMode() const override { return m_inputMode; }
-    void setInputMode(qint32 mode) override { m_inputMode = mode; }
-    void setInBufferSize(qint16) override {}
-    void setInputLen(qint16) override {}
-    qint16 InBufferCount() override
-    {
-        return qint16(qMin<qsizetype>(m_in.size(), std::numeric_limits<qint16>::max()));
-    }
-    QByteArray Input() override
+    bool open(const QString &, qint32) override { return m_open = true; }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    QString device() const override { return QStringLiteral("COM1"); }
+    qint32 baudRate() const override { return 4800; }
+    qsizetype bytesWaiting() override { return m_in.size(); }
+    QByteArray readAll() override
     {
         QByteArray bytes;
         bytes.swap(m_in);
         return bytes;
     }
-    void Output(const QByteArray &bytes) override
+    void write(const QByteArray &bytes) override
     {
         written += bytes;
         if (!m_replies.isEmpty())
             m_in += m_replies.takeFirst();
     }
-    bool DTREnable() const override { return m_dtr; }
-    void setDTREnable(bool on) override { m_dtr = on; }
-    bool RTSEnable() const override { return m_rts; }
-    void setRTSEnable(bool on) override { m_rts = on; }
-    bool DSRHolding() override { return m_open && m_dsr; }
-    bool CTSHolding() override { return m_open && m_cts; }
-    qint16 CommEvent() const override { return CommEvents::None; }
+    bool dtr() const override { return m_dtr; }
+    void setDtr(bool on) override { m_dtr = on; }
+    bool rts() const override { return m_rts; }
+    void setRts(bool on) override { m_rts = on; }
+    bool dsr() override { return m_open && m_dsr; }
+    bool cts() override { return m_open && m_cts; }
 
     QByteArray written;
 
@@ -120,7 +107,6 @@ private:
     bool m_cts;
     bool m_dtr = false;
     bool m_rts = true;
-    qint32 m_inputMode = 0;
     QByteArray m_in;
     QList<QByteArray> m_replies;
 };
@@ -191,18 +177,17 @@ inline QString check(const Case &c)
     if (c.blockCheck)
         replies << c.blockReply;
     ScriptedPort port(c.dsr, c.cts, replies);
-    port.setInputMode(1);   // as OpenPort leaves it: bytes, masked by SendCommand
     ManualClock clock;
-    Stopwatch wait(clock);
-    TelState state;
-    state.QuietMode = c.quiet && !c.blockCheck;
-    state.BlockNo = 7;
     // The block number stays in memory: no file is written for a fuzz run.
     SettingsStore store{QString()};
     store.overrideForRun(QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched"));
     RecordingPanel panel;
     panel.listIndex = c.listIndex;
-    LineTests tests(state, port, wait, store, panel);
+    CheckSession session(port, store, clock, panel);
+    CheckState &state = session.state();
+    state.quietMode = c.quiet && !c.blockCheck;
+    state.blockNumber = 7;
+    LineTests &tests = session.tests();
 
     if (c.blockCheck)
         tests.blockCheck();
@@ -243,8 +228,8 @@ inline QString check(const Case &c)
             }
         }
     }
-    if (state.LinkOk != linkOk)
-        fail(QStringLiteral("LinkOk is %1").arg(state.LinkOk));
+    if (state.linkOk != linkOk)
+        fail(QStringLiteral("linkOk is %1").arg(state.linkOk));
     if (tests.lastLinkVerdict() == LineTests::LinkGood) {
         if (!linkOk)
             fail(u"verdict says the link is good"_s);
@@ -255,21 +240,21 @@ inline QString check(const Case &c)
         fail(u"sent on the line: "_s + QString::fromLatin1(port.written.toPercentEncoding()));
     if (clock.now() < fixedMs)
         fail(QStringLiteral("the checks took %1 ms of virtual time, less than the fixed %2 ms").arg(clock.now()).arg(fixedMs));
-    if (!panel.startTestEnabled || !panel.blockCheckEnabled)
+    if (!panel.linkTestEnabled || !panel.blockCheckEnabled)
         fail(u"a button is left disabled"_s);
-    if (c.dsr && c.cts && (!port.DTREnable() || port.RTSEnable()))
+    if (c.dsr && c.cts && (!port.dtr() || port.rts()))
         fail(u"DTR is not on or RTS not off"_s);
     if (c.blockCheck) {
         const QString saved = store.read(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString());
         const QString expectSaved = linkOk ? QString::number(n) : QStringLiteral("untouched");
-        if (state.QuietMode)
-            fail(u"QuietMode left on"_s);
+        if (state.quietMode)
+            fail(u"quietMode left on"_s);
         if (saved != expectSaved)
             fail(u"saved block number "_s + saved);
-        if (state.BlockNo != (linkOk ? n : 7))
-            fail(QStringLiteral("BlockNo %1").arg(state.BlockNo));
-    } else if (state.QuietMode != c.quiet) {
-        fail(u"QuietMode changed by the link test"_s);
+        if (state.blockNumber != (linkOk ? n : 7))
+            fail(QStringLiteral("blockNumber %1").arg(state.blockNumber));
+    } else if (state.quietMode != c.quiet) {
+        fail(u"quietMode changed by the link test"_s);
     }
     return failures;
 }

@@ -24,21 +24,34 @@ QString cutAtFirstCr(const QString &reply)
     return cr < 0 ? reply : reply.left(cr);
 }
 
-QString SendCommand(SerialPort &MSComm1, Stopwatch &wait, const QString &cmd, const qint32 &tmo)
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
+                    ReplyEnd end)
 {
     // Whatever is waiting (a late answer, noise) is never taken for the reply.
-    MSComm1.Input();
-    MSComm1.Output((cmd + QStringLiteral("\r\n")).toLatin1());
-    // The exchange always takes the full time, even when the reply is complete sooner.
-    wait.Wait(tmo);
-
-    if (MSComm1.InputMode() != 1) {
-        QString text;
-        for (char c : MSComm1.Input())
-            text += cp1251ToUnicode(static_cast<unsigned char>(c));
-        return text;
+    port.readAll();
+    port.write((command + QStringLiteral("\r\n")).toLatin1());
+    if (end == ReplyEnd::FullWait) {
+        // The exchange takes the full time, even when the reply is complete sooner.
+        stopwatch.wait(timeoutMs);
+        return maskReply(port.readAll());
     }
-    if (MSComm1.InBufferCount() == 0)
-        return QString();
-    return maskReply(MSComm1.Input());
+    QByteArray received;
+    const bool crCame = stopwatch.waitUntil(timeoutMs, [&] {
+        received += port.readAll();
+        return received.contains('\r');
+    });
+    // A line ends in CR LF. The LF is given the time of two characters to
+    // follow its CR, within the exchange's own time: left behind, it would
+    // open the next reply. Anything later than that belongs to no reading.
+    if (crCame && received.endsWith('\r')) {
+        const qint64 leftMs = timeoutMs - stopwatch.elapsedNs() / 1000000;
+        const qint32 baud = qMax(port.baudRate(), 1);
+        const qint64 twoCharactersMs = (2 * 10 * 1000 + baud - 1) / baud;
+        stopwatch.waitUntil(qint32(qBound<qint64>(0, qMin(twoCharactersMs, leftMs), qint64(timeoutMs))), [&] {
+            received += port.readAll();
+            return !received.endsWith('\r');
+        });
+    }
+    received += port.readAll();
+    return maskReply(received);
 }

@@ -5,12 +5,21 @@
 class SerialPort;
 class Stopwatch;
 
-// One request and its reply: drops what is waiting, sends cmd + CR LF in one
-// write, waits the full tmo and returns what arrived, control bytes other than
-// CR and LF shown as "?". "" when nothing arrived.
-QString SendCommand(SerialPort &MSComm1, Stopwatch &wait, const QString &cmd, const qint32 &tmo);
+// How the wait for a reply ends.
+enum class ReplyEnd {
+    FullWait,     // always after the full time, whatever has come
+    AtFirstCr,    // as soon as a CR has come (what precedes it is the whole
+                  // reply as the checks read it) and the LF that ends the line
+                  // with it, else after the full time
+};
 
-// The reply text for received bytes as SendCommand shows them.
+// One request and its reply: drops what is waiting, sends command + CR LF in
+// one write, waits for the reply and returns what arrived, control bytes
+// other than CR and LF shown as "?". "" when nothing arrived.
+QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
+                    ReplyEnd end = ReplyEnd::FullWait);
+
+// The reply text for received bytes as sendCommand shows them.
 QString maskReply(const QByteArray &bytes);
 
 // The part of a reply before its first CR (all of it when there is none).

@@ -1,16 +1,10 @@
 #include "link/openport.h"
 
-#include "link/serialport.h"
 #include "link/settingsstore.h"
-#include "link/telstate.h"
 
 #include <limits>
 
 namespace {
-
-constexpr qint16 kDefaultPort = 2;
-constexpr qint32 kDefaultBaud = 4800;
-constexpr qint16 kDefaultBlock = 1;
 
 // Saved values are decimal text. Anything the program would not have written
 // itself (not a number, too wide for its variable) gives the default, and the
@@ -26,41 +20,36 @@ T readNumber(const SettingsStore &store, const QString &section, const QString &
     return static_cast<T>(value);
 }
 
-QString settingsFor(qint32 baud)
-{
-    return QString::number(baud) + QStringLiteral(",n,8,1");
-}
-
 } // namespace
 
-void OpenPort(TelState &state, SerialPort &MSComm1, const SettingsStore &store)
+SavedPortSettings readSavedPortSettings(const SettingsStore &store)
 {
+    SavedPortSettings saved;
     const QString comport = QStringLiteral("COMPORT");
-    state.CurPort = readNumber<qint16>(store, comport, QStringLiteral("COM"), kDefaultPort);
-    state.CurBaud = readNumber<qint32>(store, comport, QStringLiteral("BAUD"), kDefaultBaud);
+    const qint16 com = readNumber<qint16>(store, comport, QStringLiteral("COM"), saved.comPort);
+    if (com >= 1 && com <= 255)
+        saved.comPort = com;
+    const qint32 baud = readNumber<qint32>(store, comport, QStringLiteral("BAUD"), saved.baudRate);
+    if (baud > 0)
+        saved.baudRate = baud;
     // Read as 32 bits; anything outside 1 to 32 (16-bit overflow included) is block 1.
-    const qint32 block = readNumber<qint32>(store, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), kDefaultBlock);
-    state.BlockNo = (block >= 1 && block <= 32) ? static_cast<qint16>(block) : kDefaultBlock;
+    const qint32 block = readNumber<qint32>(store, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), saved.blockNumber);
+    if (block >= 1 && block <= 32)
+        saved.blockNumber = qint16(block);
+    return saved;
+}
 
-    if (MSComm1.PortOpen())
-        MSComm1.setPortOpen(false);
-
-    // A port number or rate the port refuses falls back to its default.
-    if (!MSComm1.setCommPort(state.CurPort)) {
-        state.CurPort = kDefaultPort;
-        MSComm1.setCommPort(state.CurPort);
-    }
-    MSComm1.setRThreshold(0);
-    MSComm1.setHandshaking(0);
-    if (!MSComm1.setSettings(settingsFor(state.CurBaud))) {
-        state.CurBaud = kDefaultBaud;
-        MSComm1.setSettings(settingsFor(state.CurBaud));
-    }
-    MSComm1.setInputMode(1);
-    MSComm1.setInBufferSize(16384);
-    MSComm1.setInputLen(0);
-
-    // A port that does not open stays closed, without a word: the status bar
-    // and the checks tell the operator.
-    MSComm1.setPortOpen(true);
+QString deviceForComPort(const SettingsStore &store, qint16 n)
+{
+    const QString com = QStringLiteral("COM") + QString::number(n);
+#ifdef Q_OS_WIN
+    Q_UNUSED(store);
+    // Ports from COM10 on are reached only through the device namespace.
+    return n > 9 ? QStringLiteral("\\\\.\\") + com : com;
+#else
+    const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
+    if (!mapped.isEmpty())
+        return mapped;
+    return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
+#endif
 }

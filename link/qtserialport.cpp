@@ -1,10 +1,6 @@
 #include "link/qtserialport.h"
 
-#include "link/settingsstore.h"
-
-
-QtSerialPort::QtSerialPort(const SettingsStore &store, QObject *parent)
-    : SerialPort(parent), m_store(store)
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
@@ -16,37 +12,34 @@ QtSerialPort::~QtSerialPort()
         m_port.close();
 }
 
-QString QtSerialPort::deviceName() const
-{
-    return deviceForPort(m_store, m_commPort);
-}
-
-bool QtSerialPort::PortOpen() const
+bool QtSerialPort::isOpen() const
 {
     return m_port.isOpen();
 }
 
-bool QtSerialPort::setPortOpen(bool open)
+void QtSerialPort::close()
 {
-    if (!open) {
-        if (m_port.isOpen())
-            m_port.close();
-        m_buffer.clear();
-        return true;
-    }
     if (m_port.isOpen())
-        return true;
-
-    m_openError.clear();
+        m_port.close();
     m_buffer.clear();
-    m_port.setPortName(deviceName());
-    m_port.setBaudRate(baudFromSettings(m_settings));
+}
+
+bool QtSerialPort::open(const QString &device, qint32 baudRate)
+{
+    QtSerialPort::close();
+    m_device = device;
+    m_baudRate = baudRate;
+    m_openError.clear();
+    m_openDenied = false;
+    m_port.setPortName(device);
+    m_port.setBaudRate(baudRate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_openError = m_port.errorString();
+        m_openDenied = m_port.error() == QSerialPort::PermissionError;
         m_port.clearError();
         return false;
     }
@@ -57,42 +50,16 @@ bool QtSerialPort::setPortOpen(bool open)
     return true;
 }
 
-bool QtSerialPort::setCommPort(qint16 port)
-{
-    if (m_port.isOpen() || port < 1 || port > 255)
-        return false;
-    m_commPort = port;
-    return true;
-}
-
-bool QtSerialPort::setSettings(const QString &settings)
-{
-    const qint32 baud = baudFromSettings(settings);
-    if (baud == 0)
-        return false;
-    if (m_port.isOpen() && !m_port.setBaudRate(baud)) {
-        m_port.clearError();
-        return false;
-    }
-    m_settings = settings;
-    return true;
-}
-
-void QtSerialPort::setInBufferSize(qint16 size)
-{
-    m_inBufferSize = qMax<qsizetype>(1, size);
-}
-
 void QtSerialPort::absorb()
 {
     const QByteArray bytes = m_port.readAll();
     // A full buffer drops what comes on top of it.
-    const qsizetype room = m_inBufferSize - m_buffer.size();
+    const qsizetype room = kReceiveBufferBytes - m_buffer.size();
     if (room > 0)
         m_buffer.append(bytes.constData(), qMin(room, bytes.size()));
 }
 
-qint16 QtSerialPort::InBufferCount()
+qsizetype QtSerialPort::bytesWaiting()
 {
     if (!m_port.isOpen())
         return 0;
@@ -101,18 +68,18 @@ qint16 QtSerialPort::InBufferCount()
         absorb();
     if (m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError();
-    return qint16(qMin<qsizetype>(m_buffer.size(), std::numeric_limits<qint16>::max()));
+    return m_buffer.size();
 }
 
-QByteArray QtSerialPort::Input()
+QByteArray QtSerialPort::readAll()
 {
-    InBufferCount();
+    bytesWaiting();
     QByteArray bytes;
     bytes.swap(m_buffer);
     return bytes;
 }
 
-void QtSerialPort::Output(const QByteArray &bytes)
+void QtSerialPort::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return;
@@ -120,14 +87,14 @@ void QtSerialPort::Output(const QByteArray &bytes)
     m_port.flush();
 }
 
-void QtSerialPort::setDTREnable(bool on)
+void QtSerialPort::setDtr(bool on)
 {
     m_dtr = on;
     if (m_port.isOpen() && !m_port.setDataTerminalReady(on))
         m_port.clearError();
 }
 
-void QtSerialPort::setRTSEnable(bool on)
+void QtSerialPort::setRts(bool on)
 {
     m_rts = on;
     if (m_port.isOpen() && !m_port.setRequestToSend(on))
@@ -145,12 +112,12 @@ QSerialPort::PinoutSignals QtSerialPort::pinout()
     return pins;
 }
 
-bool QtSerialPort::DSRHolding()
+bool QtSerialPort::dsr()
 {
     return pinout().testFlag(QSerialPort::DataSetReadySignal);
 }
 
-bool QtSerialPort::CTSHolding()
+bool QtSerialPort::cts()
 {
     return pinout().testFlag(QSerialPort::ClearToSendSignal);
 }
@@ -165,13 +132,12 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
         // The device is gone (an adapter pulled). Close at the first error: the
         // port may otherwise report read errors without end.
         // A failed opening (a port in use by another program) keeps its error:
-        // setPortOpen reports it through openError() and clears it then.
+        // open() reports it through openError() and clears it then.
         if (m_port.isOpen()) {
             m_port.close();
             m_port.clearError();
             m_buffer.clear();
-            m_commEvent = CommEvents::PortLost;
-            emit OnComm();
+            emit lost();
         }
         break;
     default:

@@ -133,16 +133,3 @@ void SettingsStore::setProblemHandler(std::function<void(const QString &)> handl
 {
     m_tellProblem = std::move(handler);
 }
-
-QString deviceForPort(const SettingsStore &store, qint16 n)
-{
-    const QString com = QStringLiteral("COM") + QString::number(n);
-#ifdef Q_OS_WIN
-    return com;
-#else
-    const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
-    if (!mapped.isEmpty())
-        return mapped;
-    return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
-#endif
-}

@@ -49,7 +49,3 @@ private:
 
 // The application name under which every value is kept.
 inline const QString kApp = QStringLiteral("LINKPROBE");
-
-// The device behind COM port number n: on Windows "COMn"; elsewhere the
-// device stored under section "PORTS", key "COMn", or else /dev/ttyS<n-1>.
-QString deviceForPort(const SettingsStore &store, qint16 n);

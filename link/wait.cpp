@@ -4,24 +4,37 @@
 
 #include <QCoreApplication>
 
-void Stopwatch::StartTime()
+void Stopwatch::restart()
 {
     m_startNs = m_clock.nowNs();
-    StartTick = m_startNs / 1000000;
 }
 
-bool Stopwatch::WaitA(qint32 tm)
+qint64 Stopwatch::elapsedNs() const
 {
-    const bool waiting = m_clock.nowNs() - m_startNs < qint64(tm) * 1000000;
+    return m_clock.nowNs() - m_startNs;
+}
+
+bool Stopwatch::runningFor(qint32 ms)
+{
+    const bool waiting = m_clock.nowNs() - m_startNs < qint64(ms) * 1000000;
     QCoreApplication::processEvents();
     return waiting;
 }
 
-void Stopwatch::Wait(qint32 wai)
+void Stopwatch::wait(qint32 ms)
 {
-    StartTime();
+    waitUntil(ms, nullptr);
+}
+
+bool Stopwatch::waitUntil(qint32 ms, const std::function<bool()> &done)
+{
+    restart();
     // The start is shared: a wait nested in this one moves it, and so moves
     // this wait's deadline; it is read afresh on every turn.
-    while (WaitA(wai) && !m_abandoned)
-        m_clock.idleUntilNs(m_startNs + qint64(wai) * 1000000);
+    while (runningFor(ms) && !m_abandoned) {
+        if (done && done())
+            return true;
+        m_clock.idleUntilNs(m_startNs + qint64(ms) * 1000000);
+    }
+    return false;
 }

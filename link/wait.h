@@ -1,35 +1,41 @@
 #pragma once
 
 #include <QtGlobal>
+#include <functional>
 
 class Clock;
 
-// The millisecond stopwatch of the main window and the wait built on it.
-// One StartTick per window is shared by every wait: a wait that begins while
+// The millisecond stopwatch of the checks and the wait built on it. One
+// stopwatch is shared by every wait of a window: a wait that begins while
 // another one runs (from a handler nested in it) restarts the other's measure.
 class Stopwatch
 {
 public:
     explicit Stopwatch(Clock &clock) : m_clock(clock) {}
 
-    void StartTime();
-    // True while fewer than tm ms have passed since the last StartTime;
-    // handles all pending events once before it returns, whatever the result.
-    bool WaitA(qint32 tm);
-    // Returns once at least wai ms have passed since it began; handles pending
+    void restart();
+    // The time of the last restart, in ms of the clock.
+    qint64 startTick() const { return m_startNs / 1000000; }
+    // Time since the last restart, in nanoseconds.
+    qint64 elapsedNs() const;
+    // True while fewer than ms have passed since the last restart; handles
+    // all pending events once before it returns, whatever the result.
+    bool runningFor(qint32 ms);
+    // Returns once at least ms have passed since it began; handles pending
     // events at least once, even for 0 or a negative time. Between turns it
     // sleeps in the event loop instead of polling.
-    void Wait(qint32 wai);
+    void wait(qint32 ms);
+    // As wait(), but returns as soon as done() holds, asked once more after
+    // each turn of the event loop; tells whether it did before the time ran out.
+    bool waitUntil(qint32 ms, const std::function<bool()> &done);
 
     // The window is closing: every wait under way, and every later one,
     // returns as soon as it has handled pending events.
     void abandon() { m_abandoned = true; }
     bool abandoned() const { return m_abandoned; }
 
-    qint64 StartTick = 0;   // ms
-
 private:
-    qint64 m_startNs = 0;   // the same moment to the nanosecond: waits measure from here
+    qint64 m_startNs = 0;   // waits measure from here, to the nanosecond
     Clock &m_clock;
     bool m_abandoned = false;
 };

@@ -1,5 +1,7 @@
 #include "sim/scenario.h"
 
+#include "link/blockranges.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -43,7 +45,7 @@ bool isBlockItem(const QString &word)
 
 } // namespace
 
-std::optional<Scenario> Scenario::parse(const QString &text, QString *error)
+std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unplugged unplugged)
 {
     Scenario s;
     enum { NoList, InList, ListClosed } list = NoList;   // where block numbers may go
@@ -91,11 +93,15 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error)
             s.noise = true;
         } else if (word == QLatin1String("late")) {
             s.late = true;
-        } else if (word == QLatin1String("unplugged")) {
+        } else if (word == QLatin1String("unplugged") && unplugged == Unplugged::Allowed) {
             s.unplugged = true;
+        } else if (word == QLatin1String("unplugged")) {
+            return reject(error, QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера"));
         } else {
-            return reject(error, QStringLiteral("Неизвестное слово в сценарии: \"%1\" (известны ok, no-cable, no-power, "
-                                              "line-break, bsu-off, blocks=, noise, late, unplugged)").arg(raw.trimmed()));
+            const QString known = QStringLiteral("ok, no-cable, no-power, line-break, bsu-off, blocks=, noise, late")
+                                  + (unplugged == Unplugged::Allowed ? QStringLiteral(", unplugged") : QString());
+            return reject(error, QStringLiteral("Неизвестное слово в сценарии: \"%1\" (известны %2)")
+                                     .arg(raw.trimmed(), known));
         }
     }
     return s;
@@ -116,17 +122,12 @@ QString Scenario::toString() const
     if (answering == 0) {
         words << QStringLiteral("blocks=none");
     } else if (answering < 32) {
-        QStringList ranges;
+        QList<int> answeringBlocks;
         for (int n = 1; n <= 32; ++n) {
-            if (!blocks.test(n))
-                continue;
-            int last = n;
-            while (last < 32 && blocks.test(last + 1))
-                ++last;
-            ranges << (last == n ? QString::number(n) : QStringLiteral("%1-%2").arg(n).arg(last));
-            n = last;
+            if (blocks.test(size_t(n)))
+                answeringBlocks << n;
         }
-        words << QStringLiteral("blocks=") + ranges.join(QLatin1Char(','));
+        words << QStringLiteral("blocks=") + blockRanges(answeringBlocks, QStringLiteral(","));
     }
     if (noise)
         words << QStringLiteral("noise");

@@ -20,8 +20,11 @@ struct Scenario
 
     Scenario() { blocks.set(); blocks.reset(0); }
 
+    // Whether "unplugged" may be asked for: a rig on a real port cannot play it.
+    enum class Unplugged { Allowed, Refused };
     // Returns nothing and fills *error for an unknown word or a bad block list.
-    static std::optional<Scenario> parse(const QString &text, QString *error = nullptr);
+    static std::optional<Scenario> parse(const QString &text, QString *error = nullptr,
+                                         Unplugged unplugged = Unplugged::Allowed);
     // The canonical text of this scenario, parse() gives it back.
     QString toString() const;
 };

@@ -65,3 +65,15 @@ QByteArray SimulatedInstallation::lineNoise() const
         return {};
     return QByteArray("\x1B\x00\x07", 3);
 }
+
+QList<SimulatedInstallation::Send> SimulatedInstallation::respond(const QByteArray &line) const
+{
+    QList<Send> sends;
+    const Reply reply = answer(line);
+    if (!reply.bytes.isEmpty())
+        sends << Send{reply.latencyMs, reply.bytes, false};
+    const QByteArray noise = lineNoise();
+    if (!noise.isEmpty())
+        sends << Send{reply.latencyMs + kNoiseAfterMs, noise, true};
+    return sends;
+}

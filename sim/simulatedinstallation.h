@@ -3,6 +3,7 @@
 #include "sim/scenario.h"
 
 #include <QByteArray>
+#include <QList>
 
 // The chain behind the COM port: the БС on its cable, the БСУ at address 00
 // and up to 32 blocks. It answers query lines "#" + two hex digits + "02".
@@ -28,8 +29,19 @@ public:
     // Bytes the line carries between queries, when it is noisy.
     QByteArray lineNoise() const;
 
+    // What goes back on the line for one query line, and when: the reply
+    // after the installation's latency, then the noise between queries.
+    struct Send
+    {
+        qint64 afterMs = 0;   // from the end of the query line
+        QByteArray bytes;
+        bool noise = false;
+    };
+    QList<Send> respond(const QByteArray &line) const;
+
     static constexpr qint64 kLatencyMs = 30;
     static constexpr qint64 kLateLatencyMs = 1200;
+    static constexpr qint64 kNoiseAfterMs = 600;   // after the reply's start, between queries
 
 private:
     Scenario m_scenario;

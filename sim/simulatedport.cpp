@@ -2,12 +2,9 @@
 
 #include "link/clock.h"
 
-#include <limits>
 
 namespace {
-constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
-constexpr qint64 kNoiseAfterMs = 600;   // junk comes after the reply, between queries
-constexpr qint64 kBitsPerByte = 10;     // start bit, 8 data bits, stop bit
+constexpr qint64 kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
 }
 
 SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, QObject *parent)
@@ -15,56 +12,43 @@ SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, 
 {
 }
 
-bool SimulatedPort::PortOpen() const
+bool SimulatedPort::isOpen() const
 {
     // A port whose adapter has gone reads as closed at once; the loss itself
     // is announced by the next operation that touches the port.
     return m_open && !m_installation.scenario().unplugged;
 }
 
-bool SimulatedPort::setPortOpen(bool open)
+void SimulatedPort::close()
 {
     checkLost();
-    if (open == m_open)
-        return true;
-    if (open && m_installation.scenario().unplugged)
-        return false;
-    m_open = open;
+    if (!m_open)
+        return;
+    m_open = false;
     discardInFlight();
-    if (open) {
-        m_written.clear();
-        m_commEvent = CommEvents::None;
-        ++m_openCount;
-    }
+}
+
+bool SimulatedPort::open(const QString &device, qint32 baudRate)
+{
+    SimulatedPort::close();
+    m_device = device;
+    m_baud = baudRate;
+    if (baudRate <= 0 || m_installation.scenario().unplugged)
+        return false;
+    m_open = true;
+    discardInFlight();
+    m_written.clear();
+    ++m_openCount;
     return true;
 }
 
-bool SimulatedPort::setCommPort(qint16 port)
+qsizetype SimulatedPort::bytesWaiting()
 {
     checkLost();
-    if (m_open || port < 1 || port > 255)
-        return false;
-    m_commPort = port;
-    return true;
+    return m_inBuffer.size();
 }
 
-bool SimulatedPort::setSettings(const QString &settings)
-{
-    const qint32 baud = baudFromSettings(settings);
-    if (baud == 0)
-        return false;
-    m_settings = settings;
-    m_baud = baud;
-    return true;
-}
-
-qint16 SimulatedPort::InBufferCount()
-{
-    checkLost();
-    return qint16(qMin<qsizetype>(m_inBuffer.size(), std::numeric_limits<qint16>::max()));
-}
-
-QByteArray SimulatedPort::Input()
+QByteArray SimulatedPort::readAll()
 {
     checkLost();
     QByteArray bytes;
@@ -72,36 +56,26 @@ QByteArray SimulatedPort::Input()
     return bytes;
 }
 
-void SimulatedPort::Output(const QByteArray &bytes)
+void SimulatedPort::write(const QByteArray &bytes)
 {
     checkLost();
     if (!m_open)
         return;
     m_written += bytes;
-    for (const char c : bytes) {
-        if (c != '\r' && c != '\n') {
-            if (m_pendingLine.size() < kMaxLineBytes)
-                m_pendingLine += c;
-            continue;
-        }
-        // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
-        if (m_pendingLine.isEmpty())
-            continue;
-        const SimulatedInstallation::Reply reply = m_installation.answer(m_pendingLine);
-        m_pendingLine.clear();
-        const qint64 start = m_clock.now() + reply.latencyMs;
-        deliver(reply.bytes, start);
-        deliver(m_installation.lineNoise(), start + kNoiseAfterMs);
+    for (const QByteArray &line : m_queries.take(bytes)) {
+        const qint64 now = m_clock.now();
+        for (const SimulatedInstallation::Send &send : m_installation.respond(line))
+            deliver(send.bytes, now + send.afterMs);
     }
 }
 
-bool SimulatedPort::DSRHolding()
+bool SimulatedPort::dsr()
 {
     checkLost();
     return m_open && m_installation.dsr();
 }
 
-bool SimulatedPort::CTSHolding()
+bool SimulatedPort::cts()
 {
     checkLost();
     return m_open && m_installation.cts();
@@ -142,7 +116,7 @@ void SimulatedPort::receive(char byte, quint64 generation)
     if (generation != m_generation || !m_open)
         return;
     // A full receive buffer drops what comes on, as the driver's would.
-    if (m_inBuffer.size() < m_inBufferSize)
+    if (m_inBuffer.size() < kReceiveBufferBytes)
         m_inBuffer += byte;
 }
 
@@ -150,7 +124,7 @@ void SimulatedPort::discardInFlight()
 {
     ++m_generation;
     m_inBuffer.clear();
-    m_pendingLine.clear();
+    m_queries.clear();
     m_busyUntil = 0;
 }
 
@@ -160,6 +134,5 @@ void SimulatedPort::checkLost()
         return;
     m_open = false;
     discardInFlight();
-    m_commEvent = CommEvents::PortLost;
-    emit OnComm();
+    emit lost();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/serialport.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 
 class Clock;
@@ -8,34 +9,27 @@ class Clock;
 // A serial port whose far end is a simulated installation, in-process.
 // Replies arrive byte by byte over the clock at the port's baud rate
 // (10 bits a byte), so the program sees them exactly as it would on a line.
+// Any device name opens, unless the installation's adapter is unplugged.
 class SimulatedPort : public SerialPort
 {
     Q_OBJECT
 public:
     SimulatedPort(SimulatedInstallation &installation, Clock &clock, QObject *parent = nullptr);
 
-    bool PortOpen() const override;
-    bool setPortOpen(bool open) override;
-    qint16 CommPort() const override { return m_commPort; }
-    bool setCommPort(qint16 port) override;
-    QString Settings() const override { return m_settings; }
-    bool setSettings(const QString &settings) override;
-    void setHandshaking(qint32) override {}
-    void setRThreshold(qint16) override {}
-    qint32 InputMode() const override { return m_inputMode; }
-    void setInputMode(qint32 mode) override { m_inputMode = mode; }
-    void setInBufferSize(qint16 size) override { m_inBufferSize = size; }
-    void setInputLen(qint16) override {}
-    qint16 InBufferCount() override;
-    QByteArray Input() override;
-    void Output(const QByteArray &bytes) override;
-    bool DTREnable() const override { return m_dtr; }
-    void setDTREnable(bool on) override { m_dtr = on; }
-    bool RTSEnable() const override { return m_rts; }
-    void setRTSEnable(bool on) override { m_rts = on; }
-    bool DSRHolding() override;
-    bool CTSHolding() override;
-    qint16 CommEvent() const override { return m_commEvent; }
+    bool open(const QString &device, qint32 baudRate) override;
+    void close() override;
+    bool isOpen() const override;
+    QString device() const override { return m_device; }
+    qint32 baudRate() const override { return m_baud; }
+    qsizetype bytesWaiting() override;
+    QByteArray readAll() override;
+    void write(const QByteArray &bytes) override;
+    bool dtr() const override { return m_dtr; }
+    void setDtr(bool on) override { m_dtr = on; }
+    bool rts() const override { return m_rts; }
+    void setRts(bool on) override { m_rts = on; }
+    bool dsr() override;
+    bool cts() override;
 
     // Everything the PC has written since the port opened (tests read it).
     const QByteArray &written() const { return m_written; }
@@ -57,17 +51,13 @@ private:
     SimulatedInstallation &m_installation;
     Clock &m_clock;
     bool m_open = false;
-    qint16 m_commPort = 1;
-    QString m_settings = QStringLiteral("9600,n,8,1");
+    QString m_device;
     qint32 m_baud = 9600;
-    qint32 m_inputMode = 0;
-    qint16 m_inBufferSize = 1024;
     bool m_dtr = false;
     bool m_rts = false;
-    qint16 m_commEvent = CommEvents::None;
     QByteArray m_inBuffer;
     QByteArray m_written;
-    QByteArray m_pendingLine;
+    QueryLines m_queries;
     int m_openCount = 0;
     quint64 m_generation = 0;   // bumps on every open and close: bytes in flight are lost
     qint64 m_busyUntil = 0;     // replies queue on the line: one ends before the next begins

@@ -1,12 +1,7 @@
 // A settings file that someone has edited by hand, with garbage under every
 // key: the port opens with defaults where it must, the checks run, and saving
 // the block number changes that value and no other.
-#include "checks/linetests.h"
-#include "link/clock.h"
 #include "link/openport.h"
-#include "link/telstate.h"
-#include "link/wait.h"
-#include "sim/simulatedport.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -85,7 +80,7 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges_data()
     QTest::addColumn<QByteArray>("baud");
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<QByteArray>("eol");
-    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("comPort");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("blockNo");
 
@@ -124,26 +119,26 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges()
     QFETCH(QByteArray, baud);
     QFETCH(QByteArray, block);
     QFETCH(QByteArray, eol);
-    QFETCH(int, port);
+    QFETCH(int, comPort);
     QFETCH(int, rate);
     QFETCH(int, blockNo);
 
     CheckRig rig;
     TempStore &store = rig.store;
-    SimulatedPort &MSComm1 = rig.port;
-    TelState &state = rig.state;
+    SimulatedPort &port = rig.port;
+    CheckState &state = rig.state;
     const QByteArray before = settingsFile(com, baud, block, eol);
     writeFile(store.path(), before);
     QMap<QString, QString> expected = contents(store.path());
     expected["NBLOCK/BLOCK"] = "5";
 
     rig.openPort();
-    QCOMPARE(int(state.CurPort), port);
-    QCOMPARE(int(state.CurBaud), rate);
-    QCOMPARE(int(state.BlockNo), blockNo);
-    QVERIFY(MSComm1.PortOpen());
-    QCOMPARE(int(MSComm1.CommPort()), port);
-    QCOMPARE(MSComm1.Settings(), QString::number(rate) + ",n,8,1");
+    QCOMPARE(int(state.comPort), comPort);
+    QCOMPARE(int(state.baudRate), rate);
+    QCOMPARE(int(state.blockNumber), blockNo);
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.device(), deviceForComPort(*store, qint16(comPort)));
+    QCOMPARE(port.baudRate(), rate);
     QCOMPARE(fileBytes(store.path()), before);   // reading never writes
 
     rig.panel.listIndex = 4;
@@ -156,11 +151,10 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges()
     QCOMPARE(contents(store.path()), expected);
 
     // The next start reads the new block and the same port settings as before.
-    TelState again;
-    OpenPort(again, MSComm1, *store);
-    QCOMPARE(int(again.CurPort), port);
-    QCOMPARE(int(again.CurBaud), rate);
-    QCOMPARE(int(again.BlockNo), 5);
+    const SavedPortSettings again = readSavedPortSettings(*store);
+    QCOMPARE(int(again.comPort), comPort);
+    QCOMPARE(int(again.baudRate), rate);
+    QCOMPARE(int(again.blockNumber), 5);
 }
 
 using Contents = QMap<QString, QString>;

@@ -239,7 +239,7 @@ private slots:
         QTest::newRow("block") << QStringList() << absent + QStringList{"block", "3"} << "/dev/does-not-exist";
         QTest::newRow("scan") << QStringList() << absent + QStringList{"scan"} << "/dev/does-not-exist";
         QTest::newRow("saved port") << savedAbsent << QStringList{"block", "3"} << "/dev/does-not-exist-7";
-        QTest::newRow("--port over saved") << savedAbsent << absent + QStringList{"link"} << "/dev/does-not-exist)";
+        QTest::newRow("--port over saved") << savedAbsent << absent + QStringList{"link"} << "Порт /dev/does-not-exist не открылся";
         QTest::newRow("unplugged") << QStringList() << QStringList{"--simulate=unplugged", "--instant", "block", "3"} << "unplugged";
     }
 

@@ -3,7 +3,6 @@
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
-#include "link/telstate.h"
 #include "link/wait.h"
 #include "sim/simulatedport.h"
 #include "expectedlines.h"
@@ -81,29 +80,29 @@ void TestChecks::linkTestVerdicts()
     QFETCH(QString, scenario);
     QFETCH(bool, quiet);
     Rig rig(scenario);
-    rig.state.QuietMode = quiet;
-    rig.state.LinkOk = true;
-    rig.port.setDTREnable(false);
-    rig.port.setRTSEnable(true);
+    rig.state.quietMode = quiet;
+    rig.state.linkOk = true;
+    rig.port.setDtr(false);
+    rig.port.setRts(true);
 
     const qint64 start = rig.clock.now();
     rig.tests.linkTest();
 
     QTEST(rig.panel.lines, "lines");
-    QTEST(rig.state.LinkOk, "linkOk");
+    QTEST(rig.state.linkOk, "linkOk");
     QTEST(rig.port.written(), "sent");
     QTEST(int(rig.clock.now() - start), "ms");
-    QVERIFY(rig.port.DTREnable());
-    QVERIFY(!rig.port.RTSEnable());
-    QVERIFY(rig.panel.startTestEnabled);
-    QCOMPARE(rig.state.QuietMode, quiet);
+    QVERIFY(rig.port.dtr());
+    QVERIFY(!rig.port.rts());
+    QVERIFY(rig.panel.linkTestEnabled);
+    QCOMPARE(rig.state.quietMode, quiet);
 
     // A second run starts afresh from its own findings.
     rig.installation.scenario() = *Scenario::parse("no-power");
     rig.panel.lines.clear();
     rig.tests.linkTest();
     QCOMPARE(rig.panel.lines, kError2);
-    QVERIFY(!rig.state.LinkOk);
+    QVERIFY(!rig.state.linkOk);
 }
 
 void TestChecks::linkTestReadsOnlyTheFirstLine_data()
@@ -133,35 +132,35 @@ void TestChecks::linkTestReadsOnlyTheFirstLine()
     rig.replyToLinkTest(reply);
     rig.tests.linkTest();
     QCOMPARE(rig.panel.lines, QStringList({kBsFound, "Принято = [" + shown + "]"}) + diagnosis);
-    QTEST(rig.state.LinkOk, "linkOk");
+    QTEST(rig.state.linkOk, "linkOk");
 }
 
 void TestChecks::closedPortGivesOneLine()
 {
     Rig rig("unplugged");
-    QVERIFY(!rig.port.PortOpen());
+    QVERIFY(!rig.port.isOpen());
     rig.store->save(kApp, "NBLOCK", "BLOCK", "7");
-    rig.state.LinkOk = true;
-    rig.state.QuietMode = false;
-    rig.state.BlockNo = 7;
+    rig.state.linkOk = true;
+    rig.state.quietMode = false;
+    rig.state.blockNumber = 7;
     rig.panel.listIndex = 2;
 
     rig.tests.linkTest();
     QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
-    QVERIFY(!rig.state.LinkOk);
-    QVERIFY(!rig.port.DTREnable());
+    QVERIFY(!rig.state.linkOk);
+    QVERIFY(!rig.port.dtr());
     QVERIFY(rig.port.written().isEmpty());
     // The button comes back, so the check can be run again once the port is put right.
-    QVERIFY(rig.panel.startTestEnabled);
+    QVERIFY(rig.panel.linkTestEnabled);
 
     rig.panel.lines.clear();
-    rig.panel.startTestEnabled = false;
+    rig.panel.linkTestEnabled = false;
     rig.tests.blockCheck();
     QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
     QVERIFY(rig.panel.blockCheckEnabled);
-    QVERIFY(!rig.panel.startTestEnabled);   // the link test did not run
-    QVERIFY(!rig.state.QuietMode);
-    QCOMPARE(rig.state.BlockNo, qint16(7));
+    QVERIFY(!rig.panel.linkTestEnabled);   // the link test did not run
+    QVERIFY(!rig.state.quietMode);
+    QCOMPARE(rig.state.blockNumber, qint16(7));
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("7"));
     QCOMPARE(rig.clock.now(), qint64(0));
 }
@@ -199,7 +198,7 @@ void TestChecks::blockCheckVerdicts()
     QFETCH(QStringList, lines);
     Rig rig(scenario);
     rig.store->save(kApp, "NBLOCK", "BLOCK", "3");
-    rig.state.BlockNo = 3;
+    rig.state.blockNumber = 3;
     rig.panel.listIndex = block - 1;
     const bool linkGood = lines.first().startsWith(QString::number(block) + ":");
 
@@ -207,12 +206,12 @@ void TestChecks::blockCheckVerdicts()
     rig.tests.blockCheck();
 
     QCOMPARE(rig.panel.lines, lines);
-    QVERIFY(!rig.state.QuietMode);
+    QVERIFY(!rig.state.quietMode);
     QVERIFY(rig.panel.blockCheckEnabled);
-    QVERIFY(rig.panel.startTestEnabled);
+    QVERIFY(rig.panel.linkTestEnabled);
     // Saved only when the block was queried; never when the link failed.
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), linkGood ? QString::number(block) : QString("3"));
-    QCOMPARE(int(rig.state.BlockNo), linkGood ? block : 3);
+    QCOMPARE(int(rig.state.blockNumber), linkGood ? block : 3);
     if (linkGood)
         QCOMPARE(rig.clock.now() - start, qint64(2500));
 }
@@ -257,10 +256,10 @@ void TestChecks::linkTestDuringABlockQueryRunsQuiet()
     Rig rig;
     rig.panel.listIndex = 1;
     bool quietInside = false;
-    // 1500 ms in, the block query is waiting; the operator presses cmdStartTest.
+    // 1500 ms in, the block query is waiting; the operator presses the link test button.
     rig.clock.callAt(1700, &rig.port, [&] {
-        QVERIFY(rig.panel.startTestEnabled);
-        quietInside = rig.state.QuietMode;
+        QVERIFY(rig.panel.linkTestEnabled);
+        quietInside = rig.state.quietMode;
         rig.tests.linkTest();
     });
     rig.tests.blockCheck();
@@ -269,7 +268,7 @@ void TestChecks::linkTestDuringABlockQueryRunsQuiet()
     // block's reply away, so the block check finds no answer.
     QCOMPARE(rig.panel.lines, (QStringList{"2: Запрос = [#0202]", "2: Принято = []",
                                            "2: Нет ответа от блока номер 2 ?"}));
-    QVERIFY(!rig.state.QuietMode);
+    QVERIFY(!rig.state.quietMode);
 }
 
 QTEST_GUILESS_MAIN(TestChecks)

@@ -1,11 +1,12 @@
 // The port settings dialog behind "Настройки" / "Параметры связи": what each
 // way of leaving it saves, and how the port is reopened.
 #include "link/clock.h"
+#include "link/openport.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
-#include "ui/dialog.h"
+#include "ui/portsettingsdialog.h"
 #include "ui/statusbar.h"
-#include "ui/tel.h"
+#include "ui/mainwindow.h"
 #include "ui/twips.h"
 
 #include <QAction>
@@ -43,16 +44,18 @@ struct Bench
 {
     explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario))
     {
-        window = std::make_unique<tel>(port, *store, clock);
+        window = std::make_unique<MainWindow>(port, *store, clock);
     }
     QString saved(const QString &key) const { return store.store->read(kApp, "COMPORT", key, kNone); }
+    // The message log as the operator sees it.
+    QString log() const { return window->findChild<QPlainTextEdit *>("txtError")->toPlainText(); }
 
-    // Opens the dialog from the menu, acts in it and returns once ConfigurePort has.
-    Seen visit(const Visit &v, const std::function<void(Dialog *)> &inspect = {})
+    // Opens the dialog from the menu, acts in it and returns once the window has acted on it.
+    Seen visit(const Visit &v, const std::function<void(PortSettingsDialog *)> &inspect = {})
     {
         Seen seen;
         QTimer::singleShot(0, window.get(), [&] {
-            Dialog *dialog = window->dialog();
+            PortSettingsDialog *dialog = window->portSettingsDialog();
             QVERIFY(dialog && dialog->isVisible());
             // A failed check below must not leave the dialog waiting forever.
             const auto release = qScopeGuard([dialog] { if (dialog->isVisible()) dialog->hide(); });
@@ -84,7 +87,7 @@ struct Bench
     ManualClock clock;
     SimulatedInstallation installation;
     SimulatedPort port{installation, clock};
-    std::unique_ptr<tel> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace
@@ -109,18 +112,18 @@ private slots:
 void TestDialog::firstOpening()
 {
     Bench bench;
-    QVERIFY(!bench.window->dialog());
+    QVERIFY(!bench.window->portSettingsDialog());
     const int openings = bench.port.openCount();
     bool modal = false;
     QString focus;
-    const Seen seen = bench.visit(Visit{}, [&](Dialog *d) {
+    const Seen seen = bench.visit(Visit{}, [&](PortSettingsDialog *d) {
         modal = QApplication::activeModalWidget() == d;
         focus = d->focusWidget() ? d->focusWidget()->objectName() : QString();
     });
     QVERIFY(modal);
     QCOMPARE(focus, QStringLiteral("OKButton"));
     // "Принять" only hid it: what it was like can still be read.
-    Dialog *dialog = bench.window->dialog();
+    PortSettingsDialog *dialog = bench.window->portSettingsDialog();
     QVERIFY(dialog && !dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Выбор проследовательного порта"));
     QCOMPARE(dialog->size(), Twips::size(4275, 1200));
@@ -160,18 +163,18 @@ void TestDialog::oneVisitSavesAndReopens_data()
     QTest::addColumn<QString>("com");    // saved afterwards
     QTest::addColumn<QString>("baud");
     QTest::addColumn<int>("reopened");
-    QTest::addColumn<QString>("settings");   // the port's, afterwards
-    QTest::addColumn<int>("commPort");
+    QTest::addColumn<int>("rate");   // the port's, afterwards
+    QTest::addColumn<int>("comPort");
 
-    QTest::newRow("COM4 only") << Visit{4, -1} << "4" << kNone << 1 << "4800,n,8,1" << 4;
-    QTest::newRow("256000 only") << Visit{-1, 8} << kNone << "256000" << 1 << "256000,n,8,1" << 2;
-    QTest::newRow("COM3 and 9600") << Visit{3, 3} << "3" << "9600" << 1 << "9600,n,8,1" << 3;
-    QTest::newRow("the port in use again") << Visit{2, -1} << "2" << kNone << 1 << "4800,n,8,1" << 2;
-    QTest::newRow("Выйти after choosing") << Visit{5, 6, {}, "cancel"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
-    QTest::newRow("close box after choosing") << Visit{5, 6, {}, "close"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
-    QTest::newRow("typed port name") << Visit{-1, -1, "COM9"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
-    QTest::newRow("typed port, chosen rate") << Visit{-1, 4, "12"} << kNone << "19200" << 1 << "19200,n,8,1" << 2;
-    QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << kNone << kNone << 0 << "4800,n,8,1" << 2;
+    QTest::newRow("COM4 only") << Visit{4, -1} << "4" << kNone << 1 << 4800 << 4;
+    QTest::newRow("256000 only") << Visit{-1, 8} << kNone << "256000" << 1 << 256000 << 2;
+    QTest::newRow("COM3 and 9600") << Visit{3, 3} << "3" << "9600" << 1 << 9600 << 3;
+    QTest::newRow("the port in use again") << Visit{2, -1} << "2" << kNone << 1 << 4800 << 2;
+    QTest::newRow("Выйти after choosing") << Visit{5, 6, {}, "cancel"} << kNone << kNone << 0 << 4800 << 2;
+    QTest::newRow("close box after choosing") << Visit{5, 6, {}, "close"} << kNone << kNone << 0 << 4800 << 2;
+    QTest::newRow("typed port name") << Visit{-1, -1, "COM9"} << kNone << kNone << 0 << 4800 << 2;
+    QTest::newRow("typed port, chosen rate") << Visit{-1, 4, "12"} << kNone << "19200" << 1 << 19200 << 2;
+    QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << kNone << kNone << 0 << 4800 << 2;
 }
 
 void TestDialog::oneVisitSavesAndReopens()
@@ -180,18 +183,18 @@ void TestDialog::oneVisitSavesAndReopens()
     QFETCH(QString, com);
     QFETCH(QString, baud);
     QFETCH(int, reopened);
-    QFETCH(QString, settings);
-    QFETCH(int, commPort);
+    QFETCH(int, rate);
+    QFETCH(int, comPort);
     Bench bench;
     const int openings = bench.port.openCount();
     bench.visit(visit);
     QCOMPARE(bench.saved("COM"), com);
     QCOMPARE(bench.saved("BAUD"), baud);
     QCOMPARE(bench.port.openCount() - openings, reopened);
-    QVERIFY(bench.port.PortOpen());
-    QCOMPARE(bench.port.Settings(), settings);
-    QCOMPARE(int(bench.port.CommPort()), commPort);
-    QCOMPARE(int(bench.window->state().CurPort), commPort);
+    QVERIFY(bench.port.isOpen());
+    QCOMPARE(bench.port.baudRate(), rate);
+    QCOMPARE(bench.port.device(), deviceForComPort(*bench.store, qint16(comPort)));
+    QCOMPARE(int(bench.window->state().comPort), comPort);
     QCOMPARE(bench.window->findChild<QComboBox *>("Combo1")->count(), 32);
 }
 
@@ -239,7 +242,7 @@ void TestDialog::laterOpeningsKeepOrRebuild()
     QCOMPARE(bench.saved("COM"), com);
     QCOMPARE(bench.saved("BAUD"), baud);
     QCOMPARE(bench.port.openCount() - openings, reopenedBySecond);
-    QCOMPARE(bench.window->dialog() == nullptr, secondLeave == "close");
+    QCOMPARE(bench.window->portSettingsDialog() == nullptr, secondLeave == "close");
 }
 
 void TestDialog::closingTheMainWindowEndsTheDialog()
@@ -248,18 +251,18 @@ void TestDialog::closingTheMainWindowEndsTheDialog()
     bench.window->show();
     bench.visit(Visit{3, 3});   // an answer that must not be applied once more
     bench.store->save(kApp, "COMPORT", "COM", "1");
-    QPointer<Dialog> dialog;
+    QPointer<PortSettingsDialog> dialog;
     QTimer::singleShot(0, bench.window.get(), [&] {
-        dialog = bench.window->dialog();
+        dialog = bench.window->portSettingsDialog();
         bench.window->close();
     });
     bench.window->findChild<QAction *>("mnuCommPort")->trigger();
     QVERIFY(dialog && !dialog->isVisible());
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
     QCOMPARE(bench.saved("COM"), QStringLiteral("1"));
     // The menu does nothing more once the window is closed.
     bench.window->findChild<QAction *>("mnuCommPort")->trigger();
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
 }
 
 void TestDialog::changeDuringACheck()
@@ -272,19 +275,19 @@ void TestDialog::changeDuringACheck()
     bench.window->findChild<QPushButton *>("Command1")->click();
 
     QCOMPARE(bench.port.openCount() - openings, 1);
-    QCOMPARE(int(bench.port.CommPort()), 3);
-    QCOMPARE(bench.port.Settings(), QStringLiteral("9600,n,8,1"));
+    QCOMPARE(bench.port.device(), deviceForComPort(*bench.store, 3));
+    QCOMPARE(bench.port.baudRate(), 9600);
     // The reply in flight was lost with the reopening: the check ends in a verdict all the same.
-    const QString log = bench.window->logText();
-    QVERIFY2(log.startsWith(QStringLiteral("ОШИБКА №3, возможные причины:\r\n")), qPrintable(log));
+    const QString log = bench.log();
+    QVERIFY2(log.startsWith(QStringLiteral("ОШИБКА №3, возможные причины:\n")), qPrintable(log));
     QVERIFY(bench.window->findChild<QPushButton *>("Command1")->isEnabled());
-    QCOMPARE(bench.window->state().QuietMode, false);
+    QCOMPARE(bench.window->state().quietMode, false);
 
     // And the next check runs on the new port.
     bench.window->findChild<QPushButton *>("Command2")->click();
     bench.window->findChild<QPushButton *>("Command1")->click();
-    QVERIFY2(bench.window->logText().endsWith(QStringLiteral("5: Тестирование прошло успешно, блок отвечает\r\n")),
-             qPrintable(bench.window->logText()));
+    QVERIFY2(bench.log().endsWith(QStringLiteral("5: Тестирование прошло успешно, блок отвечает\n")),
+             qPrintable(bench.log()));
 }
 
 void TestDialog::pulledAdapterShowsAndComesBack()
@@ -298,7 +301,7 @@ void TestDialog::pulledAdapterShowsAndComesBack()
         return texts;
     };
     auto *timer = bench.window->findChild<QTimer *>("Timer1");
-    // One tick of Timer1, without waiting the second for it.
+    // One tick of the status timer (Timer1), without waiting the second for it.
     const auto tick = [timer] { QVERIFY(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection)); };
     tick();
     QVERIFY(panels().contains("COM2:4800,n,8,1"));
@@ -308,7 +311,7 @@ void TestDialog::pulledAdapterShowsAndComesBack()
     tick();
     QCOMPARE(panels(), (QStringList{"COM??", "Порт не открыт!", "???", "???", "???", "???"}));
     bench.window->findChild<QPushButton *>("cmdStartTest")->click();
-    QCOMPARE(bench.window->logText(), QStringLiteral("Ошибка открытия порта!!!\r\n"));
+    QCOMPARE(bench.log(), QStringLiteral("Ошибка открытия порта!!!\n"));
 
     // Plugged back in, the operator accepts the port again: it reopens and the check works.
     bench.port.setUnplugged(false);
@@ -318,8 +321,8 @@ void TestDialog::pulledAdapterShowsAndComesBack()
     QVERIFY(bench.window->findChild<QPushButton *>("cmdStartTest")->isEnabled());
     bench.window->findChild<QPushButton *>("Command2")->click();
     bench.window->findChild<QPushButton *>("cmdStartTest")->click();
-    QVERIFY2(bench.window->logText().endsWith(QStringLiteral("Тестирование прошло успешно\r\n")),
-             qPrintable(bench.window->logText()));
+    QVERIFY2(bench.log().endsWith(QStringLiteral("Тестирование прошло успешно\n")),
+             qPrintable(bench.log()));
 }
 
 QTEST_MAIN(TestDialog)

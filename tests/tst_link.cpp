@@ -1,10 +1,10 @@
 // The serial link: saved settings and the opening of the port, the timed
 // wait, and one command exchange.
+#include "checks/checksession.h"
 #include "link/clock.h"
 #include "link/cp1251.h"
 #include "link/exchange.h"
 #include "link/openport.h"
-#include "link/telstate.h"
 #include "link/wait.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
@@ -15,6 +15,9 @@
 #include <sys/resource.h>
 
 namespace {
+// Pieces of the line: ms after the query, and the bytes that arrive then.
+using Pieces = QList<QPair<int, QByteArray>>;
+
 // Bytes the line carries to the PC `after` ms from now.
 void arriveLater(ManualClock &clock, SimulatedPort &port, qint64 after, const QByteArray &bytes)
 {
@@ -37,6 +40,8 @@ private slots:
     void openPortReadsTheStore_data();
     void openPortReadsTheStore();
     void openPortReopensAndFailsSilently();
+    void comPortNamesItsDevice_data();
+    void comPortNamesItsDevice();
     void waitMeasuresFromItsOwnStart();
     void waitHandlesEventsOnceForNoTime_data();
     void waitHandlesEventsOnceForNoTime();
@@ -46,6 +51,9 @@ private slots:
     void replyMasksControlBytesAndReadsCp1251();
     void exchangeSendsOneLineAndTakesOnlyTheNewReply();
     void exchangeOnAClosedPortGivesNothing();
+    void replyEndingAtCrStopsAtTheFirstCr_data();
+    void replyEndingAtCrStopsAtTheFirstCr();
+    void installationReplyEndsAtItsCrByte();
 };
 
 void TestLink::openPortReadsTheStore_data()
@@ -54,25 +62,25 @@ void TestLink::openPortReadsTheStore_data()
     QTest::addColumn<QString>("baud");
     QTest::addColumn<QString>("block");
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("rate");
     QTest::addColumn<int>("blockNo");
 
     // An empty text means: nothing stored under that key.
-    QTest::newRow("empty store") << "" << "" << "" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("stored values") << "5" << "115200" << "7" << 5 << "115200,n,8,1" << 7;
-    QTest::newRow("block 1") << "" << "" << "1" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("block 32") << "" << "" << "32" << 2 << "4800,n,8,1" << 32;
-    QTest::newRow("block 0") << "" << "" << "0" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("block -3") << "" << "" << "-3" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("block 33") << "" << "" << "33" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("block beyond 16 bits") << "" << "" << "65537" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("letters") << "abc" << "fast" << "x" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("number with tail") << "2x" << "9600 baud" << "5!" << 2 << "4800,n,8,1" << 1;
-    QTest::newRow("port beyond 16 bits") << "70000" << "9600" << "3" << 2 << "9600,n,8,1" << 3;
-    QTest::newRow("rate beyond 32 bits") << "3" << "99999999999" << "3" << 3 << "4800,n,8,1" << 3;
-    QTest::newRow("port refused") << "0" << "9600" << "3" << 2 << "9600,n,8,1" << 3;
-    QTest::newRow("rate refused") << "4" << "-9600" << "3" << 4 << "4800,n,8,1" << 3;
-    QTest::newRow("blanks around") << " 6 " << " 19200" << "8 " << 6 << "19200,n,8,1" << 8;
+    QTest::newRow("empty store") << "" << "" << "" << 2 << 4800 << 1;
+    QTest::newRow("stored values") << "5" << "115200" << "7" << 5 << 115200 << 7;
+    QTest::newRow("block 1") << "" << "" << "1" << 2 << 4800 << 1;
+    QTest::newRow("block 32") << "" << "" << "32" << 2 << 4800 << 32;
+    QTest::newRow("block 0") << "" << "" << "0" << 2 << 4800 << 1;
+    QTest::newRow("block -3") << "" << "" << "-3" << 2 << 4800 << 1;
+    QTest::newRow("block 33") << "" << "" << "33" << 2 << 4800 << 1;
+    QTest::newRow("block beyond 16 bits") << "" << "" << "65537" << 2 << 4800 << 1;
+    QTest::newRow("letters") << "abc" << "fast" << "x" << 2 << 4800 << 1;
+    QTest::newRow("number with tail") << "2x" << "9600 baud" << "5!" << 2 << 4800 << 1;
+    QTest::newRow("port beyond 16 bits") << "70000" << "9600" << "3" << 2 << 9600 << 3;
+    QTest::newRow("rate beyond 32 bits") << "3" << "99999999999" << "3" << 3 << 4800 << 3;
+    QTest::newRow("port refused") << "0" << "9600" << "3" << 2 << 9600 << 3;
+    QTest::newRow("rate refused") << "4" << "-9600" << "3" << 4 << 4800 << 3;
+    QTest::newRow("blanks around") << " 6 " << " 19200" << "8 " << 6 << 19200 << 8;
 }
 
 void TestLink::openPortReadsTheStore()
@@ -94,15 +102,16 @@ void TestLink::openPortReadsTheStore()
     ManualClock clock;
     SimulatedInstallation installation;
     SimulatedPort port(installation, clock);
-    TelState state;
-    OpenPort(state, port, *store);
+    RecordingPanel panel;
+    CheckSession session(port, *store, clock, panel);
+    session.openPort();
 
-    QTEST(int(state.CurPort), "port");
-    QTEST(int(port.CommPort()), "port");
-    QTEST(port.Settings(), "settings");
-    QTEST(int(state.BlockNo), "blockNo");
-    QVERIFY(port.PortOpen());
-    QCOMPARE(port.InputMode(), 1);
+    QTEST(int(session.state().comPort), "port");
+    QCOMPARE(port.device(), deviceForComPort(*store, session.state().comPort));
+    QTEST(int(session.state().baudRate), "rate");
+    QTEST(int(port.baudRate()), "rate");
+    QTEST(int(session.state().blockNumber), "blockNo");
+    QVERIFY(port.isOpen());
     // Reading never writes: what was stored stays as it was, byte for byte.
     QByteArray after;
     if (file.open(QIODevice::ReadOnly))
@@ -116,44 +125,73 @@ void TestLink::openPortReopensAndFailsSilently()
     ManualClock clock;
     SimulatedInstallation installation;
     SimulatedPort port(installation, clock);
-    TelState state;
+    RecordingPanel panel;
+    CheckSession session(port, *store, clock, panel);
 
-    OpenPort(state, port, *store);
-    QVERIFY(port.PortOpen());
+    QVERIFY(session.openPort());
+    QVERIFY(port.isOpen());
     QCOMPARE(port.openCount(), 1);
 
     // Open already: closed, set up anew from the store, opened again.
     store->save(kApp, "COMPORT", "BAUD", "9600");
-    OpenPort(state, port, *store);
-    QVERIFY(port.PortOpen());
+    QVERIFY(session.openPort());
+    QVERIFY(port.isOpen());
     QCOMPARE(port.openCount(), 2);
-    QCOMPARE(port.Settings(), QString("9600,n,8,1"));
+    QCOMPARE(port.baudRate(), 9600);
 
     // The newly chosen port cannot be opened: afterwards no port is open at all.
     installation.scenario().unplugged = true;
     store->save(kApp, "COMPORT", "COM", "3");
-    OpenPort(state, port, *store);
-    QVERIFY(!port.PortOpen());
-    QCOMPARE(state.CurPort, qint16(3));
+    QVERIFY(!session.openPort());
+    QVERIFY(!port.isOpen());
+    QCOMPARE(session.state().comPort, qint16(3));
     QCOMPARE(port.openCount(), 2);
+}
+
+void TestLink::comPortNamesItsDevice_data()
+{
+    QTest::addColumn<int>("com");
+    QTest::addColumn<QString>("mapped");   // [PORTS] COMn, "" = none
+    QTest::addColumn<QString>("device");
+#ifdef Q_OS_WIN
+    QTest::newRow("COM1") << 1 << "" << "COM1";
+    QTest::newRow("COM9") << 9 << "" << "COM9";
+    QTest::newRow("COM10 in the device namespace") << 10 << "" << "\\\\.\\COM10";
+#else
+    QTest::newRow("COM1") << 1 << "" << "/dev/ttyS0";
+    QTest::newRow("COM12") << 12 << "" << "/dev/ttyS11";
+    QTest::newRow("mapped adapter") << 3 << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+    QTest::newRow("mapped, blanks around") << 3 << "  /dev/ttyACM1 " << "/dev/ttyACM1";
+    QTest::newRow("mapped to nothing") << 4 << "   " << "/dev/ttyS3";
+#endif
+}
+
+void TestLink::comPortNamesItsDevice()
+{
+    QFETCH(int, com);
+    QFETCH(QString, mapped);
+    TempStore store;
+    if (!mapped.isEmpty())
+        store->save(kApp, "PORTS", QStringLiteral("COM%1").arg(com), mapped);
+    QTEST(deviceForComPort(*store, qint16(com)), "device");
 }
 
 void TestLink::waitMeasuresFromItsOwnStart()
 {
     ManualClock clock(1000);
     Stopwatch watch(clock);
-    watch.Wait(1000);
+    watch.wait(1000);
     QCOMPARE(clock.now(), qint64(2000));
-    QCOMPARE(watch.StartTick, qint64(1000));
+    QCOMPARE(watch.startTick(), qint64(1000));
 
     // A clock far past 2^31 ms measures like any other: no wrap, no midpoint.
     ManualClock late(qint64(1) << 33);
     Stopwatch lateWatch(late);
-    lateWatch.Wait(2500);
+    lateWatch.wait(2500);
     QCOMPARE(late.now(), (qint64(1) << 33) + 2500);
 
-    QVERIFY(!watch.WaitA(0));
-    QVERIFY(!watch.WaitA(-5));
+    QVERIFY(!watch.runningFor(0));
+    QVERIFY(!watch.runningFor(-5));
 }
 
 void TestLink::waitHandlesEventsOnceForNoTime_data()
@@ -175,7 +213,7 @@ void TestLink::waitHandlesEventsOnceForNoTime()
         QMetaObject::invokeMethod(this, repost, Qt::QueuedConnection);
     };
     QMetaObject::invokeMethod(this, repost, Qt::QueuedConnection);
-    watch.Wait(wai);
+    watch.wait(wai);
     QCOMPARE(handled, 1);
     QCOMPARE(clock.now(), qint64(50));
     QCoreApplication::removePostedEvents(this);
@@ -188,10 +226,10 @@ void TestLink::nestedWaitRestartsTheOuterMeasure()
     QObject context;
     qint64 innerEnded = -1;
     clock.callAt(600, &context, [&] {
-        watch.Wait(300);
+        watch.wait(300);
         innerEnded = clock.now();
     });
-    watch.Wait(1000);
+    watch.wait(1000);
     QCOMPARE(innerEnded, qint64(900));
     // The outer wait now measures from the inner one's start.
     QCOMPARE(clock.now(), qint64(1600));
@@ -209,7 +247,7 @@ void TestLink::realWaitSleepsAndStaysResponsive()
     const double cpuBefore = cpuSeconds();
     QElapsedTimer real;
     real.start();
-    watch.Wait(400);
+    watch.wait(400);
     const qint64 elapsedNs = real.nsecsElapsed();
     const double cpu = cpuSeconds() - cpuBefore;
 
@@ -250,8 +288,9 @@ void TestLink::exchangeSendsOneLineAndTakesOnlyTheNewReply()
     silent.lineBreak = true;   // nothing answers by itself: the test plays the line
     SimulatedInstallation installation(silent);
     SimulatedPort port(installation, clock);
-    TelState state;
-    OpenPort(state, port, *store);
+    RecordingPanel panel;
+    CheckSession session(port, *store, clock, panel);
+    session.openPort();
     Stopwatch watch(clock);
 
     // A late answer to an earlier query is waiting: it is never part of the reply.
@@ -260,15 +299,15 @@ void TestLink::exchangeSendsOneLineAndTakesOnlyTheNewReply()
     arriveLater(clock, port, 499, "tail");
     arriveLater(clock, port, 501, "too late");
     const qint64 start = clock.now();
-    const QString reply = SendCommand(port, watch, "#0002", 500);
+    const QString reply = sendCommand(port, watch, "#0002", 500);
     QCOMPARE(port.written(), QByteArray("#0002\r\n"));
     QCOMPARE(clock.now() - start, qint64(500));
     QCOMPARE(reply, QString("@00BSU\r\ntail"));
 
     // What came after the read is dropped by the next exchange; nothing arrives now.
     clock.advance(20);
-    QCOMPARE(port.InBufferCount(), qint16(8));
-    QCOMPARE(SendCommand(port, watch, "#0502", 1000), QString());
+    QCOMPARE(port.bytesWaiting(), qsizetype(8));
+    QCOMPARE(sendCommand(port, watch, "#0502", 1000), QString());
     QCOMPARE(clock.now() - start, qint64(1520));
 }
 
@@ -278,10 +317,66 @@ void TestLink::exchangeOnAClosedPortGivesNothing()
     SimulatedInstallation installation;
     SimulatedPort port(installation, clock);
     Stopwatch watch(clock);
-    port.setInputMode(1);
-    QCOMPARE(SendCommand(port, watch, "#0002", 500), QString());
+    QCOMPARE(sendCommand(port, watch, "#0002", 500), QString());
     QVERIFY(port.written().isEmpty());
     QCOMPARE(clock.now(), qint64(500));
+}
+
+void TestLink::replyEndingAtCrStopsAtTheFirstCr_data()
+{
+    // Pieces of the line (ms after the query, bytes), when the exchange ends and what it returns.
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<qint64>("endsAfter");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("whole line at once") << Pieces{{100, "@00BSU\r\n"}} << qint64(100) << "@00BSU\r\n";
+    QTest::newRow("line in pieces") << Pieces{{50, "@00"}, {120, "BSU"}, {200, "\r\n"}} << qint64(200)
+                                    << "@00BSU\r\n";
+    QTest::newRow("LF two characters after the CR is taken")
+        << Pieces{{80, "@00BSU\r"}, {85, "\n"}} << qint64(85) << "@00BSU\r\n";
+    QTest::newRow("later LF is not waited for") << Pieces{{80, "@00BSU\r"}, {86, "\n"}} << qint64(85) << "@00BSU\r";
+    QTest::newRow("what came with the CR is kept") << Pieces{{80, "@00BSU\rxy"}, {81, "z"}} << qint64(80)
+                                                   << "@00BSU\rxy";
+    QTest::newRow("LF alone does not end it") << Pieces{{80, "@00BSU\n"}} << qint64(500) << "@00BSU\n";
+    QTest::newRow("no CR: the full time") << Pieces{{10, "@00BSU"}} << qint64(500) << "@00BSU";
+    QTest::newRow("silence: the full time") << Pieces{} << qint64(500) << "";
+    QTest::newRow("CR after the time is not part of it") << Pieces{{501, "\r"}} << qint64(500) << "";
+    QTest::newRow("CR on the deadline still counts") << Pieces{{500, "@00\r"}} << qint64(500) << "@00\r";
+    QTest::newRow("LF never waited for past the time") << Pieces{{498, "@00\r"}} << qint64(500) << "@00\r";
+}
+
+void TestLink::replyEndingAtCrStopsAtTheFirstCr()
+{
+    QFETCH(Pieces, pieces);
+    ManualClock clock;
+    Scenario silent;
+    silent.lineBreak = true;
+    SimulatedInstallation installation(silent);
+    SimulatedPort port(installation, clock);
+    QVERIFY(port.open(QStringLiteral("sim"), 4800));
+    Stopwatch watch(clock);
+
+    port.arrive("\r");   // a CR waiting before the query is not the reply's end
+    for (const auto &[after, bytes] : pieces)
+        arriveLater(clock, port, after, bytes);
+    const qint64 start = clock.now();
+    const QString reply = sendCommand(port, watch, "#0002", 500, ReplyEnd::AtFirstCr);
+    QTEST(clock.now() - start, "endsAfter");
+    QTEST(reply, "reply");
+    QCOMPARE(port.written(), QByteArray("#0002\r\n"));
+}
+
+void TestLink::installationReplyEndsAtItsCrByte()
+{
+    // "@00BSU\r\n" at 4800 baud after 30 ms: the CR, the 7th byte, is in after 15 ms more, its LF 2 ms later.
+    ManualClock clock;
+    SimulatedInstallation installation;
+    SimulatedPort port(installation, clock);
+    QVERIFY(port.open(QStringLiteral("sim"), 4800));
+    Stopwatch watch(clock);
+    QCOMPARE(sendCommand(port, watch, "#0002", 500, ReplyEnd::AtFirstCr), QStringLiteral("@00BSU\r\n"));
+    QCOMPARE(clock.now(), qint64(47));
+    QCOMPARE(sendCommand(port, watch, "#0102", 1000, ReplyEnd::AtFirstCr), QStringLiteral("@01T+18.5\r\n"));
+    QCOMPARE(port.bytesWaiting(), qsizetype(0));
 }
 
 QTEST_GUILESS_MAIN(TestLink)

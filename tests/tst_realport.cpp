@@ -99,17 +99,17 @@ void tst_RealPort::modemLinesReadOffWithoutShim()
     QCOMPARE(::ioctl(b.line.slaveFd(), TIOCMGET, &bits), -1);
     QCOMPARE(errno, ENOTTY);
 
-    b.port.setDTREnable(true);
-    b.port.setRTSEnable(false);
-    QVERIFY(b.port.DTREnable());
-    QVERIFY(!b.port.RTSEnable());
-    QVERIFY(!b.port.DSRHolding());
-    QVERIFY(!b.port.CTSHolding());
-    QVERIFY(b.port.PortOpen());
-    QCOMPARE(b.onComm, 0);
+    b.port.setDtr(true);
+    b.port.setRts(false);
+    QVERIFY(b.port.dtr());
+    QVERIFY(!b.port.rts());
+    QVERIFY(!b.port.dsr());
+    QVERIFY(!b.port.cts());
+    QVERIFY(b.port.isOpen());
+    QCOMPARE(b.lost, 0);
 
     // The failed line requests leave the port carrying data.
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
 }
 
@@ -150,13 +150,13 @@ void tst_RealPort::linkTest()
     b.tests.linkTest();
 
     QCOMPARE(b.panel.lines, expected);
-    QCOMPARE(b.state.LinkOk, expected == kLinkGood);
+    QCOMPARE(b.state.linkOk, expected == kLinkGood);
     QCOMPARE(b.line.written(), sent);
     // The check left DTR on and RTS off on the device itself.
     QCOMPARE(ModemShim::lines() & (TIOCM_DTR | TIOCM_RTS), int(TIOCM_DTR));
-    QVERIFY(b.panel.startTestEnabled);
-    QVERIFY(b.port.PortOpen());
-    QCOMPARE(b.onComm, 0);
+    QVERIFY(b.panel.linkTestEnabled);
+    QVERIFY(b.port.isOpen());
+    QCOMPARE(b.lost, 0);
 }
 
 void tst_RealPort::blockAnswersThroughTheLine()
@@ -191,15 +191,15 @@ void tst_RealPort::everyByteValue()
     // The line carries every value unchanged: no flow control bytes eaten,
     // no CR/LF translation, no parity marks.
     b.line.send(all);
-    QVERIFY(PtyFixture::waitFor([&] { return b.port.InBufferCount() >= 256; }, 2000));
-    QCOMPARE(b.port.Input(), all);
+    QVERIFY(PtyFixture::waitFor([&] { return b.port.bytesWaiting() >= 256; }, 2000));
+    QCOMPARE(b.port.readAll(), all);
 
     b.line.onLine = [&](const QByteArray &line) {
         if (line == "#0002")
             b.line.send(all);
         return true;
     };
-    const QString reply = SendCommand(b.port, b.wait, QStringLiteral("#0002"), 150);
+    const QString reply = sendCommand(b.port, b.wait, QStringLiteral("#0002"), 150);
 
     QCOMPARE(reply.size(), 256);
     QCOMPARE(reply.at(0x01), QLatin1Char('?'));
@@ -240,7 +240,7 @@ void tst_RealPort::replyShapes()
         return true;
     };
 
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), reply);
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), reply);
 }
 
 void tst_RealPort::partialReplyIsCutAndItsRestDropped()
@@ -257,10 +257,10 @@ void tst_RealPort::partialReplyIsCutAndItsRestDropped()
         return true;
     };
 
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QStringLiteral("@00B"));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QStringLiteral("@00B"));
     // The rest of the first reply is waiting when the next exchange begins.
-    QVERIFY(PtyFixture::waitFor([&] { return b.port.InBufferCount() > 0; }, 2000));
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0502"), 100), QStringLiteral("@05\r\n"));
+    QVERIFY(PtyFixture::waitFor([&] { return b.port.bytesWaiting() > 0; }, 2000));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0502"), 100), QStringLiteral("@05\r\n"));
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n#0502\r\n"));
 }
 
@@ -272,19 +272,19 @@ void tst_RealPort::bytesBeforeTheCallAreNotTheReply()
     // A late answer and line noise, both in the buffer before the query.
     const QByteArray stale = QByteArray("@00BSU\r\n\x1B\x00\x07", 11);
     b.line.send(stale);
-    QVERIFY(PtyFixture::waitFor([&] { return b.port.InBufferCount() == stale.size(); }, 2000));
+    QVERIFY(PtyFixture::waitFor([&] { return b.port.bytesWaiting() == stale.size(); }, 2000));
 
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QString());
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QString());
     b.line.setAnswering(true);
     b.line.send(stale);
-    QVERIFY(PtyFixture::waitFor([&] { return b.port.InBufferCount() == stale.size(); }, 2000));
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
+    QVERIFY(PtyFixture::waitFor([&] { return b.port.bytesWaiting() == stale.size(); }, 2000));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
 
     // Noise the system holds but the program has not yet looked at: no event
     // was handled since it came.
     b.line.send(QByteArray(3000, '\x07'));
     QThread::msleep(100);
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
 }
 
 void tst_RealPort::floodFillsTheBufferAndNoMore()
@@ -299,16 +299,16 @@ void tst_RealPort::floodFillsTheBufferAndNoMore()
     b.line.send(flood);
     QVERIFY(PtyFixture::waitFor([&] { return b.line.pendingOutput() == 0; }, 5000));
     // Whatever the line still holds comes in now; the buffer stays at its size.
-    b.wait.Wait(100);
-    QCOMPARE(b.port.InBufferCount(), qint16(16384));
+    b.wait.wait(100);
+    QCOMPARE(b.port.bytesWaiting(), qsizetype(16384));
     // A full buffer keeps what came first and drops what comes on top.
-    QCOMPARE(b.port.Input(), flood.left(16384));
-    b.wait.Wait(50);
-    QCOMPARE(b.port.InBufferCount(), qint16(0));
-    QVERIFY(b.port.PortOpen());
+    QCOMPARE(b.port.readAll(), flood.left(16384));
+    b.wait.wait(50);
+    QCOMPARE(b.port.bytesWaiting(), qsizetype(0));
+    QVERIFY(b.port.isOpen());
 
     b.line.setAnswering(true);
-    QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
+    QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 150), QStringLiteral("@00BSU\r\n"));
 }
 
 void tst_RealPort::linkprobeCheckOverThePort()
@@ -380,8 +380,8 @@ void tst_RealPort::everyOfferedRateOpens()
     PtyBench b;
     b.store->save(kApp, QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baud));
     QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
-    QCOMPARE(b.state.CurBaud, baud);
-    QCOMPARE(b.port.Settings(), QString::number(baud) + QStringLiteral(",n,8,1"));
+    QCOMPARE(b.state.baudRate, baud);
+    QCOMPARE(b.port.baudRate(), baud);
     // The device runs at the rate asked for, 256000 included, which Linux
     // has no standard speed code for.
     QCOMPARE(deviceRate(b.line.slaveFd()), baud);
@@ -400,27 +400,28 @@ void tst_RealPort::openingFailureSaysWhy()
     PtyBench b;
     QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
     if (!busy) {
-        b.port.setPortOpen(false);
+        b.port.close();
         b.line.unplug();
     }
 
     // A second program (here: a second port on the same store) tries the same device.
-    QtSerialPort other(*b.store);
-    int otherOnComm = 0;
-    connect(&other, &SerialPort::OnComm, &other, [&] { ++otherOnComm; });
-    TelState state;
-    OpenPort(state, other, *b.store);
+    QtSerialPort other;
+    int otherLost = 0;
+    connect(&other, &SerialPort::lost, &other, [&] { ++otherLost; });
+    RecordingPanel otherPanel;
+    CheckSession otherSession(other, *b.store, b.clock, otherPanel);
+    QVERIFY(!otherSession.openPort());
 
-    QVERIFY(!other.PortOpen());
-    QCOMPARE(otherOnComm, 0);
+    QVERIFY(!other.isOpen());
+    QCOMPARE(otherLost, 0);
     // linkprobe-check shows this text to the technician.
     const QString why = other.openError();
     qInfo() << "the opening failed with:" << why;
     QVERIFY2(!why.isEmpty() && why != QStringLiteral("No error") && why != QStringLiteral("Unknown error"),
              qPrintable(QStringLiteral("openError() = \"%1\"").arg(why)));
     if (busy) {
-        QVERIFY(b.port.PortOpen());
-        QCOMPARE(b.onComm, 0);
+        QVERIFY(b.port.isOpen());
+        QCOMPARE(b.lost, 0);
     }
 }
 

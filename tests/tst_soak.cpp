@@ -1,11 +1,8 @@
 // A long day on site: a thousand block checks in a row against one
 // installation, in virtual time. Every run reports the same as the first
 // would, and the program does not grow while it repeats itself.
-#include "checks/linetests.h"
+#include "checks/checksession.h"
 #include "link/clock.h"
-#include "link/openport.h"
-#include "link/telstate.h"
-#include "link/wait.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
 
@@ -31,7 +28,7 @@ namespace {
 class CountingPanel : public OperatorPanel
 {
 public:
-    void AddMessage(const QString &text) override
+    void addMessage(const QString &text) override
     {
         ++count;
         logChars += text.size() + 2;
@@ -39,14 +36,14 @@ public:
     }
     void setButtonEnabled(Button button, bool enabled) override
     {
-        (button == Button::StartTest ? startTestEnabled : blockCheckEnabled) = enabled;
+        (button == Button::LinkTest ? linkTestEnabled : blockCheckEnabled) = enabled;
     }
     int blockListIndex() const override { return listIndex; }
 
     qint64 count = 0;
     qint64 logChars = 0;   // what a message window would hold by now, CR LF included
     QStringList lastLines;
-    bool startTestEnabled = true;
+    bool linkTestEnabled = true;
     bool blockCheckEnabled = true;
     int listIndex = 0;
 };
@@ -87,13 +84,13 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
     ManualClock clock;
     // Odd blocks answer, even ones are missing: runs for blocks 1, 2, 3... alternate.
     SimulatedInstallation installation(*Scenario::parse(QStringLiteral("blocks=1,3,5,7,9,11,13,15,17,19,21,23,25,27,29,31")));
-    SimulatedPort MSComm1(installation, clock);
-    Stopwatch wait(clock);
-    TelState state;
+    SimulatedPort port(installation, clock);
     CountingPanel panel;
-    LineTests tests(state, MSComm1, wait, store, panel);
-    OpenPort(state, MSComm1, store);
-    QVERIFY(MSComm1.PortOpen());
+    CheckSession session(port, store, clock, panel);
+    const CheckState &state = session.state();
+    LineTests &tests = session.tests();
+    QVERIFY(session.openPort());
+    QVERIFY(port.isOpen());
 
     qint64 answered = 0;
     const auto runOnce = [&](int run) {
@@ -103,7 +100,7 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
         const bool present = n % 2 == 1;
         panel.listIndex = n - 1;
         panel.lastLines.clear();
-        MSComm1.clearWritten();
+        port.clearWritten();
         const qint64 started = clock.now();
 
         tests.blockCheck();
@@ -120,8 +117,8 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
         }
         answered += present;
         const QByteArray sent = "#0002\r\n#" + address.toLatin1() + "02\r\n";
-        return MSComm1.written() == sent && state.LinkOk && !state.QuietMode && state.BlockNo == n
-               && panel.startTestEnabled && panel.blockCheckEnabled
+        return port.written() == sent && state.linkOk && !state.quietMode && state.blockNumber == n
+               && panel.linkTestEnabled && panel.blockCheckEnabled
                // 1000 ms for the lines, 500 for the БСУ, 1000 for the block: never shorter, never much longer.
                && clock.now() - started >= 2500 && clock.now() - started < 2600
                && store.read(kApp, "NBLOCK", "BLOCK", QString()) == no;

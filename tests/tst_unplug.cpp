@@ -3,6 +3,7 @@
 // close at the first error, tell it once, never spin, and work again once the
 // device is back and opened anew.
 #include "link/exchange.h"
+#include "link/openport.h"
 #include "support/expectedlines.h"
 #include "support/modemshim.h"
 #include "support/ptyfixture.h"
@@ -92,7 +93,7 @@ void tst_Unplug::deviceGoesAway()
         pull();
     } else if (when == QLatin1String("exchange")) {
         pull();
-        QCOMPARE(SendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QString());
+        QCOMPARE(sendCommand(b.port, b.wait, QStringLiteral("#0002"), 100), QString());
     } else if (when == QLatin1String("check")) {
         pull();
     } else if (when == QLatin1String("line wait")) {
@@ -107,8 +108,8 @@ void tst_Unplug::deviceGoesAway()
     if (checkRuns) {
         b.tests.linkTest();
         QVERIFY(since.marked());
-        QVERIFY(!b.state.LinkOk);
-        QVERIFY(b.panel.startTestEnabled);
+        QVERIFY(!b.state.linkOk);
+        QVERIFY(b.panel.linkTestEnabled);
         QVERIFY(!b.panel.lines.isEmpty());
         qInfo() << "the check in progress wrote:" << b.panel.lines;
     }
@@ -117,22 +118,21 @@ void tst_Unplug::deviceGoesAway()
     // on a device that keeps reporting errors.
     const qint64 left = 1000 - since.wall.elapsed();
     if (left > 0)
-        b.wait.Wait(qint32(left));
+        b.wait.wait(qint32(left));
     const qint64 cpu = cpuMs() - since.cpuAtUnplug;
     const qint64 wall = since.wall.elapsed();
     QVERIFY2(cpu * 20 < wall, qPrintable(QStringLiteral("%1 ms CPU in %2 ms after the unplug").arg(cpu).arg(wall)));
 
-    QCOMPARE(b.onComm, 1);
-    QCOMPARE(b.port.CommEvent(), CommEvents::PortLost);
-    QVERIFY(!b.port.PortOpen());
-    QCOMPARE(b.port.InBufferCount(), qint16(0));
-    QVERIFY(b.port.Input().isEmpty());
-    b.port.Output("#0002\r\n");
-    QVERIFY(!b.port.DSRHolding());
-    QVERIFY(!b.port.CTSHolding());
-    b.port.setDTREnable(true);
-    QVERIFY(!b.port.PortOpen());
-    QCOMPARE(b.onComm, 1);
+    QCOMPARE(b.lost, 1);
+    QVERIFY(!b.port.isOpen());
+    QCOMPARE(b.port.bytesWaiting(), qsizetype(0));
+    QVERIFY(b.port.readAll().isEmpty());
+    b.port.write("#0002\r\n");
+    QVERIFY(!b.port.dsr());
+    QVERIFY(!b.port.cts());
+    b.port.setDtr(true);
+    QVERIFY(!b.port.isOpen());
+    QCOMPARE(b.lost, 1);
 
     // The next check finds the port closed and says so, at once.
     b.panel.lines.clear();
@@ -144,7 +144,7 @@ void tst_Unplug::deviceGoesAway()
     b.tests.blockCheck();
     QCOMPARE(b.panel.lines, QStringList {kPortError});
     QVERIFY(next.elapsed() < 500);
-    QCOMPARE(b.onComm, 1);
+    QCOMPARE(b.lost, 1);
 }
 
 void tst_Unplug::replugAndCheckAgain()
@@ -154,23 +154,23 @@ void tst_Unplug::replugAndCheckAgain()
     b.line.setScenario(Scenario());
     const QString before = b.line.devicePath();
     b.line.unplug();
-    QVERIFY(PtyFixture::waitFor([&] { return !b.port.PortOpen(); }, 2000));
+    QVERIFY(PtyFixture::waitFor([&] { return !b.port.isOpen(); }, 2000));
     b.tests.linkTest();
     QCOMPARE(b.panel.lines, QStringList {kPortError});
 
     // The adapter comes back under another name; the store maps COM1 to it.
     QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
-    QCOMPARE(deviceForPort(*b.store, 1), b.line.devicePath());
+    QCOMPARE(deviceForComPort(*b.store, 1), b.line.devicePath());
     qInfo() << "device before and after:" << before << b.line.devicePath();
-    OpenPort(b.state, b.port, *b.store);
-    QVERIFY2(b.port.PortOpen(), qPrintable(b.port.openError()));
+    QVERIFY2(b.session.openPort(), qPrintable(b.port.openError()));
+    QVERIFY(b.port.isOpen());
 
     b.panel.lines.clear();
     b.tests.linkTest();
     QCOMPARE(b.panel.lines, kLinkGood);
-    QVERIFY(b.state.LinkOk);
+    QVERIFY(b.state.linkOk);
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
-    QCOMPARE(b.onComm, 1);
+    QCOMPARE(b.lost, 1);
 }
 
 int main(int argc, char **argv)

@@ -2,11 +2,29 @@
 
 #include "ui/twips.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 
+namespace {
+
+// A plain widget is a "client" area to assistive technology; this one is the
+// window's status bar, and says so.
+QAccessibleInterface *statusBarAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String("StatusBar") || !object || !object->isWidgetType())
+        return nullptr;
+    auto *widget = static_cast<QWidget *>(object);
+    return new QAccessibleWidget(widget, QAccessible::StatusBar);
+}
+
+} // namespace
+
 StatusBar::StatusBar(QWidget *parent) : QWidget(parent)
 {
+    static const bool accessibleInstalled = (QAccessible::installFactory(statusBarAccessible), true);
+    Q_UNUSED(accessibleInstalled);
+    setAccessibleName(QStringLiteral("Строка состояния"));
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(1, 2, 1, 1);
     row->setSpacing(2);
@@ -53,9 +71,7 @@ QString StatusBar::panelText(int panel) const
 
 void StatusBar::setPanelText(int panel, const QString &text)
 {
-    Panel &p = at(panel);
-    ++p.writes;
-    p.label->setText(text);
+    at(panel).label->setText(text);
 }
 
 void StatusBar::setPanelWidth(int panel, int twips)
@@ -68,11 +84,6 @@ void StatusBar::setPanelWidth(int panel, int twips)
 int StatusBar::panelWidth(int panel) const
 {
     return at(panel).widthTwips;
-}
-
-int StatusBar::writeCount(int panel) const
-{
-    return at(panel).writes;
 }
 
 QLabel *StatusBar::panelLabel(int panel) const

@@ -9,8 +9,7 @@ class QLabel;
 
 // Six text panels along the bottom of the main window, numbered 1 to 6 from
 // the left: panel 1 grows to fit its text, panel 2 takes the width the others
-// leave, panels 3 to 6 keep their width. Each panel counts the writes to it,
-// so a rewrite of an unchanged text can be told from no write at all.
+// leave, panels 3 to 6 keep their width. Screen readers see it as a status bar.
 class StatusBar : public QWidget
 {
     Q_OBJECT
@@ -24,7 +23,6 @@ public:
     // Width in twips, never below the panel's minimum.
     void setPanelWidth(int panel, int twips);
     int panelWidth(int panel) const;
-    int writeCount(int panel) const;
 
     QLabel *panelLabel(int panel) const;
 
@@ -36,7 +34,6 @@ private:
         Sizing sizing = Sizing::Fixed;
         int minTwips = 0;
         int widthTwips = 0;
-        int writes = 0;
     };
     const Panel &at(int panel) const;
     Panel &at(int panel);

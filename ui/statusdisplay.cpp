@@ -9,26 +9,26 @@ const QString kOff = QStringLiteral("   ");
 
 }
 
-void showPortStatus(SerialPort &MSComm1, StatusBar &StatusBar1)
+QString portStatusText(qint16 comPort, qint32 baudRate)
 {
-    if (MSComm1.PortOpen()) {
-        const qint16 port = MSComm1.CommPort();
-        const QString settings = MSComm1.Settings();
-        const QString portText = QStringLiteral("COM") + QString::number(port) + QLatin1Char(':') + settings;
-        if (StatusBar1.panelText(1) != portText)
-            StatusBar1.setPanelText(1, portText);
+    return QStringLiteral("COM%1:%2,n,8,1").arg(comPort).arg(baudRate);
+}
+
+void showPortStatus(SerialPort &port, qint16 comPort, StatusBar &bar)
+{
+    if (port.isOpen()) {
+        bar.setPanelText(1, portStatusText(comPort, port.baudRate()));
         // A port reopened through the settings dialog must not stand beside
         // the "not open" notice of the ticks before.
-        if (!StatusBar1.panelText(2).isEmpty())
-            StatusBar1.setPanelText(2, QString());
-        StatusBar1.setPanelText(3, MSComm1.RTSEnable() ? QStringLiteral("RTS") : kOff);
-        StatusBar1.setPanelText(4, MSComm1.DTREnable() ? QStringLiteral("DTR") : kOff);
-        StatusBar1.setPanelText(5, MSComm1.CTSHolding() ? QStringLiteral("CTS") : kOff);
-        StatusBar1.setPanelText(6, MSComm1.DSRHolding() ? QStringLiteral("DSR") : kOff);
+        bar.setPanelText(2, QString());
+        bar.setPanelText(3, port.rts() ? QStringLiteral("RTS") : kOff);
+        bar.setPanelText(4, port.dtr() ? QStringLiteral("DTR") : kOff);
+        bar.setPanelText(5, port.cts() ? QStringLiteral("CTS") : kOff);
+        bar.setPanelText(6, port.dsr() ? QStringLiteral("DSR") : kOff);
     } else {
-        StatusBar1.setPanelText(1, QStringLiteral("COM??"));
-        StatusBar1.setPanelText(2, QStringLiteral("Порт не открыт!"));
+        bar.setPanelText(1, QStringLiteral("COM??"));
+        bar.setPanelText(2, QStringLiteral("Порт не открыт!"));
         for (int panel = 3; panel <= 6; ++panel)
-            StatusBar1.setPanelText(panel, QStringLiteral("???"));
+            bar.setPanelText(panel, QStringLiteral("???"));
     }
 }

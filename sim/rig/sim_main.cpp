@@ -4,26 +4,25 @@
 // cable), our RTS its CTS (the БС's power), and every query line it sends gets
 // the installation's answer after the installation's latency.
 
+#include "app/cli.h"
+#include "sim/querylines.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <utility>
 
 namespace {
 
 constexpr int kPortFailed = 1;
-constexpr int kBadArguments = 64;
-constexpr int kMaxLineBytes = 256;      // the БС forgets a line that never ends
-constexpr int kNoiseAfterMs = 600;      // junk comes after the reply, between queries
 
 const char kUsage[] =
     "Использование: linkprobe-sim --port УСТРОЙСТВО [--baud СКОРОСТЬ] [СЦЕНАРИЙ]\n"
@@ -37,6 +36,8 @@ const char kUsage[] =
     "  СЦЕНАРИЙ            слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
     "                      blocks=СПИСОК (например blocks=1-5,9), noise, late; по умолчанию ok\n"
     "\n"
+    "  -h, --help          эта справка\n"
+    "\n"
     "Остановка: Ctrl+C или SIGTERM. Код завершения: 0 - остановлен; 1 - порт не открылся или потерян;\n"
     "64 - неверные аргументы.\n";
 
@@ -47,12 +48,7 @@ void onStopSignal(int signal)
     g_stopSignal = signal;
 }
 
-void tell(const QString &text)
-{
-    const QByteArray line = text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
+using Cli::tell;
 
 // Line bytes for the log: printable ASCII as it is, everything else as \xHH;
 // the CR LF that ends a reply is left out.
@@ -79,62 +75,51 @@ struct Options
     bool help = false;
 };
 
-bool parseArguments(QStringList args, Options &o, QString *error)
+bool parseArguments(const QStringList &args, Options &o, QString *error)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
-    bool haveScenario = false;
-    args.removeFirst();
-    while (!args.isEmpty()) {
-        QString arg = args.takeFirst();
-        QString value;
-        const bool takesValue = arg.startsWith(QLatin1String("--port")) || arg.startsWith(QLatin1String("--baud"));
-        if (takesValue && arg.size() > 6 && arg.at(6) == QLatin1Char('=')) {
-            value = arg.mid(7);
-            arg.truncate(6);
-        } else if (takesValue && arg.size() == 6) {
-            if (args.isEmpty()) {
-                *error = QStringLiteral("после %1 нужно значение").arg(arg);
-                return false;
-            }
-            value = args.takeFirst();
-        }
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            o.help = true;
-        } else if (arg == QLatin1String("--port")) {
-            if (value.isEmpty()) {
-                *error = QStringLiteral("пустое имя порта");
-                return false;
-            }
-            o.device = value;
-        } else if (arg == QLatin1String("--baud")) {
-            const qint64 baud = digits.match(value).hasMatch() ? value.toLongLong() : 0;
-            if (baud < 1 || baud > std::numeric_limits<qint32>::max()) {
-                *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
-                return false;
-            }
-            o.baud = qint32(baud);
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1 && !arg.at(1).isDigit()) {
-            *error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
+    QCommandLineParser parser;
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("device"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("baud"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({port, baud, help});
+    if (!Cli::parse(parser, args, error))
+        return false;
+    if (parser.isSet(help)) {
+        o.help = true;
+        return true;
+    }
+    if (parser.isSet(port)) {
+        o.device = parser.values(port).constLast();
+        if (o.device.isEmpty()) {
+            *error = QStringLiteral("пустое имя порта");
             return false;
-        } else if (haveScenario) {
-            *error = QStringLiteral("лишний аргумент \"%1\": сценарий - одно слово, части через запятую").arg(arg);
-            return false;
-        } else {
-            QString why;
-            const std::optional<Scenario> scenario = Scenario::parse(arg, &why);
-            if (!scenario) {
-                *error = QStringLiteral("неверный сценарий: %1").arg(why);
-                return false;
-            }
-            if (scenario->unplugged) {
-                *error = QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера");
-                return false;
-            }
-            o.scenario = *scenario;
-            haveScenario = true;
         }
     }
-    if (!o.help && o.device.isEmpty()) {
+    if (parser.isSet(baud)) {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
+        const QString value = parser.values(baud).constLast();
+        const qint64 rate = digits.match(value).hasMatch() ? value.toLongLong() : 0;
+        if (rate < 1 || rate > std::numeric_limits<qint32>::max()) {
+            *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
+            return false;
+        }
+        o.baud = qint32(rate);
+    }
+    const QStringList words = parser.positionalArguments();
+    if (words.size() > 1) {
+        *error = QStringLiteral("лишний аргумент \"%1\": сценарий - одно слово, части через запятую").arg(words.at(1));
+        return false;
+    }
+    if (!words.isEmpty()) {
+        QString why;
+        const std::optional<Scenario> scenario = Scenario::parse(words.first(), &why, Scenario::Unplugged::Refused);
+        if (!scenario) {
+            *error = QStringLiteral("неверный сценарий: %1").arg(why);
+            return false;
+        }
+        o.scenario = *scenario;
+    }
+    if (o.device.isEmpty()) {
         *error = QStringLiteral("не указан порт (--port УСТРОЙСТВО)");
         return false;
     }
@@ -182,53 +167,44 @@ public:
 private:
     static QString onOff(bool on) { return on ? QStringLiteral("вкл") : QStringLiteral("выкл"); }
 
+    static QString lossReason(QSerialPort::SerialPortError error)
+    {
+        switch (error) {
+        case QSerialPort::ResourceError:
+            return QStringLiteral("устройство пропало");
+        case QSerialPort::ReadError:
+            return QStringLiteral("ошибка чтения");
+        case QSerialPort::WriteError:
+            return QStringLiteral("ошибка записи");
+        case QSerialPort::PermissionError:
+            return QStringLiteral("нет доступа к устройству");
+        default:
+            return QStringLiteral("ошибка порта (код %1)").arg(int(error));
+        }
+    }
+
     void explainOpenFailure()
     {
         tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, m_port.errorString()));
-#ifndef Q_OS_WIN
-        const QFileInfo file(m_port.portName().startsWith(QLatin1Char('/')) ? m_port.portName()
-                                                                           : QStringLiteral("/dev/") + m_port.portName());
-        if (!file.exists()) {
-            tell(QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер").arg(file.filePath()));
-        } else if (!file.isReadable() || !file.isWritable()) {
-            const QString group = file.group().isEmpty() ? QStringLiteral("dialout") : file.group();
-            if (group == QLatin1String("root"))
-                tell(QStringLiteral("Нет прав на %1: устройство доступно только root").arg(file.filePath()));
-            else
-                tell(QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
-                                    "и войдите в систему заново").arg(file.filePath(), group));
-        } else if (m_port.error() == QSerialPort::PermissionError) {
-            // Qt reports a lock held by another program as a permission error.
-            tell(QStringLiteral("Порт %1 занят другой программой").arg(file.filePath()));
-        }
-#endif
+        for (const QString &hint :
+             Cli::unopenedPortHints(m_port.portName(), m_port.error() == QSerialPort::PermissionError))
+            tell(hint);
     }
 
     void readLines()
     {
-        for (const char c : m_port.readAll()) {
-            if (c != '\r' && c != '\n') {
-                if (m_partial.size() < kMaxLineBytes)
-                    m_partial += c;
-                continue;
-            }
-            // CR LF, a lone CR or a lone LF all end a line; the empty line between CR and LF is no line.
-            if (!m_partial.isEmpty())
-                answer(std::exchange(m_partial, QByteArray()));
-        }
+        for (const QByteArray &line : m_queries.take(m_port.readAll()))
+            answer(line);
     }
 
     void answer(const QByteArray &line)
     {
         tell(QStringLiteral("<- ") + shown(line));
-        const SimulatedInstallation::Reply reply = m_installation.answer(line);
-        if (reply.bytes.isEmpty())
+        const QList<SimulatedInstallation::Send> sends = m_installation.respond(line);
+        if (std::none_of(sends.begin(), sends.end(), [](const auto &send) { return !send.noise; }))
             tell(QStringLiteral("   (нет ответа)"));
-        else
-            sendLater(int(reply.latencyMs), reply.bytes, QString());
-        const QByteArray noise = m_installation.lineNoise();
-        if (!noise.isEmpty())
-            sendLater(int(reply.latencyMs) + kNoiseAfterMs, noise, QStringLiteral(" (помехи)"));
+        for (const SimulatedInstallation::Send &send : sends)
+            sendLater(int(send.afterMs), send.bytes, send.noise ? QStringLiteral(" (помехи)") : QString());
     }
 
     void sendLater(int delayMs, const QByteArray &bytes, const QString &note)
@@ -249,7 +225,9 @@ private:
             return;
         }
         // Close on the first error: a vanished adapter would otherwise report one error after another.
-        tell(QStringLiteral("linkprobe-sim: порт %1 потерян (адаптер отключён?): %2").arg(m_options.device, m_port.errorString()));
+        // The port's error text may still be that of an earlier, cleared error
+        // (a stale system error after a read of nothing): say what this one is.
+        tell(QStringLiteral("linkprobe-sim: порт %1 потерян (адаптер отключён?): %2").arg(m_options.device, lossReason(error)));
         m_port.close();
         QCoreApplication::exit(kPortFailed);
     }
@@ -257,7 +235,7 @@ private:
     const Options m_options;
     SimulatedInstallation m_installation;
     QSerialPort m_port;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 } // namespace
@@ -267,13 +245,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     Options options;
     QString error;
-    if (!parseArguments(QCoreApplication::arguments(), options, &error)) {
-        tell(QStringLiteral("linkprobe-sim: ") + error);
-        tell(QStringLiteral("Справка: linkprobe-sim --help"));
-        return kBadArguments;
-    }
+    if (!parseArguments(QCoreApplication::arguments(), options, &error))
+        return Cli::badArguments(QStringLiteral("linkprobe-sim"), error);
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        Cli::printHelp(kUsage);
         return 0;
     }
 

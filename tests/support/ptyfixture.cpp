@@ -100,7 +100,7 @@ void PtyFixture::closeAll()
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
     m_out.clear();
-    m_partial.clear();
+    m_queries.clear();
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
@@ -156,17 +156,7 @@ void PtyFixture::readMaster()
         const ssize_t n = ::read(m_master, chunk, sizeof chunk);
         if (n > 0) {
             m_written.append(chunk, n);
-            for (ssize_t i = 0; i < n; ++i) {
-                const char c = chunk[i];
-                if (c != '\r' && c != '\n') {
-                    m_partial += c;
-                    continue;
-                }
-                // CR LF, a lone CR or a lone LF end a line; the empty one between CR and LF is none.
-                if (m_partial.isEmpty())
-                    continue;
-                const QByteArray line = m_partial;
-                m_partial.clear();
+            for (const QByteArray &line : m_queries.take(QByteArray(chunk, n))) {
                 handleLine(line);
                 if (m_master < 0)
                     return;   // a test unplugged on this line
@@ -187,9 +177,8 @@ void PtyFixture::handleLine(const QByteArray &line)
         return;
     if (!m_answering || m_master < 0)
         return;
-    const SimulatedInstallation::Reply reply = m_installation.answer(line);
-    if (!reply.bytes.isEmpty())
-        sendLater(int(reply.latencyMs), reply.bytes);
+    for (const SimulatedInstallation::Send &send : m_installation.respond(line))
+        sendLater(int(send.afterMs), send.bytes);
 }
 
 bool PtyFixture::waitFor(const std::function<bool()> &cond, int timeoutMs)

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "checks/linetests.h"
+#include "checks/checksession.h"
 #include "link/clock.h"
-#include "link/openport.h"
 #include "link/qtserialport.h"
-#include "link/telstate.h"
-#include "link/wait.h"
+#include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 #include "testsupport.h"
 
@@ -80,33 +78,33 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
     QByteArray m_written;
-    QByteArray m_partial;
+    QueryLines m_queries;
 };
 
 // A whole check over the real serial port layer, in real time: the program's
-// side (port, wait, state, checks, window) against a fixture on a fresh pair.
+// side (port, panel, the session of the checks) against a fixture on a fresh pair.
 struct PtyBench
 {
     TempStore store;
     PtyFixture line {*store};
     SteadyClock clock;
-    Stopwatch wait {clock};
-    TelState state;
-    QtSerialPort port {*store};
+    QtSerialPort port;
     RecordingPanel panel;
-    LineTests tests {state, port, wait, *store, panel};
-    int onComm = 0;   // OnComm events raised by the port
+    CheckSession session {port, *store, clock, panel};
+    CheckState &state = session.state();
+    Stopwatch &wait = session.stopwatch();
+    LineTests &tests = session.tests();
+    int lost = 0;   // losses the port announced
 
     PtyBench()
     {
-        QObject::connect(&port, &SerialPort::OnComm, &port, [this] { ++onComm; });
+        QObject::connect(&port, &SerialPort::lost, &port, [this] { ++lost; });
     }
     // Plugs the line in and opens it as the program does at start.
     bool open()
     {
         if (!line.plug())
             return false;
-        OpenPort(state, port, *store);
-        return port.PortOpen();
+        return session.openPort();
     }
 };

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "checks/linetests.h"
+#include "checks/checksession.h"
 #include "link/clock.h"
-#include "link/openport.h"
 #include "link/settingsstore.h"
-#include "link/telstate.h"
-#include "link/wait.h"
 #include "sim/simulatedport.h"
-#include "tests/support/recordingpanel.h"
+#include "sim/recordingpanel.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -27,23 +24,23 @@ struct TempStore
 
 
 // One simulated installation on the other end of the cable, and the program's
-// side of it on virtual time: port, state, stopwatch, checks and a panel.
+// side of it on virtual time: port, panel and the session of the checks.
 // The port is opened by openPort(), so a test can prepare the store first.
 struct CheckRig
 {
     explicit CheckRig(const QString &scenario = QStringLiteral("ok"))
-        : installation(*Scenario::parse(scenario)), port(installation, clock), watch(clock),
-          tests(state, port, watch, *store, panel)
+        : installation(*Scenario::parse(scenario)), port(installation, clock)
     {
     }
-    void openPort() { OpenPort(state, port, *store); }
+    void openPort() { session.openPort(); }
 
     TempStore store;
     ManualClock clock;
     SimulatedInstallation installation;
     SimulatedPort port;
-    TelState state;
-    Stopwatch watch;
     RecordingPanel panel;
-    LineTests tests;
+    CheckSession session {port, *store, clock, panel};
+    CheckState &state = session.state();
+    Stopwatch &watch = session.stopwatch();
+    LineTests &tests = session.tests();
 };

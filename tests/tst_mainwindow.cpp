@@ -3,7 +3,7 @@
 #include "link/clock.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
-#include "ui/tel.h"
+#include "ui/mainwindow.h"
 #include "ui/twips.h"
 
 #include <QComboBox>
@@ -19,16 +19,23 @@
 
 namespace {
 
+QStringList linesOf(const QString &shown)
+{
+    QStringList lines = shown.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
 // A simulated port that counts the closings asked of it.
 class CountingPort : public SimulatedPort
 {
 public:
     using SimulatedPort::SimulatedPort;
-    bool setPortOpen(bool open) override
+    void close() override
     {
-        if (!open)
-            ++closeRequests;
-        return SimulatedPort::setPortOpen(open);
+        ++closeRequests;
+        SimulatedPort::close();
     }
     int closeRequests = 0;
 };
@@ -37,13 +44,15 @@ public:
 struct Bench
 {
     explicit Bench(const QString &scenario = "ok") : installation(*Scenario::parse(scenario)) {}
-    tel &open()
+    MainWindow &open()
     {
-        window = std::make_unique<tel>(port, *store, clock);
+        window = std::make_unique<MainWindow>(port, *store, clock);
         return *window;
     }
     template<typename T>
     T *child(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
+    // The message log as the operator sees it, one entry per line shown.
+    QStringList logLines() const { return linesOf(child<QPlainTextEdit>("txtError")->toPlainText()); }
     QString saved(const QString &section, const QString &key) const
     {
         return store.store->read(kApp, section, key, QStringLiteral("<none>"));
@@ -53,7 +62,7 @@ struct Bench
     ManualClock clock;
     SimulatedInstallation installation;
     CountingPort port{installation, clock};
-    std::unique_ptr<tel> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 // Typing as the keyboard delivers it, Cyrillic included; "\n" is the Enter key.
@@ -71,17 +80,9 @@ void type(QWidget *widget, const QString &text)
     }
 }
 
-QStringList linesOf(const QString &log)
-{
-    QStringList lines = log.split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
 } // namespace
 
-class TestTel : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -108,7 +109,7 @@ private slots:
     void closeDuringACheckEndsTheProgram();
 };
 
-void TestTel::controlsSitWhereDrawn_data()
+void TestMainWindow::controlsSitWhereDrawn_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("twips");   // in the client area
@@ -122,12 +123,12 @@ void TestTel::controlsSitWhereDrawn_data()
     QTest::newRow("clear") << "Command2" << QRect(5520, 2640, 1695, 615);
 }
 
-void TestTel::controlsSitWhereDrawn()
+void TestMainWindow::controlsSitWhereDrawn()
 {
     QFETCH(QString, name);
     QFETCH(QRect, twips);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     QWidget *client = window.centralWidget();
     QCOMPARE(client->size(), QSize(Twips::toPxX(7290), Twips::toPxY(5565)));
 
@@ -142,10 +143,10 @@ void TestTel::controlsSitWhereDrawn()
                             .arg(actual.width()).arg(actual.height())));
 }
 
-void TestTel::windowFaceAndTabOrder()
+void TestMainWindow::windowFaceAndTabOrder()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     QCOMPARE(window.objectName(), QStringLiteral("tel"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Тестирование связи с блоками термометрии"));
     QCOMPARE(window.minimumSize(), window.maximumSize());
@@ -158,6 +159,7 @@ void TestTel::windowFaceAndTabOrder()
     QCOMPARE(log->font().pointSizeF(), 9.75);
     QVERIFY(!log->isReadOnly());
     QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(log->accessibleName(), QStringLiteral("Окно сообщений"));
 
     QCOMPARE(bench.child<QPushButton>("cmdStartTest")->text(), QStringLiteral("Запуск проверки связи"));
     QCOMPARE(bench.child<QPushButton>("Command1")->text(), QStringLiteral("Проверка связи с блоком"));
@@ -191,7 +193,7 @@ void TestTel::windowFaceAndTabOrder()
     QCOMPARE(order, named);
 }
 
-void TestTel::loadPreselectsSavedBlock_data()
+void TestMainWindow::loadPreselectsSavedBlock_data()
 {
     QTest::addColumn<QString>("saved");   // "" = nothing saved
     QTest::addColumn<QString>("scenario");
@@ -205,7 +207,7 @@ void TestTel::loadPreselectsSavedBlock_data()
     QTest::newRow("port absent") << "7" << "unplugged" << 6;
 }
 
-void TestTel::loadPreselectsSavedBlock()
+void TestMainWindow::loadPreselectsSavedBlock()
 {
     QFETCH(QString, saved);
     QFETCH(QString, scenario);
@@ -213,7 +215,7 @@ void TestTel::loadPreselectsSavedBlock()
     Bench bench(scenario);
     if (!saved.isEmpty())
         bench.store->save(kApp, "NBLOCK", "BLOCK", saved);
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
 
     auto *list = bench.child<QComboBox>("Combo1");
     QCOMPARE(list->count(), 32);
@@ -222,15 +224,15 @@ void TestTel::loadPreselectsSavedBlock()
     QCOMPARE(list->currentIndex(), index);
     QCOMPARE(list->currentText(), QStringLiteral("Блок %1").arg(index + 1));
     QCOMPARE(window.blockListIndex(), index);
-    QCOMPARE(window.logText(), QString());
-    QCOMPARE(window.state().QuietMode, false);
-    QCOMPARE(bench.port.PortOpen(), scenario == "ok");
+    QCOMPARE(bench.logLines(), QStringList());
+    QCOMPARE(window.state().quietMode, false);
+    QCOMPARE(bench.port.isOpen(), scenario == "ok");
     // Loading reads the store and writes nothing back.
     QCOMPARE(bench.saved("NBLOCK", "BLOCK"), saved.isEmpty() ? "<none>" : saved);
     QCOMPARE(bench.saved("COMPORT", "COM"), QStringLiteral("<none>"));
 }
 
-void TestTel::typedBlockText_data()
+void TestMainWindow::typedBlockText_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("index");
@@ -240,12 +242,12 @@ void TestTel::typedBlockText_data()
     QTest::newRow("an entry's text") << "Блок 12" << 11;
 }
 
-void TestTel::typedBlockText()
+void TestMainWindow::typedBlockText()
 {
     QFETCH(QString, typed);
     QFETCH(int, index);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *list = bench.child<QComboBox>("Combo1");
     list->lineEdit()->selectAll();
     type(list->lineEdit(), typed + "\n");
@@ -253,7 +255,7 @@ void TestTel::typedBlockText()
     QCOMPARE(list->count(), 32);
 }
 
-void TestTel::addMessage_data()
+void TestMainWindow::addMessage_data()
 {
     QTest::addColumn<QString>("typed");   // by the operator before the lines come
     QTest::addColumn<QStringList>("lines");
@@ -268,44 +270,43 @@ void TestTel::addMessage_data()
                                           << "Принято = [\n@00BSU]\r\nb\r\n";
 }
 
-void TestTel::addMessage()
+void TestMainWindow::addMessage()
 {
     QFETCH(QString, typed);
     QFETCH(QStringList, lines);
     QFETCH(QString, log);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *box = bench.child<QPlainTextEdit>("txtError");
     type(box, typed);
     for (const QString &line : lines)
-        window.AddMessage(line);
-    QCOMPARE(window.logText(), log);
+        window.addMessage(line);
     // What the operator sees: one line of the box for every line break.
     QCOMPARE(box->toPlainText(), QString(log).replace("\r\n", "\n"));
 
     bench.child<QPushButton>("Command2")->click();
-    QCOMPARE(window.logText(), QString());
-    window.AddMessage("x");
-    QCOMPARE(window.logText(), QStringLiteral("x\r\n"));
+    QCOMPARE(box->toPlainText(), QString());
+    window.addMessage("x");
+    QCOMPARE(box->toPlainText(), QStringLiteral("x\n"));
 }
 
-void TestTel::addMessageLeavesCaretAndSelection()
+void TestMainWindow::addMessageLeavesCaretAndSelection()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *box = bench.child<QPlainTextEdit>("txtError");
-    window.AddMessage("first line");
+    window.addMessage("first line");
     QTextCursor cursor = box->textCursor();
     cursor.setPosition(1);
     cursor.setPosition(4, QTextCursor::KeepAnchor);
     box->setTextCursor(cursor);
-    window.AddMessage("second line");
+    window.addMessage("second line");
     QCOMPARE(box->textCursor().anchor(), 1);
     QCOMPARE(box->textCursor().position(), 4);
-    QCOMPARE(linesOf(window.logText()), (QStringList{"first line", "second line"}));
+    QCOMPARE(bench.logLines(), (QStringList{"first line", "second line"}));
 }
 
-void TestTel::buttonsRunTheirChecks_data()
+void TestMainWindow::buttonsRunTheirChecks_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("block");
@@ -319,35 +320,35 @@ void TestTel::buttonsRunTheirChecks_data()
                                             "5: Тестирование прошло успешно, блок отвечает"};
 }
 
-void TestTel::buttonsRunTheirChecks()
+void TestMainWindow::buttonsRunTheirChecks()
 {
     QFETCH(QString, button);
     QFETCH(int, block);
     QFETCH(QStringList, lines);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     bench.child<QComboBox>("Combo1")->setCurrentIndex(block - 1);
     auto *pressed = window.findChild<QPushButton *>(button);
     QTest::mouseClick(pressed, Qt::LeftButton);
-    QCOMPARE(linesOf(window.logText()), lines);
+    QCOMPARE(bench.logLines(), lines);
     QVERIFY(pressed->isEnabled());
     QCOMPARE(bench.saved("NBLOCK", "BLOCK"), button == "Command1" ? QString::number(block) : "<none>");
 }
 
-void TestTel::clearDuringACheck()
+void TestMainWindow::clearDuringACheck()
 {
     Bench bench;
-    tel &window = bench.open();
-    window.AddMessage("an earlier run");
+    MainWindow &window = bench.open();
+    window.addMessage("an earlier run");
     // The БС line is written at 1000 ms; the log is emptied while the БСУ's reply is awaited.
     bench.clock.callAt(bench.clock.now() + 1200, &window,
                        [&] { bench.child<QPushButton>("Command2")->click(); });
     bench.child<QPushButton>("cmdStartTest")->click();
-    QCOMPARE(linesOf(window.logText()),
+    QCOMPARE(bench.logLines(),
              (QStringList{"Принято = [@00BSU]", "Соединение с БСУ обнаружено", "Тестирование прошло успешно"}));
 }
 
-void TestTel::busyButtonCannotStartItsCheckAgain_data()
+void TestMainWindow::busyButtonCannotStartItsCheckAgain_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("lines");
@@ -355,11 +356,11 @@ void TestTel::busyButtonCannotStartItsCheckAgain_data()
     QTest::newRow("block check") << "Command1" << 3;
 }
 
-void TestTel::busyButtonCannotStartItsCheckAgain()
+void TestMainWindow::busyButtonCannotStartItsCheckAgain()
 {
     QFETCH(QString, button);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     auto *pressed = window.findChild<QPushButton *>(button);
     bool enabledWhileBusy = true;
     // The impatient operator clicks again while the check waits for the line.
@@ -370,13 +371,13 @@ void TestTel::busyButtonCannotStartItsCheckAgain()
     const qint64 start = bench.clock.now();
     QTest::mouseClick(pressed, Qt::LeftButton);
     QVERIFY(!enabledWhileBusy);
-    QTEST(int(linesOf(window.logText()).size()), "lines");
+    QTEST(int(bench.logLines().size()), "lines");
     QCOMPARE(bench.port.written().count('#'), button == "Command1" ? 2 : 1);
     QCOMPARE(bench.clock.now() - start, qint64(button == "Command1" ? 2500 : 1500));
     QVERIFY(pressed->isEnabled());
 }
 
-void TestTel::closeClosesAnOpenPortOnly_data()
+void TestMainWindow::closeClosesAnOpenPortOnly_data()
 {
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<int>("closings");
@@ -385,23 +386,23 @@ void TestTel::closeClosesAnOpenPortOnly_data()
     QTest::newRow("port absent") << "unplugged" << 0;
 }
 
-void TestTel::closeClosesAnOpenPortOnly()
+void TestMainWindow::closeClosesAnOpenPortOnly()
 {
     QFETCH(QString, scenario);
     QFETCH(int, closings);
     Bench bench(scenario);
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     const int openings = bench.port.openCount();
     QCOMPARE(bench.port.closeRequests, 0);
     QVERIFY(window.close());
     QCOMPARE(bench.port.closeRequests, closings);
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
     QCOMPARE(bench.port.openCount(), openings);
     QVERIFY(!bench.child<QTimer>("Timer1")->isActive());
 }
 
-void TestTel::closeDuringACheck_data()
+void TestMainWindow::closeDuringACheck_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("closeAtMs");
@@ -412,32 +413,32 @@ void TestTel::closeDuringACheck_data()
     QTest::newRow("block check, block reply") << "Command1" << 2000;
 }
 
-void TestTel::closeDuringACheck()
+void TestMainWindow::closeDuringACheck()
 {
     QFETCH(QString, button);
     QFETCH(int, closeAtMs);
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     const qint64 closeAt = bench.clock.now() + closeAtMs;
     bench.clock.callAt(closeAt, &window, [&] { window.close(); });
     window.findChild<QPushButton *>(button)->click();
 
     QVERIFY(!window.isVisible());
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
     // Every wait still under way returned at once: no time passed after the close.
     QCOMPARE(bench.clock.now(), closeAt);
     // The check went on to its end against the closed port and wrote into the
     // window that is still there.
-    QVERIFY(!linesOf(window.logText()).isEmpty());
+    QVERIFY(!bench.logLines().isEmpty());
     QVERIFY(window.findChild<QPushButton *>(button)->isEnabled());
-    QCOMPARE(window.state().QuietMode, false);
+    QCOMPARE(window.state().quietMode, false);
 }
 
-void TestTel::closeDuringACheckEndsTheProgram()
+void TestMainWindow::closeDuringACheckEndsTheProgram()
 {
     Bench bench;
-    tel &window = bench.open();
+    MainWindow &window = bench.open();
     window.show();
     bool timedOut = false;
     QTimer::singleShot(0, &window, [&] {
@@ -450,8 +451,8 @@ void TestTel::closeDuringACheckEndsTheProgram()
     });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!timedOut);
-    QVERIFY(!bench.port.PortOpen());
+    QVERIFY(!bench.port.isOpen());
 }
 
-QTEST_MAIN(TestTel)
-#include "tst_tel.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

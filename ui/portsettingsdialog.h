@@ -7,24 +7,21 @@ class QPushButton;
 
 // The dialog's answer. It outlives the dialog's window: the close box
 // destroys the window and its lists, and the main window still acts on these.
-struct DialogAnswer
+struct PortSettingsAnswer
 {
-    qint16 ncom = 0;   // chosen COM port, 0 = keep the port in use
-    qint32 baud = 0;   // chosen baud rate, 0 = keep the rate in use
+    qint16 comPort = 0;    // chosen COM port, 0 = keep the port in use
+    qint32 baudRate = 0;   // chosen baud rate, 0 = keep the rate in use
 };
 
 // Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each
 // list with an entry that keeps the value in use. It only collects the choice;
 // the main window saves it and reopens the port. "Принять" and "Выйти" hide
 // it and keep the selections for the next showing.
-class Dialog : public QDialog
+class PortSettingsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    Dialog(DialogAnswer &answer, QWidget *parent = nullptr);
-
-    qint16 &ncom;
-    qint32 &baud;
+    PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent = nullptr);
 
     // The close box was used: the window is done with, and the next showing
     // needs a fresh one.
@@ -35,13 +32,14 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void Form_Load();
-    void OKButton_Click();
-    void CancelButton_Click();
+    void load();
+    void acceptChoice();
+    void leaveUnchanged();
 
-    QPushButton *OKButton;
-    QPushButton *CancelButton;
-    QComboBox *cmbCommPort;
-    QComboBox *cmbBaud;
+    PortSettingsAnswer &m_answer;
+    QPushButton *m_okButton;
+    QPushButton *m_cancelButton;
+    QComboBox *m_portList;
+    QComboBox *m_baudList;
     bool m_unloaded = false;
 };

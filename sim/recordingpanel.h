@@ -4,19 +4,20 @@
 
 #include <QStringList>
 
-// An operator panel that remembers every line and the buttons' states.
+// The operator's side played in-process, as the simulated installation plays
+// the line's: a panel that remembers every line and the buttons' states.
 class RecordingPanel : public OperatorPanel
 {
 public:
-    void AddMessage(const QString &text) override { lines << text; }
+    void addMessage(const QString &text) override { lines << text; }
     void setButtonEnabled(Button button, bool enabled) override
     {
-        (button == Button::StartTest ? startTestEnabled : blockCheckEnabled) = enabled;
+        (button == Button::LinkTest ? linkTestEnabled : blockCheckEnabled) = enabled;
     }
     int blockListIndex() const override { return listIndex; }
 
     QStringList lines;
-    bool startTestEnabled = true;
+    bool linkTestEnabled = true;
     bool blockCheckEnabled = true;
     int listIndex = 0;
 };

@@ -1,0 +1,103 @@
+#include "app/cli.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <cstdio>
+
+namespace Cli {
+
+void tell(const QString &text)
+{
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+void printHelp(const char *text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+int badArguments(const QString &program, const QString &why)
+{
+    tell(program + QStringLiteral(": ") + why);
+    tell(QStringLiteral("Справка: ") + program + QStringLiteral(" --help"));
+    return kBadArguments;
+}
+
+QStringList joinSimulateValue(QStringList args, const QStringList &commandWords)
+{
+    const QString bare = QStringLiteral("--simulate");
+    for (int i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--"))
+            break;
+        if (args.at(i) != bare)
+            continue;
+        const bool scenarioFollows = i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'))
+                                     && !commandWords.contains(args.at(i + 1));
+        if (scenarioFollows)
+            args[i] = bare + QLatin1Char('=') + args.takeAt(i + 1);
+        else
+            args[i] = bare + QStringLiteral("=ok");
+    }
+    return args;
+}
+
+bool parse(QCommandLineParser &parser, const QStringList &args, QString *error)
+{
+    if (parser.parse(args))
+        return true;
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString &name = unknown.first();
+        *error = QStringLiteral("неизвестный параметр \"%1%2\"")
+                     .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
+        return false;
+    }
+    // The parser's other complaints name the option in quotes.
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'"));
+    const QString text = parser.errorText();
+    if (const QRegularExpressionMatch m = missing.match(text); m.hasMatch())
+        *error = QStringLiteral("после %1 нужно значение").arg(m.captured(1));
+    else if (const QRegularExpressionMatch m = unexpected.match(text); m.hasMatch())
+        *error = QStringLiteral("параметр %1 не принимает значения").arg(m.captured(1));
+    else
+        *error = text;
+    return false;
+}
+
+QStringList unopenedPortHints(const QString &device, bool accessDenied)
+{
+    QStringList hints;
+#ifdef Q_OS_WIN
+    if (accessDenied)
+        hints << QStringLiteral("Порт %1 занят другой программой").arg(device);
+#else
+    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    if (!file.exists()) {
+        hints << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
+                                "(например --port /dev/ttyUSB0)").arg(file.filePath());
+    } else if (!file.isReadable() || !file.isWritable()) {
+        // Serial ports are usually open to a group (dialout on Debian); never suggest joining root.
+        const QString group = file.group();
+        const bool groupMayUse = file.permission(QFile::ReadGroup | QFile::WriteGroup);
+        if (groupMayUse && !group.isEmpty() && group != QLatin1String("root")) {
+            hints << QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
+                                    "и войдите в систему заново").arg(file.filePath(), group);
+        } else {
+            hints << QStringLiteral("Нет прав на %1 (владелец %2, группа %3): права на устройство даёт администратор; "
+                                    "обычно последовательные порты открыты группе dialout")
+                         .arg(file.filePath(), file.owner(), group);
+        }
+    } else if (accessDenied) {
+        // Qt reports a lock held by another program as a permission error.
+        hints << QStringLiteral("Порт %1 занят другой программой").arg(file.filePath());
+    }
+#endif
+    return hints;
+}
+
+}

@@ -1,0 +1,224 @@
+#include "ui/mainwindow.h"
+
+#include "link/serialport.h"
+#include "link/settingsstore.h"
+#include "ui/captionbutton.h"
+#include "ui/combobox.h"
+#include "ui/statusbar.h"
+#include "ui/statusdisplay.h"
+#include "ui/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLayout>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QPushButton *newButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new CaptionButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+}
+
+MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint),
+      m_port(port),
+      m_store(store),
+      m_session(port, store, clock, *this)
+{
+    setObjectName(QStringLiteral("tel"));
+    setWindowTitle(QStringLiteral("Тестирование связи с блоками термометрии"));
+    setFont(Twips::formFont());
+    buildControls();
+    load();
+
+    // Fixed border: the window is always exactly the client area and its menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(Twips::size(7290, 5565));
+    setCentralWidget(client);
+
+    m_messageLog = new QPlainTextEdit(client);
+    m_messageLog->setObjectName(QStringLiteral("txtError"));
+    m_messageLog->setGeometry(Twips::rect(120, 120, 5295, 5040));
+    m_messageLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_messageLog->setTabChangesFocus(true);
+    QFont logFont(QStringLiteral("Arial"));
+    logFont.setPointSizeF(9.75);
+    logFont.setWeight(QFont::Normal);
+    m_messageLog->setFont(logFont);
+    m_messageLog->setAccessibleName(QStringLiteral("Окно сообщений"));
+
+    m_statusBar = new StatusBar(client);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar->setGeometry(Twips::rect(0, 5190, 7290, 375));
+
+    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"));
+    m_linkTestButton->setGeometry(Twips::rect(5520, 120, 1695, 615));
+
+    m_blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
+    m_blockFrame->setObjectName(QStringLiteral("Frame1"));
+    m_blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
+
+    m_blockCheckButton = newButton(m_blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"));
+    m_blockCheckButton->setGeometry(Twips::rect(120, 840, 1455, 615));
+
+    // The selector belongs to the window, not to the frame, and lies over it.
+    m_blockSelector = newEditableCombo(client, "Combo1");
+    m_blockSelector->setGeometry(Twips::rect(5640, 1320, 1455, 315));
+    m_blockSelector->raise();
+
+    m_clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"));
+    m_clearButton->setGeometry(Twips::rect(5520, 2640, 1695, 615));
+
+    setTabOrder(m_messageLog, m_linkTestButton);
+    setTabOrder(m_linkTestButton, m_blockSelector);
+    setTabOrder(m_blockSelector, m_blockCheckButton);
+    setTabOrder(m_blockCheckButton, m_clearButton);
+
+    m_settingsMenu = menuBar()->addMenu(QStringLiteral("Настройки"));
+    m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
+    m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
+    m_portSettingsAction->setObjectName(QStringLiteral("mnuCommPort"));
+
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
+
+    connect(m_linkTestButton, &QPushButton::clicked, this, [this] { m_session.tests().linkTest(); });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] { m_session.tests().blockCheck(); });
+    connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
+    connect(m_portSettingsAction, &QAction::triggered, this, &MainWindow::configurePort);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+}
+
+void MainWindow::load()
+{
+    for (int panel = 1; panel <= 4; ++panel)
+        m_statusBar->setPanelWidth(panel, 500);
+    for (int i = 1; i <= 32; ++i)
+        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    m_statusTimer->setInterval(1000);
+    m_session.state().quietMode = false;
+    m_session.openPort();
+    const qint16 block = m_session.state().blockNumber;
+    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
+    m_statusTimer->start();
+}
+
+void MainWindow::addMessage(const QString &text)
+{
+    // CR LF ends the line, as the log was always written; the widget shows it
+    // (and a lone CR or LF inside a reply) as a line break.
+    const QString line = text + kCrLf;
+    // The view follows the newest line only when it was already at the end:
+    // an operator reading further up is left where he is.
+    QScrollBar *bar = m_messageLog->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    QTextCursor end(m_messageLog->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(line);
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+void MainWindow::setButtonEnabled(Button button, bool enabled)
+{
+    switch (button) {
+    case Button::LinkTest:
+        m_linkTestButton->setEnabled(enabled);
+        break;
+    case Button::BlockCheck:
+        m_blockCheckButton->setEnabled(enabled);
+        break;
+    }
+}
+
+int MainWindow::blockListIndex() const
+{
+    return selectedEntry(m_blockSelector);
+}
+
+void MainWindow::clearLog()
+{
+    m_messageLog->clear();
+}
+
+void MainWindow::refreshStatus()
+{
+    showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
+}
+
+void MainWindow::configurePort()
+{
+    if (m_closing)
+        return;
+    if (m_dialog && m_dialog->isVisible())
+        return;
+    if (!m_dialog)
+        m_dialog = new PortSettingsDialog(m_dialogAnswer, this);
+    m_dialog->exec();
+    if (m_dialog && m_dialog->unloaded()) {
+        // The close box is done with this window; a handler below may still
+        // be inside one of its calls, so it goes once control is back.
+        m_dialog->deleteLater();
+        m_dialog = nullptr;
+    }
+    if (m_closing)
+        return;
+
+    bool saved = false;
+    const qint16 comPort = m_dialogAnswer.comPort;
+    const qint32 baudRate = m_dialogAnswer.baudRate;
+    if (comPort >= 1 && comPort <= 8) {
+        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("COM"), QString::number(comPort));
+        saved = true;
+    }
+    if (baudRate > 0) {
+        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baudRate));
+        saved = true;
+    }
+    if (saved)
+        m_session.openPort();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_closing = true;
+    m_statusTimer->stop();
+    if (m_port.isOpen())
+        m_port.close();
+    // A check waiting below this handler returns from its wait at once; the
+    // window itself lives on until the event loop has returned.
+    m_session.stopwatch().abandon();
+    if (m_dialog && m_dialog->isVisible())
+        m_dialog->hide();
+    event->accept();
+}

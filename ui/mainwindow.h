@@ -1,0 +1,69 @@
+#pragma once
+
+#include "checks/checksession.h"
+#include "checks/operatorpanel.h"
+#include "ui/portsettingsdialog.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class Clock;
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class SerialPort;
+class SettingsStore;
+class StatusBar;
+
+// The main window: message log, the buttons of the two checks, the block
+// selector, the status bar and the settings menu. It is the checks' operator
+// panel and holds their session (state, stopwatch, checks, port opening).
+class MainWindow : public QMainWindow, public OperatorPanel
+{
+    Q_OBJECT
+public:
+    MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // OperatorPanel
+    void addMessage(const QString &text) override;
+    void setButtonEnabled(Button button, bool enabled) override;
+    int blockListIndex() const override;
+
+    const CheckState &state() const { return m_session.state(); }
+    // The port settings dialog while it exists (between its first showing
+    // and a use of its close box).
+    PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void load();
+    void clearLog();
+    void refreshStatus();
+    void configurePort();
+
+    SerialPort &m_port;
+    SettingsStore &m_store;
+    CheckSession m_session;
+    PortSettingsAnswer m_dialogAnswer;
+    QPointer<PortSettingsDialog> m_dialog;
+    bool m_closing = false;
+
+    QPlainTextEdit *m_messageLog = nullptr;
+    StatusBar *m_statusBar = nullptr;
+    QPushButton *m_linkTestButton = nullptr;
+    QComboBox *m_blockSelector = nullptr;
+    QGroupBox *m_blockFrame = nullptr;
+    QPushButton *m_blockCheckButton = nullptr;
+    QPushButton *m_clearButton = nullptr;
+    QMenu *m_settingsMenu = nullptr;
+    QAction *m_portSettingsAction = nullptr;
+    QTimer *m_statusTimer = nullptr;
+};
