@@ -258,25 +258,32 @@ QString whyNotSaved(const QString &file, qint64 bytes)
 
 Turn::Turn(const QString &file, Kind kind)
 {
-    const QDeadlineTimer deadline(kLockWaitMs);
     // O_DIRECTORY: whatever else sits at the folder's path is never opened.
     m_folder = ::open(native(QFileInfo(file).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_folder >= 0) {
         const int operation = (kind == Saving ? LOCK_EX : LOCK_SH) | LOCK_NB;
+        // Many saving at once wait in turn as long as the file keeps changing;
+        // 3 s without a save means the one holding the turn is stuck.
+        QDeadlineTimer deadline(kLockWaitMs);
+        Identity seen = identity(file);
         while (::flock(m_folder, operation) != 0) {
             // A file system without flock: QSettings' lock alone keeps saves apart.
             if (errno != EWOULDBLOCK && errno != EINTR)
                 break;
+            if (const Identity now = identity(file); !(now == seen)) {
+                seen = now;
+                deadline.setRemainingTime(kLockWaitMs);
+            }
             if (deadline.hasExpired()) {
                 if (kind == Saving)
-                    m_problem = QStringLiteral("файл занят: его сохраняет другой процесс дольше %1 с").arg(kLockWaitMs / 1000);
+                    m_problem = QStringLiteral("файл занят: другой процесс сохраняет его и не закончил за %1 с").arg(kLockWaitMs / 1000);
                 return;
             }
             QThread::msleep(2);
         }
     }
     if (kind == Saving)
-        m_problem = waitForLock(file, deadline);
+        m_problem = waitForLock(file, QDeadlineTimer(kLockWaitMs));
 }
 
 Turn::~Turn()

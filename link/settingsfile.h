@@ -24,9 +24,11 @@ QString whyNotSave(const QString &file, qint64 bytes);
 // notes the size and time of the file after it has opened it, and skips
 // reading it again under its lock when they have not changed since: a save
 // by another process in between is lost. So a save holds the folder (flock)
-// from reading the file to writing it, and a reading shares it. A save's
-// turn also needs QSettings' own lock free: another program's is waited
-// for, 3 s at most in all; anything but a lock file at its path is refused.
+// from reading the file to writing it, and a reading shares it; the wait
+// goes on while others' saves keep changing the file, and ends after 3 s
+// without one. A save's turn also needs QSettings' own lock free: another
+// program's is waited for 3 s at most; anything but a lock file at its path
+// is refused.
 class Turn
 {
 public:

@@ -203,17 +203,17 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
 
 void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced_data()
 {
-    QTest::addColumn<QString>("thing");   // fifo, null-link, device, folder
+    QTest::addColumn<QString>("thing");   // fifo, device-link, device, folder
     QTest::addColumn<bool>("atLock");     // at <file>.lock rather than at the file
     QTest::addColumn<QString>("reason");
     QTest::newRow("FIFO as the file") << "fifo" << false << "на месте файла канал (FIFO)";
-    QTest::newRow("link to /dev/null as the file") << "null-link" << false
-                                                   << "на месте файла ссылка на /dev/null (устройство)";
+    QTest::newRow("link to a null device as the file") << "device-link" << false
+                                                       << "на месте файла ссылка на %2 (устройство)";
     QTest::newRow("device node as the file") << "device" << false << "на месте файла устройство";
     QTest::newRow("folder as the file") << "folder" << false << "на месте файла папка";
     QTest::newRow("FIFO at the lock") << "fifo" << true << "на месте файла блокировки %1 канал (FIFO)";
-    QTest::newRow("link to /dev/null at the lock") << "null-link" << true
-                                                   << "на месте файла блокировки %1 ссылка на /dev/null";
+    QTest::newRow("link to a null device at the lock") << "device-link" << true
+                                                       << "на месте файла блокировки %1 ссылка на %2";
     QTest::newRow("device node at the lock") << "device" << true << "на месте файла блокировки %1 устройство";
     QTest::newRow("folder at the lock") << "folder" << true << "на месте файла блокировки %1 папка";
 }
@@ -228,10 +228,16 @@ void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced()
     const QString lock = file + ".lock";
     const QString path = atLock ? lock : file;
     const QByteArray native = QFile::encodeName(path);
+    // A link to /dev/null is how people stop a program saving. Run by root, a
+    // store that replaced what the link leads to would replace the system's
+    // own /dev/null: root's link leads to a null device node of the test's.
+    const QString nullDevice = runningAsRoot() ? dir.filePath("null") : QString("/dev/null");
+    if (runningAsRoot())
+        QCOMPARE(::mknod(QFile::encodeName(nullDevice).constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
     if (thing == "fifo") {
         QCOMPARE(::mkfifo(native.constData(), 0600), 0);
-    } else if (thing == "null-link") {
-        QVERIFY(QFile::link("/dev/null", path));
+    } else if (thing == "device-link") {
+        QVERIFY(QFile::link(nullDevice, path));
     } else if (thing == "device") {
         // The null device again, as its own node: only root may make one.
         if (::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
@@ -254,12 +260,19 @@ void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced()
     QCOMPARE(now.st_rdev, was.st_rdev);
     QCOMPARE(now.st_ino, was.st_ino);
     QCOMPARE(folderEntries(dir.path()), before);
-    if (thing == "null-link")
-        QCOMPARE(QFile::symLinkTarget(path), QString("/dev/null"));
+    if (thing == "device-link") {
+        QCOMPARE(QFile::symLinkTarget(path), nullDevice);
+        struct stat device;
+        QCOMPARE(::stat(QFile::encodeName(nullDevice).constData(), &device), 0);
+        QVERIFY(S_ISCHR(device.st_mode));
+    }
     if (atLock) {
         QCOMPARE(fileBytes(file), kKept);
-        QCOMPARE(run.problems, QStringList{saveFailure(file, reason.arg(lock))});
+        reason = reason.arg(lock);
+        QCOMPARE(run.problems, QStringList{saveFailure(file, reason.contains("%2") ? reason.arg(nullDevice) : reason)});
     } else {
+        if (reason.contains("%2"))
+            reason.replace("%2", nullDevice);
         QCOMPARE(run.problems, QStringList({readFailure(file, reason), saveFailure(file, reason)}));
     }
 }
@@ -302,6 +315,7 @@ void TestStore::lockHeldByAnotherProcessIsWaitedForThreeSeconds()
 void TestStore::concurrentSavesLoseNoKey()
 {
     constexpr int kProcesses = 64;
+    constexpr int kKeysEach = 5;
     QTemporaryDir dir;
     const QString file = SettingsStore::fileIn(dir.path());
     QVERIFY(writeFile(file, kKept));
@@ -315,7 +329,10 @@ void TestStore::concurrentSavesLoseNoKey()
             char go;
             (void)!::read(start[0], &go, 1);   // all start together when the pipe closes
             SettingsStore store(file);
-            ::_exit(store.save(kApp, "SAVED", QStringLiteral("K%1").arg(i), QString::number(i)) ? 0 : 1);
+            bool saved = true;
+            for (int k = 0; k < kKeysEach; ++k)
+                saved = store.save(kApp, "SAVED", QStringLiteral("K%1-%2").arg(i).arg(k), QString::number(i)) && saved;
+            ::_exit(saved ? 0 : 1);
         }
         children << pid;
     }
@@ -329,8 +346,10 @@ void TestStore::concurrentSavesLoseNoKey()
     }
     QCOMPARE(failed, 0);
     QSettings saved(file, QSettings::IniFormat);
-    for (int i = 0; i < kProcesses; ++i)
-        QCOMPARE(saved.value(QStringLiteral("SAVED/K%1").arg(i)).toString(), QString::number(i));
+    for (int i = 0; i < kProcesses; ++i) {
+        for (int k = 0; k < kKeysEach; ++k)
+            QCOMPARE(saved.value(QStringLiteral("SAVED/K%1-%2").arg(i).arg(k)).toString(), QString::number(i));
+    }
     QCOMPARE(saved.value("PORTS/COM5").toString(), QString("/dev/ttyUSB0"));
     QCOMPARE(saved.value("COMPORT/COM").toString(), QString("5"));
 }
