@@ -6,8 +6,11 @@
 #include "app/cli.h"
 #include "app/consolepanel.h"
 #include "checks/checksession.h"
+#include "checks/installationsearch.h"
 #include "link/blockranges.h"
 #include "link/clock.h"
+#include "link/openport.h"
+#include "link/portlist.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
 #include "sim/scenario.h"
@@ -30,12 +33,15 @@ namespace {
 constexpr int kEverythingAnswered = 0;
 constexpr int kBlockSilent = 5;
 constexpr int kPortNotOpen = 6;
+constexpr int kInstallationNotFound = 7;
 
 constexpr int kBlockCount = 32;
 
 const char kUsage[] =
     "Использование: linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
     "                               link | block N | scan\n"
+    "       linkprobe-check ports\n"
+    "       linkprobe-check [--port УСТРОЙСТВО]... [--baud СКОРОСТЬ] [--save] find\n"
     "\n"
     "Проверка связи без окна: те же проверки, что и кнопки программы linkprobe.\n"
     "Строки окна сообщений идут на стандартный вывод (UTF-8, по строке), всё прочее - в поток ошибок.\n"
@@ -45,11 +51,19 @@ const char kUsage[] =
     "  block N    проверка связи с блоком N от 1 до 32 (кнопка \"Проверка связи с блоком\");\n"
     "             номер блока сохраняется, как в окне\n"
     "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет\n"
+    "  ports      последовательные порты системы и устройства из [PORTS]: номер COM, устройство,\n"
+    "             постоянное имя в /dev/serial/by-id, описание, изготовитель, серийный номер, состояние\n"
+    "  find       поиск установки: на каждом порту DTR, RTS, DSR и CTS как в проверке связи, затем\n"
+    "             \"#0002\" на сохранённой скорости и на каждой из восьми скоростей окна настроек.\n"
+    "             Без --port проверяются все порты системы и устройства из [PORTS], кроме занятых\n"
+    "             и системной консоли; с --port (можно несколько раз) - только названные.\n"
+    "             --save сохраняет найденные порт и скорость (и запись в [PORTS]) для окна\n"
     "\n"
     "Параметры (только на этот запуск, сохранённые настройки не меняются):\n"
     "  --port N              COM-порт номер N (1-255)\n"
     "  --port УСТРОЙСТВО     устройство порта, например /dev/ttyUSB0\n"
     "  --baud СКОРОСТЬ       скорость в бодах\n"
+    "  --save                только с find: сохранить найденные порт и скорость\n"
     "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
     "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
     "                        blocks=СПИСОК (например blocks=1-5,9), noise, late, unplugged; по умолчанию ok\n"
@@ -58,11 +72,11 @@ const char kUsage[] =
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил;\n"
-    "6 - порт не открылся; 64 - неверные аргументы.\n";
+    "6 - порт не открылся; 7 - установка не найдена (find); 64 - неверные аргументы.\n";
 
 using Cli::tell;
 
-enum class Command { Link, Block, Scan };
+enum class Command { Link, Block, Scan, Ports, Find };
 
 struct Options
 {
@@ -71,6 +85,8 @@ struct Options
     std::optional<qint16> portNumber;
     QString portDevice;   // set instead of portNumber when --port named a device
     std::optional<qint32> baud;
+    QStringList findPorts;   // find: the candidates named, as given
+    bool save = false;
     bool simulate = false;
     Scenario scenario;
     bool instant = false;
@@ -132,7 +148,8 @@ bool setBaud(const QString &value, Options &o, QString *error)
     return true;
 }
 
-const QStringList kCommandWords = {QStringLiteral("link"), QStringLiteral("block"), QStringLiteral("scan")};
+const QStringList kCommandWords = {QStringLiteral("link"), QStringLiteral("block"), QStringLiteral("scan"),
+                                   QStringLiteral("ports"), QStringLiteral("find")};
 
 // Fills the options from the arguments (the program's name first); nothing,
 // and the reason in *error, when they do not make a run.
@@ -149,8 +166,9 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("baud"));
     const QCommandLineOption simulate(QStringLiteral("simulate"), QString(), QStringLiteral("scenario"));
     const QCommandLineOption instant(QStringLiteral("instant"));
+    const QCommandLineOption save(QStringLiteral("save"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({port, baud, simulate, instant, help});
+    parser.addOptions({port, baud, simulate, instant, save, help});
     if (!Cli::parse(parser, Cli::joinSimulateValue(args, kCommandWords), error))
         return std::nullopt;
     if (parser.isSet(help)) {
@@ -172,12 +190,13 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
         o.scenario = *scenario;
     }
     o.instant = parser.isSet(instant);
+    o.save = parser.isSet(save);
     const QStringList words = parser.positionalArguments();
 
     if (o.instant && !o.simulate)
         return fail(QStringLiteral("--instant действует только вместе с --simulate"));
     if (words.isEmpty())
-        return fail(QStringLiteral("не задана команда: link, block N или scan"));
+        return fail(QStringLiteral("не задана команда: link, block N, scan, ports или find"));
 
     const QString &command = words.first();
     int expectedWords = 1;
@@ -194,9 +213,24 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
             return fail(QStringLiteral("неверный номер блока \"%1\": нужно число от 1 до 32").arg(words.at(1)));
         o.block = int(*n);
         expectedWords = 2;
+    } else if (command == QLatin1String("ports")) {
+        o.command = Command::Ports;
+    } else if (command == QLatin1String("find")) {
+        o.command = Command::Find;
+        // Every --port counts here: each names one candidate.
+        for (const QString &value : parser.values(port)) {
+            Options one;
+            if (!setPort(value, one, error))
+                return std::nullopt;
+            o.findPorts << (one.portNumber ? QString::number(*one.portNumber) : one.portDevice);
+        }
     } else {
-        return fail(QStringLiteral("неизвестная команда \"%1\": нужна link, block N или scan").arg(command));
+        return fail(QStringLiteral("неизвестная команда \"%1\": нужна link, block N, scan, ports или find").arg(command));
     }
+    if (o.save && o.command != Command::Find)
+        return fail(QStringLiteral("--save действует только с командой find"));
+    if (o.simulate && (o.command == Command::Ports || o.command == Command::Find))
+        return fail(QStringLiteral("--simulate не действует с командами ports и find: они смотрят настоящие порты"));
     if (words.size() > expectedWords)
         return fail(QStringLiteral("лишние аргументы: ") + words.mid(expectedWords).join(QLatin1Char(' ')));
     return o;
@@ -218,8 +252,70 @@ int linkStatus(int verdict)
     return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
 }
 
+int listPortsCommand()
+{
+    const SettingsStore store;
+    const QList<PortListing> ports = listPorts(store, detectedPorts());
+    ConsolePanel panel;
+    for (const PortListing &port : ports)
+        panel.addMessage(portListingLine(port));
+    if (ports.isEmpty())
+        tell(QStringLiteral("Последовательных портов в системе нет, и в [PORTS] ничего не записано"));
+    return kEverythingAnswered;
+}
+
+int findCommand(const Options &o)
+{
+    SettingsStore store;
+    const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
+    const QList<DetectedPort> detected = detectedPorts();
+    QList<SearchCandidate> candidates;
+    if (o.findPorts.isEmpty()) {
+        candidates = searchCandidates(store, detected);
+    } else {
+        for (const QString &named : o.findPorts) {
+            SearchCandidate candidate;
+            candidate.device = isDecimal(named) ? deviceForComPort(store, qint16(named.toInt())) : named;
+            candidates << candidate;
+        }
+    }
+
+    SteadyClock clock;
+    Stopwatch wait(clock);
+    QtSerialPort port;
+    ConsolePanel panel;
+    InstallationSearch search(port, wait, panel);
+    search.openFailure = [&port] {
+        QStringList why {port.openError()};
+        why << Cli::unopenedPortHints(port.device(), port.openDeniedAccess());
+        return why.join(QStringLiteral("; "));
+    };
+    tell(QStringLiteral("Поиск установки, первой пробуется скорость %1 бод").arg(firstRate));
+    QElapsedTimer took;
+    took.start();
+    const SearchResult result = search.run(candidates, firstRate);
+    const SearchCandidate *found = result.installation();
+    const int status = found ? kEverythingAnswered : kInstallationNotFound;
+    if (found && o.save) {
+        if (const qint16 com = saveFoundInstallation(store, *found, detected)) {
+            tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
+                     .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
+        } else {
+            tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
+                                "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
+        }
+    }
+    tell(QStringLiteral("Поиск занял %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
+    return status;
+}
+
 int run(const Options &o)
 {
+    if (o.command == Command::Ports)
+        return listPortsCommand();
+    if (o.command == Command::Find)
+        return findCommand(o);
+
     // The user's own settings; the options of this run only shadow them.
     SettingsStore store;
     const QString comport = QStringLiteral("COMPORT");
@@ -314,6 +410,9 @@ int run(const Options &o)
         }
         break;
     }
+    case Command::Ports:
+    case Command::Find:
+        break;   // handled before a session exists
     }
 
     if (opened && !port->isOpen()) {

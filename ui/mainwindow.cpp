@@ -1,9 +1,14 @@
 #include "ui/mainwindow.h"
 
+#include "checks/installationsearch.h"
+#include "link/openport.h"
+#include "link/portlist.h"
+#include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
+#include "ui/portdevicesdialog.h"
 #include "ui/statusbar.h"
 #include "ui/statusdisplay.h"
 #include "ui/twips.h"
@@ -14,6 +19,7 @@
 #include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -108,6 +114,14 @@ void MainWindow::buildControls()
     m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
     m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
     m_portSettingsAction->setObjectName(QStringLiteral("mnuCommPort"));
+#ifndef Q_OS_WIN
+    m_portDevicesAction = m_settingsMenu->addAction(QStringLiteral("Устройства COM-портов"));
+    m_portDevicesAction->setObjectName(QStringLiteral("mnuPortDevices"));
+    connect(m_portDevicesAction, &QAction::triggered, this, &MainWindow::mapPortDevices);
+#endif
+    m_findAction = m_settingsMenu->addAction(QStringLiteral("Поиск установки"));
+    m_findAction->setObjectName(QStringLiteral("mnuFindInstallation"));
+    connect(m_findAction, &QAction::triggered, this, &MainWindow::findInstallation);
 
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
@@ -159,6 +173,7 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
         m_blockCheckButton->setEnabled(enabled);
         break;
     }
+    updateCheckActions();
 }
 
 int MainWindow::blockListIndex() const
@@ -171,8 +186,27 @@ void MainWindow::clearLog()
     m_messageLog->clear();
 }
 
+bool MainWindow::checkRunning() const
+{
+    return m_searching || !m_linkTestButton->isEnabled() || !m_blockCheckButton->isEnabled();
+}
+
+void MainWindow::updateCheckActions()
+{
+    // The search and the device mapping open and close the port: never under a running check.
+    const bool idle = !checkRunning();
+    m_findAction->setEnabled(idle);
+    if (m_portDevicesAction)
+        m_portDevicesAction->setEnabled(idle);
+}
+
 void MainWindow::refreshStatus()
 {
+    // A port that is closed (absent at start, or its adapter pulled) is tried
+    // again at every tick, so a replugged adapter is back without the dialog.
+    // A failed try costs one open() a second and says nothing.
+    if (!m_port.isOpen() && !m_closing && !checkRunning())
+        m_session.openPort();
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
 }
 
@@ -207,6 +241,80 @@ void MainWindow::configurePort()
     }
     if (saved)
         m_session.openPort();
+}
+
+void MainWindow::mapPortDevices()
+{
+    if (m_closing || checkRunning())
+        return;
+    const QString ports = QStringLiteral("PORTS");
+    QMap<qint16, QString> saved;
+    for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
+        saved.insert(n, m_store.read(kApp, ports, QStringLiteral("COM") + QString::number(n), QString()).trimmed());
+
+    auto *dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<PortDevicesDialog> alive(dialog);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const QMap<qint16, QString> chosen = alive ? alive->chosen() : saved;
+    if (alive)
+        alive->deleteLater();
+    if (!accepted || m_closing)
+        return;
+
+    bool portInUseChanged = false;
+    for (auto it = chosen.cbegin(); it != chosen.cend(); ++it) {
+        if (it.value() == saved.value(it.key()))
+            continue;
+        // "" brings the system's default back: no value is ever deleted.
+        m_store.save(kApp, ports, QStringLiteral("COM") + QString::number(it.key()), it.value());
+        portInUseChanged = portInUseChanged || it.key() == m_session.state().comPort;
+    }
+    if (portInUseChanged)
+        m_session.openPort();
+}
+
+void MainWindow::findInstallation()
+{
+    if (m_closing || checkRunning())
+        return;
+    m_searching = true;
+    m_linkTestButton->setEnabled(false);
+    m_blockCheckButton->setEnabled(false);
+    m_portSettingsAction->setEnabled(false);
+    updateCheckActions();
+
+    // The window's own port is searched like any other: it lets go of it first.
+    m_port.close();
+    const QList<DetectedPort> detected = m_detectPorts();
+    InstallationSearch search(m_port, m_session.stopwatch(), *this);
+    if (auto *realPort = qobject_cast<QtSerialPort *>(&m_port))
+        search.openFailure = [realPort] { return realPort->openError(); };
+    const SearchResult result = search.run(searchCandidates(m_store, detected),
+                                           readSavedPortSettings(m_store).baudRate);
+    if (m_closing)
+        return;
+
+    if (const SearchCandidate *found = result.installation()) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Поиск установки"),
+            QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
+                .arg(found->device).arg(found->baudRate));
+        if (m_closing)
+            return;
+        if (answer == QMessageBox::Yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+            QMessageBox::warning(this, QStringLiteral("Поиск установки"),
+                                 QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                                "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+        }
+    }
+    // Opened again as saved: the one found, or the one in use before.
+    m_session.openPort();
+    m_searching = false;
+    m_linkTestButton->setEnabled(true);
+    m_blockCheckButton->setEnabled(true);
+    m_portSettingsAction->setEnabled(true);
+    updateCheckActions();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -2,10 +2,12 @@
 
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
+#include "link/systemports.h"
 #include "ui/portsettingsdialog.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 class Clock;
 class QAction;
@@ -39,6 +41,10 @@ public:
     // and a use of its close box).
     PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
 
+    // Where the window learns which serial ports the system has (for the
+    // device mapping and the search); the system's own list unless set.
+    void setPortDetection(std::function<QList<DetectedPort>()> detect) { m_detectPorts = std::move(detect); }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -48,6 +54,10 @@ private:
     void clearLog();
     void refreshStatus();
     void configurePort();
+    void mapPortDevices();
+    void findInstallation();
+    bool checkRunning() const;
+    void updateCheckActions();
 
     SerialPort &m_port;
     SettingsStore &m_store;
@@ -55,6 +65,8 @@ private:
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
+    bool m_searching = false;
+    std::function<QList<DetectedPort>()> m_detectPorts = detectedPorts;
 
     QPlainTextEdit *m_messageLog = nullptr;
     StatusBar *m_statusBar = nullptr;
@@ -65,5 +77,7 @@ private:
     QPushButton *m_clearButton = nullptr;
     QMenu *m_settingsMenu = nullptr;
     QAction *m_portSettingsAction = nullptr;
+    QAction *m_portDevicesAction = nullptr;   // not on Windows: COM n is the system's own name there
+    QAction *m_findAction = nullptr;
     QTimer *m_statusTimer = nullptr;
 };

@@ -177,8 +177,30 @@ void PtyFixture::handleLine(const QByteArray &line)
         return;
     if (!m_answering || m_master < 0)
         return;
-    for (const SimulatedInstallation::Send &send : m_installation.respond(line))
-        sendLater(int(send.afterMs), send.bytes);
+    const QList<SimulatedInstallation::Send> sends = m_installation.respond(line);
+    const bool rateMatches = m_onlyAtRate == 0 || lineRate() == m_onlyAtRate;
+    for (const SimulatedInstallation::Send &send : sends) {
+        // What a receiver at the wrong rate makes of it: bytes, but no line end.
+        sendLater(int(send.afterMs), rateMatches ? send.bytes : QByteArray("\xF8\x80\xFE\x00\x78", 5));
+    }
+}
+
+qint32 PtyFixture::lineRate() const
+{
+    termios tio {};
+    if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0)
+        return -1;
+    switch (cfgetospeed(&tio)) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return -1;
+    }
 }
 
 bool PtyFixture::waitFor(const std::function<bool()> &cond, int timeoutMs)

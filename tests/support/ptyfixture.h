@@ -40,6 +40,11 @@ public:
     void setScenario(const Scenario &scenario);
     // Off: the installation says nothing; lines are still recorded and passed to onLine.
     void setAnswering(bool answering) { m_answering = answering; }
+    // Answers only while the program's side runs at this rate (0: at any);
+    // at any other rate the installation's bytes come out as line noise.
+    void answerOnlyAt(qint32 baudRate) { m_onlyAtRate = baudRate; }
+    // The rate the program set on its side, read from the slave; -1 when not a standard one.
+    qint32 lineRate() const;
     // Sees each line the program sends (without its line end) before the
     // installation does; returning true keeps the installation from answering it.
     std::function<bool(const QByteArray &line)> onLine;
@@ -68,6 +73,7 @@ private:
     SettingsStore &m_store;
     SimulatedInstallation m_installation;
     bool m_answering = true;
+    qint32 m_onlyAtRate = 0;
     int m_master = -1;
     int m_slave = -1;
     QString m_slavePath;

@@ -1,0 +1,214 @@
+#include "checks/installationsearch.h"
+
+#include "checks/operatorpanel.h"
+#include "link/exchange.h"
+#include "link/openport.h"
+#include "link/portlist.h"
+#include "link/serialport.h"
+#include "link/settingsstore.h"
+#include "link/wait.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+const QString kBsuQuery = QStringLiteral("#0002");
+const QString kBsuIdentity = QStringLiteral("@00BSU");
+
+QString rateList(const QList<qint32> &rates)
+{
+    QStringList texts;
+    for (qint32 rate : rates)
+        texts << QString::number(rate);
+    return texts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+const QList<qint32> InstallationSearch::kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
+
+const SearchCandidate *SearchResult::installation() const
+{
+    for (const SearchCandidate &candidate : candidates) {
+        if (candidate.outcome == SearchCandidate::Outcome::Found)
+            return &candidate;
+    }
+    return nullptr;
+}
+
+QString candidateLine(const SearchCandidate &c)
+{
+    const QString &d = c.device;
+    switch (c.outcome) {
+    case SearchCandidate::Outcome::NotTried:
+        return d + QStringLiteral(": не проверялся");
+    case SearchCandidate::Outcome::Found:
+        return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d).arg(c.baudRate).arg(c.reply);
+    case SearchCandidate::Outcome::Echo:
+        return QStringLiteral("%1: БС подключён, на скорости %2 бод вернулся сам запрос (эхо) - БСУ не отвечает")
+            .arg(d).arg(c.baudRate);
+    case SearchCandidate::Outcome::Silent:
+        return QStringLiteral("%1: БС подключён и включён, но БСУ не ответил ни на одной скорости (%2 бод)")
+            .arg(d, rateList(c.ratesTried));
+    case SearchCandidate::Outcome::NoCable:
+        return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
+    case SearchCandidate::Outcome::NoPower:
+        return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
+    case SearchCandidate::Outcome::NotOpened:
+        return c.reason.isEmpty() ? d + QStringLiteral(": порт не открылся")
+                                  : d + QStringLiteral(": порт не открылся: ") + c.reason;
+    case SearchCandidate::Outcome::Absent:
+        return d + QStringLiteral(": устройства нет в системе");
+    case SearchCandidate::Outcome::SkippedInUse:
+        return d + QStringLiteral(": пропущен - занят: ") + c.reason;
+    case SearchCandidate::Outcome::SkippedConsole:
+        return d + QStringLiteral(": пропущен - системная консоль");
+    }
+    return d;
+}
+
+QString searchResultLine(const SearchResult &result)
+{
+    if (const SearchCandidate *found = result.installation())
+        return QStringLiteral("Установка найдена: %1, %2 бод").arg(found->device).arg(found->baudRate);
+    if (result.candidates.isEmpty())
+        return QStringLiteral("Установка не найдена: нет портов для поиска");
+    return QStringLiteral("Установка не найдена");
+}
+
+QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<DetectedPort> &detected,
+                                        const QStringList &consoles)
+{
+    QStringList consoleDevices;
+    for (const QString &console : consoles)
+        consoleDevices << resolvedDevice(console);
+    QList<SearchCandidate> candidates;
+    const QList<PortListing> ports = listPorts(store, detected);
+    for (const PortListing &port : ports) {
+        SearchCandidate candidate;
+        candidate.device = port.device;
+        if (consoleDevices.contains(resolvedDevice(port.device))) {
+            candidate.outcome = SearchCandidate::Outcome::SkippedConsole;
+        } else if (port.state == PortListing::State::InUse) {
+            candidate.outcome = SearchCandidate::Outcome::SkippedInUse;
+            candidate.reason = port.holder;
+        } else if (port.state == PortListing::State::Absent) {
+            candidate.outcome = SearchCandidate::Outcome::Absent;
+        }
+        candidates << candidate;
+    }
+    return candidates;
+}
+
+InstallationSearch::InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel)
+    : m_port(port), m_wait(wait), m_panel(panel)
+{
+}
+
+SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 savedRate)
+{
+    SearchResult result;
+    bool found = false;
+    for (SearchCandidate &candidate : candidates) {
+        // The window is closing: nothing more is opened.
+        if (found || m_wait.abandoned())
+            break;
+        if (candidate.outcome == SearchCandidate::Outcome::NotTried)
+            probe(candidate, savedRate);
+        m_port.close();
+        found = candidate.outcome == SearchCandidate::Outcome::Found;
+        if (candidate.outcome != SearchCandidate::Outcome::NotTried) {
+            m_panel.addMessage(candidateLine(candidate));
+            result.candidates << candidate;
+        }
+    }
+    m_panel.addMessage(searchResultLine(result));
+    return result;
+}
+
+void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
+{
+    const auto openAt = [&](qint32 rate) {
+        if (m_port.open(candidate.device, rate))
+            return true;
+        candidate.outcome = SearchCandidate::Outcome::NotOpened;
+        candidate.reason = openFailure ? openFailure() : QString();
+        return false;
+    };
+    if (!openAt(savedRate))
+        return;
+    m_port.setDtr(true);
+    m_port.setRts(false);
+    m_wait.wait(1000);
+    if (m_wait.abandoned())
+        return;
+    if (!m_port.dsr()) {
+        candidate.outcome = SearchCandidate::Outcome::NoCable;
+        return;
+    }
+    if (!m_port.cts()) {
+        candidate.outcome = SearchCandidate::Outcome::NoPower;
+        return;
+    }
+
+    QList<qint32> rates {savedRate};
+    for (qint32 rate : kRates) {
+        if (rate != savedRate)
+            rates << rate;
+    }
+    candidate.outcome = SearchCandidate::Outcome::Silent;
+    for (qint32 rate : rates) {
+        if (m_wait.abandoned())
+            return;
+        if (m_port.baudRate() != rate && !openAt(rate))
+            return;
+        candidate.ratesTried << rate;
+        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, ReplyEnd::AtFirstCr));
+        // As in the link test: an echo is the БС passing the query back, whatever follows it.
+        if (reply.contains(kBsuQuery)) {
+            candidate.outcome = SearchCandidate::Outcome::Echo;
+        } else if (reply.contains(kBsuIdentity)) {
+            candidate.outcome = SearchCandidate::Outcome::Found;
+        } else {
+            continue;
+        }
+        candidate.baudRate = rate;
+        candidate.reply = reply;
+        return;
+    }
+}
+
+qint16 saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
+                             const QList<DetectedPort> &detected, const QString &stableDir)
+{
+    const QString device = resolvedDevice(found.device);
+    qint16 com = 0;
+    for (qint16 n = 1; n <= 255 && com == 0; ++n) {
+        if (resolvedDevice(deviceForComPort(store, n)) == device)
+            com = n;
+    }
+    const QString comport = QStringLiteral("COMPORT");
+    if (com == 0) {
+        for (qint16 n = 1; n <= 8 && com == 0; ++n) {
+            const QString key = QStringLiteral("COM") + QString::number(n);
+            if (!store.read(kApp, QStringLiteral("PORTS"), key, QString()).trimmed().isEmpty())
+                continue;
+            const QString own = resolvedDevice(deviceForComPort(store, n));
+            const bool hasOwnDevice = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &p) {
+                return resolvedDevice(p.device) == own;
+            });
+            if (hasOwnDevice)
+                continue;
+            com = n;
+            const QString stable = stablePortPath(device, stableDir);
+            store.save(kApp, QStringLiteral("PORTS"), key, stable.isEmpty() ? found.device : stable);
+        }
+    }
+    if (com == 0)
+        return 0;
+    store.save(kApp, comport, QStringLiteral("COM"), QString::number(com));
+    store.save(kApp, comport, QStringLiteral("BAUD"), QString::number(found.baudRate));
+    return com;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "link/systemports.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class OperatorPanel;
+class SerialPort;
+class SettingsStore;
+class Stopwatch;
+
+// One port the search for the installation looked at, and what it found there.
+struct SearchCandidate
+{
+    enum class Outcome {
+        NotTried,         // still to probe
+        Found,            // the БСУ answered: the installation is here
+        Echo,             // the query came back: the БС is there, the БСУ does not answer
+        Silent,           // DSR and CTS on, no answer at any rate
+        NoCable,          // no DSR
+        NoPower,          // DSR, no CTS
+        NotOpened,        // the device refused to open (reason)
+        Absent,           // a mapped device that is not there
+        SkippedInUse,     // another program holds it (reason: which)
+        SkippedConsole,   // the system's console: probing would write into it
+    };
+
+    QString device;
+    Outcome outcome = Outcome::NotTried;
+    qint32 baudRate = 0;          // Found, Echo: the rate of the reply
+    QList<qint32> ratesTried;     // in the order tried
+    QString reply;                // Found, Echo: the reply up to its first CR
+    QString reason;               // NotOpened, SkippedInUse: why, in words
+};
+
+struct SearchResult
+{
+    QList<SearchCandidate> candidates;
+    // The candidate that holds the installation, nullptr when none does.
+    const SearchCandidate *installation() const;
+};
+
+// The line that tells what was found on one candidate, and the closing line.
+QString candidateLine(const SearchCandidate &candidate);
+QString searchResultLine(const SearchResult &result);
+
+// The ports to search when the technician names none: every detected port
+// and every mapped device, except those another program holds and the
+// system's console (they come back as skipped, with their reason).
+QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<DetectedPort> &detected,
+                                        const QStringList &consoles = consoleDevices());
+
+// Looks for the БСУ on each candidate in turn, as the link test would find
+// it: DTR on, RTS off, a second for the lines, DSR and CTS, then "#0002" at
+// the saved rate and at each of the eight rates the settings dialog offers.
+// Each candidate's line goes to the panel as soon as it is known; the first
+// answer ends the search. The port is left closed.
+class InstallationSearch
+{
+public:
+    static const QList<qint32> kRates;
+
+    InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel);
+
+    // Why the port's last opening failed, in words (the real port knows).
+    std::function<QString()> openFailure;
+
+    SearchResult run(QList<SearchCandidate> candidates, qint32 savedRate);
+
+private:
+    void probe(SearchCandidate &candidate, qint32 savedRate);
+
+    SerialPort &m_port;
+    Stopwatch &m_wait;
+    OperatorPanel &m_panel;
+};
+
+// Saves the found port and rate as the ones to use: the COM number that
+// already leads to that device, else the first of COM1 to COM8 that has
+// neither a mapping nor a device of its own, mapped to the device (its by-id
+// name where it has one). Returns the COM number, 0 when none was free (then
+// nothing is saved).
+qint16 saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
+                             const QList<DetectedPort> &detected, const QString &stableDir = kStablePortDir);

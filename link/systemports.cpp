@@ -1,0 +1,128 @@
+#include "link/systemports.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+QList<DetectedPort> detectedPorts()
+{
+    QList<DetectedPort> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports.append({info.systemLocation(), info.description(), info.manufacturer(), info.serialNumber()});
+    return ports;
+}
+
+QString resolvedDevice(const QString &device)
+{
+#ifdef Q_OS_WIN
+    return device;
+#else
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+#endif
+}
+
+QString stablePortPath(const QString &device, const QString &stableDir)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    Q_UNUSED(stableDir);
+    return QString();
+#else
+    const QString target = resolvedDevice(device);
+    const QDir dir(stableDir);
+    const QStringList names = dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = dir.filePath(name);
+        if (QFileInfo(path).canonicalFilePath() == target)
+            return path;
+    }
+    return QString();
+#endif
+}
+
+QString portHolder(const QString &device, const QString &procDir)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    Q_UNUSED(procDir);
+    return QString();
+#else
+    const QString target = resolvedDevice(device);
+    const QStringList pids = QDir(procDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool numeric = false;
+        pid.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        // Another user's descriptors are closed to us: those processes stay unseen.
+        const QDir fds(procDir + QLatin1Char('/') + pid + QStringLiteral("/fd"));
+        const QStringList entries = fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        for (const QString &fd : entries) {
+            if (QFile::symLinkTarget(fds.filePath(fd)) != target)
+                continue;
+            QFile comm(procDir + QLatin1Char('/') + pid + QStringLiteral("/comm"));
+            QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                                                          : QString();
+            if (name.isEmpty())
+                name = QStringLiteral("?");
+            return QStringLiteral("%1 (процесс %2)").arg(name, pid);
+        }
+    }
+    return QString();
+#endif
+}
+
+QStringList consoleDevices()
+{
+    QStringList devices;
+#ifndef Q_OS_WIN
+    const auto add = [&devices](const QString &name) {
+        // "ttyS0,115200n8": the device before the options.
+        const QString tty = name.section(QLatin1Char(','), 0, 0).trimmed();
+        if (tty.isEmpty())
+            return;
+        const QString path = tty.startsWith(QLatin1Char('/')) ? tty : QStringLiteral("/dev/") + tty;
+        if (!devices.contains(path))
+            devices << path;
+    };
+    QFile active(QStringLiteral("/sys/class/tty/console/active"));
+    if (active.open(QIODevice::ReadOnly)) {
+        const QStringList names = QString::fromLocal8Bit(active.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &name : names)
+            add(name);
+    }
+    QFile cmdline(QStringLiteral("/proc/cmdline"));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        const QStringList words = QString::fromLocal8Bit(cmdline.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &word : words) {
+            if (word == QLatin1String("--"))
+                break;   // what follows belongs to init
+            if (word.startsWith(QLatin1String("console=")))
+                add(word.mid(8));
+        }
+    }
+#endif
+    return devices;
+}
+
+QString groupToJoin(const QString &device)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return QString();
+#else
+    const QFileInfo file(resolvedDevice(device));
+    if (!file.exists() || (file.isReadable() && file.isWritable()))
+        return QString();
+    // Serial ports are usually open to a group (dialout on Debian); joining root is no answer.
+    const QString group = file.group();
+    if (group.isEmpty() || group == QLatin1String("root")
+        || !file.permission(QFile::ReadGroup | QFile::WriteGroup))
+        return QString();
+    return group;
+#endif
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the system tells about its serial ports, without opening any of them.
+
+// A serial port the system knows (QSerialPortInfo). Pseudo-terminals are never among them.
+struct DetectedPort
+{
+    QString device;         // /dev/ttyUSB0, COM3
+    QString description;    // "FT232R USB UART"; "" when the system does not say
+    QString manufacturer;
+    QString serialNumber;
+};
+QList<DetectedPort> detectedPorts();
+
+// Where the system keeps names that stay with an adapter whichever socket it is in.
+inline const QString kStablePortDir = QStringLiteral("/dev/serial/by-id");
+
+// The name under stableDir that leads to the device (a by-id name), "" when none does.
+QString stablePortPath(const QString &device, const QString &stableDir = kStablePortDir);
+
+// The device file a name leads to (symlinks followed), the name itself when it leads nowhere.
+QString resolvedDevice(const QString &device);
+
+// The process that holds the device open, as "minicom (процесс 1234)"; ""
+// when none does or /proc does not show it (another user's processes, Windows).
+QString portHolder(const QString &device, const QString &procDir = QStringLiteral("/proc"));
+
+// The system's console devices (/sys/class/tty/console/active and the
+// kernel's console= arguments), as /dev paths. Probing one writes into the console.
+QStringList consoleDevices();
+
+// The group whose members may use the device, when the user cannot; "" when he can or no group would help.
+QString groupToJoin(const QString &device);
