@@ -42,11 +42,13 @@ QSize Twips::size(int width, int height)
 
 QFont Twips::formFont()
 {
-    QFont font = QGuiApplication::font();
 #ifdef Q_OS_WIN
-    // The face the forms were drawn in, where Windows still has it.
-    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
-        font.setFamily(QStringLiteral("MS Sans Serif"));
+    // The face the forms were drawn in, where Windows still has it; Windows
+    // keeps its fonts loaded for every program, so a second face costs nothing.
+    QFont font(QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")) ? QStringLiteral("MS Sans Serif")
+                                                                           : QStringLiteral("Arial"));
+#else
+    QFont font(QStringLiteral("Arial"));
 #endif
     font.setPointSizeF(8.25);
     return font;
