@@ -132,10 +132,17 @@ void LineTests::blockCheck()
     if (m_state.linkOk) {
         m_port.setDtr(true);
         m_port.setRts(false);
-        m_state.blockNumber = qint16(m_panel.blockListIndex() + 1);
-        // Saved before the query, whatever it finds: the next start preselects it.
-        m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString::number(m_state.blockNumber));
-        m_lastBlockAnswered = queryBlock(m_state.blockNumber);
+        const int chosen = m_panel.blockListIndex() + 1;
+        if (chosen < 1 || chosen > kBlockCount) {
+            // Address 00 is the БСУ: no block of that number exists to query or remember.
+            m_panel.addMessage(QStringLiteral("Не выбран блок: выберите номер от 1 до 32"));
+        } else {
+            m_state.blockNumber = qint16(chosen);
+            // Saved before the query, whatever it finds: the next start preselects it.
+            m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
+                         QString::number(m_state.blockNumber));
+            m_lastBlockAnswered = queryBlock(m_state.blockNumber);
+        }
     }
     m_state.quietMode = false;
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);

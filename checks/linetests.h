@@ -18,6 +18,7 @@ public:
     // What the last link test found: 0 the БСУ answered, 1 to 4 the number of
     // the error written, -1 the port was not open.
     enum { PortNotOpen = -1, LinkGood = 0 };
+    static constexpr int kBlockCount = 32;
 
     // The link test button; also the first step of the block check.
     void linkTest();

@@ -200,7 +200,11 @@ inline QString check(const Case &c)
     QByteArray sent = (c.dsr && c.cts) ? QByteArrayLiteral("#0002\r\n") : QByteArray();
     qint64 fixedMs = (c.dsr && c.cts) ? 1500 : 1000;
     const int n = c.listIndex + 1;
-    if (c.blockCheck && linkOk) {
+    // No entry selected names no block: nothing is queried or saved.
+    const bool blockQueried = c.blockCheck && linkOk && n >= 1;
+    if (c.blockCheck && linkOk && n < 1)
+        expected << u"Не выбран блок: выберите номер от 1 до 32"_s;
+    if (blockQueried) {
         const QString no = QString::number(n);
         const QString address = blockAddress(n);
         const QString reply = shownReply(c.blockReply);
@@ -246,12 +250,12 @@ inline QString check(const Case &c)
         fail(u"DTR is not on or RTS not off"_s);
     if (c.blockCheck) {
         const QString saved = store.read(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString());
-        const QString expectSaved = linkOk ? QString::number(n) : QStringLiteral("untouched");
+        const QString expectSaved = blockQueried ? QString::number(n) : QStringLiteral("untouched");
         if (state.quietMode)
             fail(u"quietMode left on"_s);
         if (saved != expectSaved)
             fail(u"saved block number "_s + saved);
-        if (state.blockNumber != (linkOk ? n : 7))
+        if (state.blockNumber != (blockQueried ? n : 7))
             fail(QStringLiteral("blockNumber %1").arg(state.blockNumber));
     } else if (state.quietMode != c.quiet) {
         fail(u"quietMode changed by the link test"_s);

@@ -242,13 +242,14 @@ void TestChecks::blockCheckAfterAFailedLink()
 void TestChecks::blockCheckWithNothingSelected()
 {
     Rig rig;
+    rig.store->save(kApp, "NBLOCK", "BLOCK", "4");
     rig.panel.listIndex = -1;
     rig.tests.blockCheck();
-    // Block 0 is the БСУ's own address: its identity reply holds @00.
-    QCOMPARE(rig.panel.lines, (QStringList{"0: Запрос = [#0002]", "0: Принято = [@00BSU]",
-                                           "0: Тестирование прошло успешно, блок отвечает"}));
-    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("0"));
-    QCOMPARE(LineTests::blockAddress(0), QString("00"));
+    // Block 0 would be the БСУ's own address, whose identity reply holds @00: it is never queried.
+    QCOMPARE(rig.panel.lines, (QStringList{"Не выбран блок: выберите номер от 1 до 32"}));
+    QCOMPARE(rig.port.written(), QByteArray("#0002\r\n"));
+    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("4"));
+    QVERIFY(!rig.tests.lastBlockAnswered());
 }
 
 void TestChecks::linkTestDuringABlockQueryRunsQuiet()

@@ -94,6 +94,10 @@ private slots:
     void loadPreselectsSavedBlock();
     void typedBlockText_data();
     void typedBlockText();
+    void typedBlockIsChecked_data();
+    void typedBlockIsChecked();
+    void oneCheckAtATime_data();
+    void oneCheckAtATime();
     void addMessage_data();
     void addMessage();
     void addMessageLeavesCaretAndSelection();
@@ -242,24 +246,57 @@ void TestMainWindow::loadPreselectsSavedBlock()
 void TestMainWindow::typedBlockText_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("block");   // selected once typing ends; block 3 was selected before
 
-    QTest::newRow("no such block") << "Блок 40" << -1;
-    QTest::newRow("a number alone") << "5" << -1;
-    QTest::newRow("an entry's text") << "Блок 12" << 11;
+    QTest::newRow("a number alone") << "7" << 7;
+    QTest::newRow("an entry's text") << "Блок 12" << 12;
+    QTest::newRow("any case, blanks around") << "  бЛОК 9 " << 9;
+    QTest::newRow("no such block") << "Блок 40" << 3;
+    QTest::newRow("block 0") << "0" << 3;
+    QTest::newRow("letters") << "abc" << 3;
+    QTest::newRow("nothing") << "" << 3;
 }
 
 void TestMainWindow::typedBlockText()
 {
     QFETCH(QString, typed);
-    QFETCH(int, index);
+    QFETCH(int, block);
     Bench bench;
+    bench.store->save(kApp, "NBLOCK", "BLOCK", "3");
     MainWindow &window = bench.open();
     auto *list = bench.child<QComboBox>("Combo1");
     list->lineEdit()->selectAll();
     type(list->lineEdit(), typed + "\n");
-    QCOMPARE(window.blockListIndex(), index);
+    QCOMPARE(window.blockListIndex(), block - 1);
+    QCOMPARE(list->currentText(), QStringLiteral("Блок %1").arg(block));
     QCOMPARE(list->count(), 32);
+}
+
+void TestMainWindow::typedBlockIsChecked_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("block");
+    QTest::newRow("7") << "7" << 7;
+    QTest::newRow("abc: the entry before") << "abc" << 3;
+}
+
+void TestMainWindow::typedBlockIsChecked()
+{
+    // Typed without Enter, and the button pressed straight away.
+    QFETCH(QString, typed);
+    QFETCH(int, block);
+    Bench bench;
+    bench.store->save(kApp, "NBLOCK", "BLOCK", "3");
+    bench.open();
+    auto *list = bench.child<QComboBox>("Combo1");
+    list->lineEdit()->selectAll();
+    type(list->lineEdit(), typed);
+    QTest::mouseClick(bench.child<QPushButton>("Command1"), Qt::LeftButton);
+    const QString n = QString::number(block);
+    QCOMPARE(bench.logLines().value(0), QStringLiteral("%1: Запрос = [#%2]").arg(n, LineTests::blockAddress(block) + "02"));
+    QCOMPARE(bench.logLines().value(2), n + ": Тестирование прошло успешно, блок отвечает");
+    QCOMPARE(bench.saved("NBLOCK", "BLOCK"), n);
+    QCOMPARE(list->currentText(), "Блок " + n);
 }
 
 void TestMainWindow::addMessage_data()
@@ -382,6 +419,59 @@ void TestMainWindow::busyButtonCannotStartItsCheckAgain()
     QCOMPARE(bench.port.written().count('#'), button == "Command1" ? 2 : 1);
     QCOMPARE(bench.clock.now() - start, qint64(button == "Command1" ? 2500 : 1500));
     QVERIFY(pressed->isEnabled());
+}
+
+void TestMainWindow::oneCheckAtATime_data()
+{
+    QTest::addColumn<QString>("started");   // the control that starts the check
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("link test") << "cmdStartTest"
+                               << QStringList{"Соединение с БС обнаружено", "Принято = [@00BSU]",
+                                              "Соединение с БСУ обнаружено", "Тестирование прошло успешно"};
+    QTest::newRow("block check") << "Command1"
+                                 << QStringList{"1: Запрос = [#0102]", "1: Принято = [@01T+18.5]",
+                                                "1: Тестирование прошло успешно, блок отвечает"};
+}
+
+void TestMainWindow::oneCheckAtATime()
+{
+    QFETCH(QString, started);
+    QFETCH(QStringList, lines);
+    Bench bench;
+    MainWindow &window = bench.open();
+    window.show();
+    const QStringList buttons = {"cmdStartTest", "Command1"};
+    QList<QAction *> items = {window.findChild<QAction *>("mnuCommPort"),
+                              window.findChild<QAction *>("mnuFindInstallation")};
+    if (auto *devices = window.findChild<QAction *>("mnuPortDevices"))
+        items << devices;
+    QStringList enabledWhileBusy;
+    // Every 400 ms of the check: what can be used, and a click on each other button.
+    for (int at = 400; at < 2500; at += 400) {
+        bench.clock.callAt(bench.clock.now() + at, &window, [&, at] {
+            for (const QString &name : buttons) {
+                auto *button = window.findChild<QPushButton *>(name);
+                if (button->isEnabled())
+                    enabledWhileBusy << QStringLiteral("%1 at %2").arg(name).arg(at);
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+            for (QAction *item : items) {
+                if (item->isEnabled())
+                    enabledWhileBusy << QStringLiteral("%1 at %2").arg(item->objectName()).arg(at);
+            }
+            if (!bench.child<QPushButton>("Command2")->isEnabled())
+                enabledWhileBusy << QStringLiteral("Command2 disabled at %1").arg(at);
+        });
+    }
+    QTest::mouseClick(window.findChild<QPushButton *>(started), Qt::LeftButton);
+    QCOMPARE(enabledWhileBusy, QStringList());
+    QCOMPARE(bench.logLines(), lines);
+    // Only the check's own queries went out.
+    QCOMPARE(bench.port.written().count('#'), started == "Command1" ? 2 : 1);
+    for (const QString &name : buttons)
+        QVERIFY2(window.findChild<QPushButton *>(name)->isEnabled(), qPrintable(name));
+    for (QAction *item : items)
+        QVERIFY2(item->isEnabled(), qPrintable(item->objectName()));
 }
 
 void TestMainWindow::closeClosesAnOpenPortOnly_data()

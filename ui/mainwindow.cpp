@@ -22,6 +22,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -39,7 +41,22 @@ QPushButton *newButton(QWidget *parent, const char *name, const QString &caption
     return button;
 }
 
+// The block that text typed into the block selector names: "7", "Блок 7",
+// in any case, blanks around; 0 when it names no block 1 to 32.
+int blockNamedBy(const QString &typed)
+{
+    QString text = typed.trimmed().toLower();
+    const QString word = QStringLiteral("блок");
+    if (text.startsWith(word))
+        text = text.mid(word.size()).trimmed();
+    static const QRegularExpression number(QStringLiteral("^[0-9]{1,2}$"));
+    if (!number.match(text).hasMatch())
+        return 0;
+    const int n = text.toInt();
+    return n >= 1 && n <= 32 ? n : 0;
 }
+
+} // namespace
 
 MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -126,8 +143,20 @@ void MainWindow::buildControls()
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
-    connect(m_linkTestButton, &QPushButton::clicked, this, [this] { m_session.tests().linkTest(); });
-    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] { m_session.tests().blockCheck(); });
+    m_checkGate.guard(m_linkTestButton);
+    m_checkGate.guard(m_blockCheckButton);
+    m_checkGate.guard(m_portSettingsAction);
+    m_checkGate.guard(m_findAction);
+    if (m_portDevicesAction)
+        m_checkGate.guard(m_portDevicesAction);
+
+    connect(m_linkTestButton, &QPushButton::clicked, this,
+            [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
+        takeTypedBlock();
+        m_checkGate.run([this] { m_session.tests().blockCheck(); });
+    });
+    connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
     connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
     connect(m_portSettingsAction, &QAction::triggered, this, &MainWindow::configurePort);
     connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
@@ -165,6 +194,9 @@ void MainWindow::addMessage(const QString &text)
 
 void MainWindow::setButtonEnabled(Button button, bool enabled)
 {
+    // A check inside another (the block check's link test) leaves the buttons
+    // to the gate: they come back when the outer check ends.
+    enabled = enabled && !m_checkGate.busy();
     switch (button) {
     case Button::LinkTest:
         m_linkTestButton->setEnabled(enabled);
@@ -173,12 +205,21 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
         m_blockCheckButton->setEnabled(enabled);
         break;
     }
-    updateCheckActions();
 }
 
 int MainWindow::blockListIndex() const
 {
-    return selectedEntry(m_blockSelector);
+    // Typed text is taken or refused when typing ends; the entry selected
+    // before stands meanwhile.
+    return m_blockSelector->currentIndex();
+}
+
+void MainWindow::takeTypedBlock()
+{
+    const int named = blockNamedBy(m_blockSelector->currentText());
+    const int index = named > 0 ? named - 1 : m_blockSelector->currentIndex();
+    m_blockSelector->setCurrentIndex(index);
+    m_blockSelector->setEditText(m_blockSelector->itemText(index));
 }
 
 void MainWindow::clearLog()
@@ -186,26 +227,12 @@ void MainWindow::clearLog()
     m_messageLog->clear();
 }
 
-bool MainWindow::checkRunning() const
-{
-    return m_searching || !m_linkTestButton->isEnabled() || !m_blockCheckButton->isEnabled();
-}
-
-void MainWindow::updateCheckActions()
-{
-    // The search and the device mapping open and close the port: never under a running check.
-    const bool idle = !checkRunning();
-    m_findAction->setEnabled(idle);
-    if (m_portDevicesAction)
-        m_portDevicesAction->setEnabled(idle);
-}
-
 void MainWindow::refreshStatus()
 {
     // A port that is closed (absent at start, or its adapter pulled) is tried
     // again at every tick, so a replugged adapter is back without the dialog.
     // A failed try costs one open() a second and says nothing.
-    if (!m_port.isOpen() && !m_closing && !checkRunning())
+    if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
         m_session.openPort();
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
 }
@@ -245,7 +272,7 @@ void MainWindow::configurePort()
 
 void MainWindow::mapPortDevices()
 {
-    if (m_closing || checkRunning())
+    if (m_closing || m_checkGate.busy())
         return;
     const QString ports = QStringLiteral("PORTS");
     QMap<qint16, QString> saved;
@@ -275,14 +302,13 @@ void MainWindow::mapPortDevices()
 
 void MainWindow::findInstallation()
 {
-    if (m_closing || checkRunning())
+    if (m_closing)
         return;
-    m_searching = true;
-    m_linkTestButton->setEnabled(false);
-    m_blockCheckButton->setEnabled(false);
-    m_portSettingsAction->setEnabled(false);
-    updateCheckActions();
+    m_checkGate.run([this] { searchForInstallation(); });
+}
 
+void MainWindow::searchForInstallation()
+{
     // The window's own port is searched like any other: it lets go of it first.
     m_port.close();
     const QList<DetectedPort> detected = m_detectPorts();
@@ -314,11 +340,6 @@ void MainWindow::findInstallation()
     }
     // Opened again as saved: the one found, or the one in use before.
     m_session.openPort();
-    m_searching = false;
-    m_linkTestButton->setEnabled(true);
-    m_blockCheckButton->setEnabled(true);
-    m_portSettingsAction->setEnabled(true);
-    updateCheckActions();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
 #include "link/systemports.h"
+#include "ui/checkgate.h"
 #include "ui/portsettingsdialog.h"
 
 #include <QMainWindow>
@@ -54,18 +55,18 @@ private:
     void clearLog();
     void refreshStatus();
     void configurePort();
+    void takeTypedBlock();
     void mapPortDevices();
     void findInstallation();
-    bool checkRunning() const;
-    void updateCheckActions();
+    void searchForInstallation();
 
     SerialPort &m_port;
     SettingsStore &m_store;
     CheckSession m_session;
+    CheckGate m_checkGate;
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
-    bool m_searching = false;
     std::function<QList<DetectedPort>()> m_detectPorts = detectedPorts;
 
     QPlainTextEdit *m_messageLog = nullptr;

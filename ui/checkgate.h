@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <functional>
+
+class QAction;
+class QWidget;
+
+// One check at a time. Every check waits on the line in a nested event loop,
+// where another check, or a reopening of the port, would take its reply away.
+// While a check runs, the controls that start one (and the port settings) are
+// disabled; they are enabled again when it ends, however it ends.
+class CheckGate
+{
+public:
+    void guard(QWidget *control);
+    void guard(QAction *control);
+
+    bool busy() const { return m_busy; }
+    // Runs check unless another one is under way; false when it did not run.
+    bool run(const std::function<void()> &check);
+
+private:
+    void enableGuarded(bool enabled);
+
+    QList<QPointer<QWidget>> m_widgets;
+    QList<QPointer<QAction>> m_actions;
+    bool m_busy = false;
+};
