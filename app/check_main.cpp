@@ -252,9 +252,18 @@ int linkStatus(int verdict)
     return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
 }
 
+// The user's own settings. Whatever stands in the way of reading or saving
+// the file is told on standard error; the verdict stays the verdict.
+SettingsStore userSettings()
+{
+    SettingsStore store;
+    store.setProblemHandler(tell);
+    return store;
+}
+
 int listPortsCommand()
 {
-    const SettingsStore store;
+    const SettingsStore store = userSettings();
     const QList<PortListing> ports = listPorts(store, detectedPorts());
     ConsolePanel panel;
     for (const PortListing &port : ports)
@@ -266,7 +275,12 @@ int listPortsCommand()
 
 int findCommand(const Options &o)
 {
-    SettingsStore store;
+    SettingsStore store = userSettings();
+    int problemsTold = 0;
+    store.setProblemHandler([&problemsTold](const QString &text) {
+        tell(text);
+        ++problemsTold;
+    });
     const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
     const QList<DetectedPort> detected = detectedPorts();
     QList<SearchCandidate> candidates;
@@ -297,9 +311,12 @@ int findCommand(const Options &o)
     const SearchCandidate *found = result.installation();
     const int status = found ? kEverythingAnswered : kInstallationNotFound;
     if (found && o.save) {
+        const int toldBefore = problemsTold;
         if (const qint16 com = saveFoundInstallation(store, *found, detected)) {
-            tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
-                     .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
+            // A save that failed has been told, with its reason.
+            if (problemsTold == toldBefore)
+                tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
+                         .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
         } else {
             tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
                                 "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
@@ -317,7 +334,7 @@ int run(const Options &o)
         return findCommand(o);
 
     // The user's own settings; the options of this run only shadow them.
-    SettingsStore store;
+    SettingsStore store = userSettings();
     const QString comport = QStringLiteral("COMPORT");
     if (o.portNumber)
         store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
