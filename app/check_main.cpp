@@ -5,6 +5,7 @@
 
 #include "app/cli.h"
 #include "app/consolepanel.h"
+#include "app/stopsignals.h"
 #include "app/utf8console.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
@@ -24,6 +25,7 @@
 #include <QList>
 #include <QRegularExpression>
 #include <QStringList>
+#include <csignal>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -73,7 +75,9 @@ const char kUsage[] =
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил;\n"
-    "6 - порт не открылся; 7 - установка не найдена (find); 64 - неверные аргументы.\n";
+    "6 - порт не открылся; 7 - установка не найдена (find); 64 - неверные аргументы;\n"
+    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано сигналом SIGHUP, SIGINT\n"
+    "(Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
 
 using Cli::tell;
 
@@ -274,7 +278,7 @@ int listPortsCommand()
     return kEverythingAnswered;
 }
 
-int findCommand(const Options &o)
+int findCommand(const Options &o, std::optional<int> *stoppedBy)
 {
     SettingsStore store = userSettings();
     int problemsTold = 0;
@@ -299,9 +303,14 @@ int findCommand(const Options &o)
     Stopwatch wait(clock);
     QtSerialPort port;
     ConsolePanel panel;
+    const StopSignals stop([&](int) {
+        panel.silence();
+        wait.abandon();
+        port.close();
+    });
     InstallationSearch search(port, wait, panel);
     search.openFailure = [&port] {
-        QStringList why {port.openError()};
+        QStringList why {Cli::unopenedPortReason(port.device(), port.openError(), port.openDeniedAccess())};
         why << Cli::unopenedPortHints(port.device(), port.openDeniedAccess());
         return why.join(QStringLiteral("; "));
     };
@@ -309,6 +318,11 @@ int findCommand(const Options &o)
     QElapsedTimer took;
     took.start();
     const SearchResult result = search.run(candidates, firstRate);
+    if (stop.caught()) {
+        tell(QStringLiteral("Поиск прерван сигналом %1, порт закрыт").arg(stop.name()));
+        *stoppedBy = stop.exitStatus();
+        return stop.exitStatus();
+    }
     const SearchCandidate *found = result.installation();
     const int status = found ? kEverythingAnswered : kInstallationNotFound;
     if (found && o.save) {
@@ -327,12 +341,12 @@ int findCommand(const Options &o)
     return status;
 }
 
-int run(const Options &o)
+int run(const Options &o, std::optional<int> *stoppedBy)
 {
     if (o.command == Command::Ports)
         return listPortsCommand();
     if (o.command == Command::Find)
-        return findCommand(o);
+        return findCommand(o, stoppedBy);
 
     // The user's own settings; the options of this run only shadow them.
     SettingsStore store = userSettings();
@@ -361,6 +375,12 @@ int run(const Options &o)
     // The window preselects the saved block; the block check takes the one asked for.
     ConsolePanel panel;
     CheckSession session(*port, store, *clock, panel);
+    // Stopped, the check runs out at once (every wait abandoned) without its port.
+    const StopSignals stop([&](int) {
+        panel.silence();
+        session.stopwatch().abandon();
+        port->close();
+    });
     const bool opened = session.openPort(o.portDevice);
     const CheckState &state = session.state();
     panel.setBlockListIndex(o.command == Command::Block ? o.block - 1 : state.blockNumber - 1);
@@ -381,7 +401,9 @@ int run(const Options &o)
     }
     if (!opened) {
         if (realPort) {
-            tell(QStringLiteral("Порт %1 не открылся: %2").arg(portName, realPort->openError()));
+            tell(QStringLiteral("Порт %1 не открылся: %2")
+                     .arg(portName, Cli::unopenedPortReason(port->device(), realPort->openError(),
+                                                            realPort->openDeniedAccess())));
             for (const QString &hint : Cli::unopenedPortHints(port->device(), realPort->openDeniedAccess()))
                 tell(hint);
         } else if (o.scenario.unplugged) {
@@ -433,10 +455,19 @@ int run(const Options &o)
         break;   // handled before a session exists
     }
 
+    if (stop.caught()) {
+        tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
+        *stoppedBy = stop.exitStatus();
+        return stop.exitStatus();
+    }
     if (opened && !port->isOpen()) {
         tell(QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
         status = kPortNotOpen;
     }
+    if (realPort && realPort->modemLinesUnreadable())
+        tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
+                            "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
+                            "и питании БС").arg(portName));
     tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     return status;
 }
@@ -445,17 +476,24 @@ int run(const Options &o)
 
 int main(int argc, char *argv[])
 {
+    Cli::reserveStandardDescriptors();
+#ifdef Q_OS_UNIX
+    // A reader that went away is a failed write, told and ended like any other.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
+    const QString program = QStringLiteral("linkprobe-check");
 
     QString error;
     const std::optional<Options> options = parseArguments(QCoreApplication::arguments(), &error);
     if (!options)
-        return Cli::badArguments(QStringLiteral("linkprobe-check"), error);
-    if (options->help) {
-        Cli::printHelp(kUsage);
-        return 0;
-    }
-    return run(*options);
+        return Cli::badArguments(program, error);
+    if (options->help)
+        return Cli::printHelp(program, kUsage);
+    std::optional<int> stoppedBy;
+    const int status = run(*options, &stoppedBy);
+    // A check cut short by a signal ends as the signal would have ended it.
+    return stoppedBy ? *stoppedBy : Cli::exitStatus(program, status);
 }

@@ -3,9 +3,54 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 #include <cstdio>
 
+#include "link/systemerror.h"
+#include "link/systemports.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace Cli {
+
+namespace {
+
+bool g_stdoutClosed = false;
+QString g_outputFailure;
+
+void writeOut(const QByteArray &bytes)
+{
+    if (!g_outputFailure.isEmpty())
+        return;
+    if (g_stdoutClosed) {
+        g_outputFailure = QStringLiteral("он был закрыт при запуске");
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
+        || std::fflush(stdout) != 0) {
+        g_outputFailure = systemErrorText(errno ? errno : EIO);
+        std::clearerr(stdout);
+    }
+}
+
+} // namespace
+
+void reserveStandardDescriptors()
+{
+#ifdef Q_OS_UNIX
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one.
+        if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd && fd == 1)
+            g_stdoutClosed = true;
+    }
+#endif
+}
 
 void tell(const QString &text)
 {
@@ -14,10 +59,28 @@ void tell(const QString &text)
     std::fflush(stderr);
 }
 
-void printHelp(const char *text)
+void printLine(const QString &text)
 {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    writeOut(text.toUtf8() + '\n');
+}
+
+QString outputFailure()
+{
+    return g_outputFailure;
+}
+
+int printHelp(const QString &program, const char *text)
+{
+    writeOut(QByteArray(text));
+    return exitStatus(program, 0);
+}
+
+int exitStatus(const QString &program, int status)
+{
+    if (g_outputFailure.isEmpty())
+        return status;
+    tell(QStringLiteral("%1: не удалось записать на стандартный вывод: %2").arg(program, g_outputFailure));
+    return kOutputFailed;
 }
 
 int badArguments(const QString &program, const QString &why)
@@ -69,14 +132,42 @@ bool parse(QCommandLineParser &parser, const QStringList &args, QString *error)
     return false;
 }
 
+namespace {
+
+QFileInfo deviceFile(const QString &device)
+{
+    return QFileInfo(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+}
+
+} // namespace
+
+QString unopenedPortReason(const QString &device, const QString &systemWords, bool accessDenied)
+{
+#ifdef Q_OS_WIN
+    // Windows denies access to a port another program has open.
+    const bool busy = accessDenied;
+    const QString path = device;
+#else
+    // Qt reports a lock held by another program as a permission error, like
+    // a lack of rights: with the rights in hand, it is the lock.
+    const QFileInfo file = deviceFile(device);
+    const bool busy = accessDenied && file.exists() && file.isReadable() && file.isWritable();
+    const QString path = file.filePath();
+#endif
+    if (!busy)
+        return systemWords;
+    const QString holder = portHolder(path);
+    return QStringLiteral("порт занят другой программой") + (holder.isEmpty() ? QString() : QStringLiteral(": ") + holder);
+}
+
 QStringList unopenedPortHints(const QString &device, bool accessDenied)
 {
+    Q_UNUSED(accessDenied);
     QStringList hints;
 #ifdef Q_OS_WIN
-    if (accessDenied)
-        hints << QStringLiteral("Порт %1 занят другой программой").arg(device);
+    Q_UNUSED(device);
 #else
-    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    const QFileInfo file = deviceFile(device);
     if (!file.exists()) {
         hints << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
                                 "(например --port /dev/ttyUSB0)").arg(file.filePath());
@@ -92,9 +183,6 @@ QStringList unopenedPortHints(const QString &device, bool accessDenied)
                                     "обычно последовательные порты открыты группе dialout")
                          .arg(file.filePath(), file.owner(), group);
         }
-    } else if (accessDenied) {
-        // Qt reports a lock held by another program as a permission error.
-        hints << QStringLiteral("Порт %1 занят другой программой").arg(file.filePath());
     }
 #endif
     return hints;

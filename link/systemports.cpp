@@ -18,7 +18,9 @@ QList<DetectedPort> detectedPorts()
 QString resolvedDevice(const QString &device)
 {
 #ifdef Q_OS_WIN
-    return device;
+    // COM3 and \\.\COM3 (as the system lists its ports) are one port, in any case.
+    const QString prefix = QStringLiteral("\\\\.\\");
+    return (device.startsWith(prefix) ? device.mid(prefix.size()) : device).toUpper();
 #else
     const QString canonical = QFileInfo(device).canonicalFilePath();
     return canonical.isEmpty() ? device : canonical;

@@ -22,7 +22,8 @@ inline const QString kStablePortDir = QStringLiteral("/dev/serial/by-id");
 // The name under stableDir that leads to the device (a by-id name), "" when none does.
 QString stablePortPath(const QString &device, const QString &stableDir = kStablePortDir);
 
-// The device file a name leads to (symlinks followed), the name itself when it leads nowhere.
+// The device file a name leads to (symlinks followed), the name itself when it leads nowhere;
+// on Windows the port's name without the device namespace prefix, in capitals.
 QString resolvedDevice(const QString &device);
 
 // The process that holds the device open, as "minicom (процесс 1234)"; ""

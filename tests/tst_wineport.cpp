@@ -167,6 +167,30 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("(%1)").arg(device)), qPrintable(r.err));
     }
 
+    // The system's list of ports (QSerialPortInfo) and the search on a named
+    // port see Wine's COM ports as they see Windows' own.
+    void portListAndSearch()
+    {
+        TempStore store;
+        PtyFixture line(*store);
+        QVERIFY2(line.plug(), qPrintable(line.errorString()));
+        QVERIFY(mapPort(5, line.devicePath()));
+        const QString check = m_build + QStringLiteral("/app/linkprobe-check.exe");
+
+        const Run listed = run({check, QStringLiteral("ports")}, 0);
+        QCOMPARE(listed.status, 0);
+        QVERIFY2(listed.lines.contains(QStringLiteral("COM5: \\\\.\\COM5; свободен")),
+                 qPrintable(listed.lines.join(QLatin1Char('\n'))));
+
+        const Run found = run({check, QStringLiteral("--port"), QStringLiteral("5"), QStringLiteral("--baud"),
+                               QStringLiteral("4800"), QStringLiteral("find")},
+                              TIOCM_DSR | TIOCM_CTS);
+        QCOMPARE(found.status, 0);
+        QVERIFY2(found.lines.contains(QStringLiteral("Установка найдена: COM5, 4800 бод")),
+                 qPrintable(found.lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + found.err));
+        QVERIFY(line.written().startsWith("#0002\r\n"));
+    }
+
     // A port that is not there fails at its opening, at once, as on Linux.
     void missingPortFailsAtOnce()
     {

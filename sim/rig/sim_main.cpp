@@ -186,9 +186,10 @@ private:
 
     void explainOpenFailure()
     {
-        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, m_port.errorString()));
-        for (const QString &hint :
-             Cli::unopenedPortHints(m_port.portName(), m_port.error() == QSerialPort::PermissionError))
+        const bool denied = m_port.error() == QSerialPort::PermissionError;
+        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2")
+                 .arg(m_options.device, Cli::unopenedPortReason(m_options.device, m_port.errorString(), denied)));
+        for (const QString &hint : Cli::unopenedPortHints(m_port.portName(), denied))
             tell(hint);
     }
 
@@ -243,16 +244,15 @@ private:
 
 int main(int argc, char *argv[])
 {
+    Cli::reserveStandardDescriptors();
     [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     Options options;
     QString error;
     if (!parseArguments(QCoreApplication::arguments(), options, &error))
         return Cli::badArguments(QStringLiteral("linkprobe-sim"), error);
-    if (options.help) {
-        Cli::printHelp(kUsage);
-        return 0;
-    }
+    if (options.help)
+        return Cli::printHelp(QStringLiteral("linkprobe-sim"), kUsage);
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
