@@ -85,6 +85,10 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
 MainWindow::~MainWindow()
 {
     m_store.setProblemHandler(nullptr);
+    // The window's own teardown closes it, and the block selector, losing
+    // the focus then, finishes its editing: by then this part of the window
+    // is gone, so nothing of it may be called any more.
+    m_blockSelector->lineEdit()->disconnect(this);
 }
 
 void MainWindow::buildControls()
