@@ -13,12 +13,15 @@ ConsolePanel::ConsolePanel(int blockListIndex, std::FILE *out)
 {
 #ifdef Q_OS_WIN
     // Lines end in LF on every system, so scripts read the same bytes everywhere.
-    _setmode(_fileno(m_out), _O_BINARY);
+    if (m_out)
+        _setmode(_fileno(m_out), _O_BINARY);
 #endif
 }
 
 void ConsolePanel::addMessage(const QString &text)
 {
+    if (!m_out)
+        return;
     const QByteArray line = text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
     // A run lasts seconds: whoever watches (or pipes) the output sees each step as it happens.

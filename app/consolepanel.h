@@ -5,7 +5,7 @@
 #include <cstdio>
 
 // The operator panel of the headless check: every line of the message log goes
-// to a stream (standard output) as UTF-8 with LF, and the block list has one
+// to a stream (standard output; none: nowhere) as UTF-8 with LF, and the block list has one
 // fixed selection. There are no buttons to enable; a run ends when its
 // procedure returns.
 class ConsolePanel : public OperatorPanel
