@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), builds, then runs or tests linkprobe.
 #   ./build.sh run [OPTIONS]   start the window; without options on the simulated installation
+#                              (without a display: a screenshot to build/linkprobe.png, then exit)
 #   ./build.sh test            build and run every test, run them again under the sanitizers,
 #                              then fuzz the reply path for a minute (FUZZ_SECONDS=N for longer)
 set -euo pipefail
@@ -83,10 +84,15 @@ run)
     [ $# -eq 0 ] && set -- --simulate
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "No display here: starting on a virtual X display; a screenshot goes to build/linkprobe.png" >&2
+        # Nobody can close a window nobody sees: the run ends once the screenshot is saved.
         exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
             build/app/linkprobe "$@" & pid=$!
-            sleep 3; import -window root build/linkprobe.png && echo "Screenshot: build/linkprobe.png" >&2
-            wait $pid' linkprobe "$@"
+            sleep 3
+            status=0
+            import -window root build/linkprobe.png && echo "Screenshot: build/linkprobe.png" >&2 || status=$?
+            kill "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+            exit "$status"' linkprobe "$@"
     fi
     exec build/app/linkprobe "$@"
     ;;

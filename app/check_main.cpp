@@ -293,10 +293,19 @@ int linkStatus(int verdict)
     return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
 }
 
+// The user's own settings. Whatever stands in the way of reading or saving
+// the file is told on standard error; the verdict stays the verdict.
+SettingsStore userSettings()
+{
+    SettingsStore store;
+    store.setProblemHandler(tell);
+    return store;
+}
+
 int listPortsCommand(const Options &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
-    const SettingsStore store;
+    const SettingsStore store = userSettings();
     const QList<PortListing> ports = listPorts(store, detectedPorts());
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
@@ -316,7 +325,12 @@ int listPortsCommand(const Options &o)
 int findCommand(const Options &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
-    SettingsStore store;
+    SettingsStore store = userSettings();
+    int problemsTold = 0;
+    store.setProblemHandler([&problemsTold](const QString &text) {
+        tell(text);
+        ++problemsTold;
+    });
     const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
     const QList<DetectedPort> detected = detectedPorts();
     QList<SearchCandidate> candidates;
@@ -347,9 +361,12 @@ int findCommand(const Options &o)
     const SearchCandidate *found = result.installation();
     const int status = found ? kEverythingAnswered : kInstallationNotFound;
     if (found && o.save) {
+        const int toldBefore = problemsTold;
         if (const qint16 com = saveFoundInstallation(store, *found, detected)) {
-            tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
-                     .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
+            // A save that failed has been told, with its reason.
+            if (problemsTold == toldBefore)
+                tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
+                         .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
         } else {
             tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
                                 "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
@@ -378,7 +395,7 @@ int run(const Options &o)
         return findCommand(o);
 
     // The user's own settings; the options of this run only shadow them.
-    SettingsStore store;
+    SettingsStore store = userSettings();
     const QString comport = QStringLiteral("COMPORT");
     if (o.portNumber)
         store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));

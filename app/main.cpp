@@ -7,6 +7,7 @@
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
 #include "ui/mainwindow.h"
+#include "ui/twips.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -26,8 +27,8 @@ const char kUsage[] =
     "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
     "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
     "                        blocks=СПИСОК (например blocks=1-5,9), noise, late, unplugged; по умолчанию ok\n"
-    "  --startup-report      когда окно показано, вывести в поток ошибок время от запуска и занятую\n"
-    "                        память, затем выйти с кодом 0 (для поддержки и замеров)\n"
+    "  --startup-report      когда окно показано, вывести в поток ошибок время от запуска, через\n"
+    "                        секунду - занятую память, затем выйти с кодом 0 (для поддержки и замеров)\n"
     "  -v, --version         версия программы\n"
     "  -h, --help            эта справка\n"
     "Параметры Qt (например -platform, -style) тоже действуют.\n"
@@ -116,6 +117,9 @@ int main(int argc, char *argv[])
         port = std::make_unique<QtSerialPort>();
     }
 
+    // One face for the whole program, the block list's popup included: a
+    // second face would be looked up, loaded and cached at every start.
+    QApplication::setFont(Twips::formFont());
     // The window lives until the event loop has returned: a check still
     // waiting when it was closed finishes against it.
     MainWindow window(*port, store, clock);

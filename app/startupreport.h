@@ -25,7 +25,8 @@ inline double residentMegabytes()
 
 // --startup-report: waits for the window's first paint, lets the event loop
 // finish that round (the drawing reaches the screen), then prints
-// "<program>: window shown in N ms, resident memory M MB" and quits.
+// "<program>: window shown in N ms"; a second later, once the window has
+// settled, "<program>: resident memory M MB", and quits.
 class StartupReport : public QObject
 {
 public:
@@ -40,18 +41,24 @@ protected:
     {
         if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [this] { reportAndQuit(); });
+            QTimer::singleShot(0, this, [this] { reportShown(); });
         }
         return false;
     }
 
 private:
-    void reportAndQuit()
+    void reportShown()
+    {
+        QTextStream(stderr) << m_program << ": window shown in " << m_sinceStart.elapsed() << " ms" << Qt::endl;
+        QTimer::singleShot(1000, this, [this] { reportMemoryAndQuit(); });
+    }
+
+    void reportMemoryAndQuit()
     {
         const double rss = residentMegabytes();
-        QTextStream(stderr) << m_program << ": window shown in " << m_sinceStart.elapsed() << " ms, resident memory "
+        QTextStream(stderr) << m_program << ": resident memory "
                             << (rss < 0 ? QStringLiteral("unknown") : QString::number(rss, 'f', 1) + QStringLiteral(" MB"))
-                            << '\n';
+                            << Qt::endl;
         QCoreApplication::exit(0);
     }
 

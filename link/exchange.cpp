@@ -8,9 +8,14 @@ QString maskReply(const QByteArray &bytes)
 {
     QString reply;
     reply.reserve(bytes.size());
+    bool crCame = false;
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 32 && b != 13 && b != 10)
+        // An LF before the first CR would be a line break inside the part the
+        // checks show: a device could write lines of its own into the log.
+        const bool lineBreak = b == 13 || (b == 10 && crCame);
+        crCame = crCame || b == 13;
+        if (b < 32 && !lineBreak)
             reply += QLatin1Char('?');
         else
             reply += cp1251ToUnicode(b);

@@ -15,7 +15,7 @@ enum class ReplyEnd {
 
 // One request and its reply: drops what is waiting, sends command + CR LF in
 // one write, waits for the reply and returns what arrived, control bytes
-// other than CR and LF shown as "?". "" when nothing arrived.
+// shown as "?" except CR and an LF after the first CR. "" when nothing arrived.
 QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
                     ReplyEnd end = ReplyEnd::FullWait);
 

@@ -2,22 +2,32 @@
 
 #include <QHash>
 #include <QString>
+#include <functional>
 
-// The per-user store of text values addressed by application, section and key.
-// The program never deletes a value. The store is an INI file that people may
-// edit by hand: saving a value rewrites only the line of that key (or adds
-// one), and every other byte of the file stays as it was.
+// The per-user store of text values addressed by application, section and
+// key: an INI file kept by QSettings. The program never deletes a value.
+// Keys it does not know (the [PORTS] map, anything a technician adds) are
+// written back as they were read; comments are not.
+//
+// The file is only a convenience: a store that cannot read it gives the
+// defaults, one that cannot save leaves it exactly as it was, and either
+// tells why through the problem handler.
 class SettingsStore
 {
 public:
-    // The user's own store: one file under the user's configuration folder.
+    // The user's own store: LINKPROBE.ini in the user's configuration folder
+    // (~/.config, or %APPDATA% on Windows).
     SettingsStore();
-    // A store kept in the given file (tests, and anyone who wants a private one).
+    // A store kept in the given file; "" keeps values for this run only.
     explicit SettingsStore(const QString &iniFile);
+
+    // The store's file in the given folder, named as in the user's own.
+    static QString fileIn(const QString &folder);
 
     QString read(const QString &app, const QString &section, const QString &key,
                  const QString &def) const;
-    void save(const QString &app, const QString &section, const QString &key,
+    // false when the value could not be saved (the problem handler has been told why).
+    bool save(const QString &app, const QString &section, const QString &key,
               const QString &text);
 
     // A value for this run only: read() gives it, save() of the same key
@@ -26,9 +36,15 @@ public:
 
     QString fileName() const;
 
+    // Receives one sentence in Russian, naming the file and the reason, for
+    // every save that fails and every time the file turns unreadable.
+    void setProblemHandler(std::function<void(const QString &)> handler);
+
 private:
     QString m_file;
     QHash<QString, QString> m_overrides;
+    std::function<void(const QString &)> m_tellProblem;
+    mutable QString m_readProblem;   // told once until the file can be read again
 };
 
 // The application name under which every value is kept.

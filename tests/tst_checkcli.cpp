@@ -394,6 +394,25 @@ private slots:
         QVERIFY(!r.err.trimmed().isEmpty());
     }
 
+    // A settings file that cannot be read or saved: each failure is one line on
+    // standard error, with the file and the reason; the check and its verdict
+    // are as they would be without it.
+    void settingsProblemsToldOnStandardError()
+    {
+        QVERIFY(QDir().mkpath(m_settingsFile));
+        const auto removeFolder = qScopeGuard([this] { QDir(m_settingsFile).removeRecursively(); });
+        const Run r = simulate("ok", {"block", "7"});
+        QCOMPARE(r.lines, blockLines(7, "07", "@07T+21.5", true));
+        QCOMPARE(r.status, 0);
+        const QString file = QDir::toNativeSeparators(m_settingsFile);
+        const QString read = "Не удалось прочитать настройки из " + file
+                             + ": на месте файла папка; действуют значения по умолчанию";
+        const QString save = "Не удалось сохранить настройки в " + file + ": на месте файла папка";
+        QCOMPARE(r.err.count(read), 1);
+        QCOMPARE(r.err.count(save), 1);
+        QVERIFY(QFileInfo(m_settingsFile).isDir());
+    }
+
     // The one run in real time: the fixed waits are kept, and not by much more.
     void realTimeLinkTest()
     {

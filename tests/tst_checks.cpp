@@ -121,7 +121,7 @@ void TestChecks::linkTestReadsOnlyTheFirstLine_data()
     QTest::newRow("echo and identity on one line") << QByteArray("@00BSU #0002\r\n") << "@00BSU #0002" << false
                                                    << kError4;
     QTest::newRow("identity among other text") << QByteArray("xx@00BSUyy\r\n") << "xx@00BSUyy" << true << kSuccess;
-    QTest::newRow("identity without CR") << QByteArray("@00BSU\n") << "@00BSU\n" << true << kSuccess;
+    QTest::newRow("identity without CR") << QByteArray("@00BSU\n") << "@00BSU?" << true << kSuccess;
     QTest::newRow("lower case") << QByteArray("@00bsu\r\n") << "@00bsu" << false << kError3;
     QTest::newRow("broken marker") << QByteArray("@00B\x01SU\r\n") << "@00B?SU" << false << kError3;
     QTest::newRow("begins with CR") << QByteArray("\r@00BSU\r\n") << "" << false << kError3;

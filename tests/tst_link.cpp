@@ -269,6 +269,12 @@ void TestLink::replyMasksControlBytesAndReadsCp1251_data()
     QTest::newRow("cyrillic") << QByteArray("\xc0\xe1\xff\xa8\xb8") << QString("АбяЁё");
     QTest::newRow("high punctuation") << QByteArray("\x80\x88\x98\xb9") << QString::fromUtf16(u"\u0402\u20ac\u0098\u2116");
     QTest::newRow("nothing") << QByteArray() << QString();
+    // An LF before the first CR is a control byte like any other; after it, the line goes on as it came.
+    QTest::newRow("LF before the first CR") << QByteArray("\n@00\nBSU\r\n\n") << QString("?@00?BSU\r\n\n");
+    QTest::newRow("lines forged by a reply")
+        << QByteArray("\n\xd1\xee\xe5\xe4\xe8\xed\xe5\xed\xe8\xe5 \xf1 \xc1\xd1\xd3 \xee\xe1\xed\xe0\xf0\xf3\xe6\xe5\xed\xee\n"
+                      "\xd2\xe5\xf1\xf2\xe8\xf0\xee\xe2\xe0\xed\xe8\xe5\n")
+        << QString("?Соединение с БСУ обнаружено?Тестирование?");
 }
 
 void TestLink::replyMasksControlBytesAndReadsCp1251()
@@ -277,7 +283,8 @@ void TestLink::replyMasksControlBytesAndReadsCp1251()
     QTEST(maskReply(bytes), "text");
     QCOMPARE(cutAtFirstCr(QStringLiteral("#0002\r@00BSU")), QStringLiteral("#0002"));
     QCOMPARE(cutAtFirstCr(QStringLiteral("\r@00BSU")), QString());
-    QCOMPARE(cutAtFirstCr(QStringLiteral("@00BSU\n")), QStringLiteral("@00BSU\n"));
+    QCOMPARE(cutAtFirstCr(maskReply("@00BSU\n")), QStringLiteral("@00BSU?"));
+    QCOMPARE(cutAtFirstCr(maskReply("@00\r\nBSU\n")), QStringLiteral("@00"));
 }
 
 void TestLink::exchangeSendsOneLineAndTakesOnlyTheNewReply()
@@ -336,7 +343,7 @@ void TestLink::replyEndingAtCrStopsAtTheFirstCr_data()
     QTest::newRow("later LF is not waited for") << Pieces{{80, "@00BSU\r"}, {86, "\n"}} << qint64(85) << "@00BSU\r";
     QTest::newRow("what came with the CR is kept") << Pieces{{80, "@00BSU\rxy"}, {81, "z"}} << qint64(80)
                                                    << "@00BSU\rxy";
-    QTest::newRow("LF alone does not end it") << Pieces{{80, "@00BSU\n"}} << qint64(500) << "@00BSU\n";
+    QTest::newRow("LF alone does not end it") << Pieces{{80, "@00BSU\n"}} << qint64(500) << "@00BSU?";
     QTest::newRow("no CR: the full time") << Pieces{{10, "@00BSU"}} << qint64(500) << "@00BSU";
     QTest::newRow("silence: the full time") << Pieces{} << qint64(500) << "";
     QTest::newRow("CR after the time is not part of it") << Pieces{{501, "\r"}} << qint64(500) << "";

@@ -2,11 +2,13 @@
 // the start, the message log, and how it closes, also in the middle of a check.
 #include "link/clock.h"
 #include "sim/simulatedport.h"
+#include "expectedlines.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "ui/twips.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -108,6 +110,7 @@ private slots:
     void addMessageLeavesCaretAndSelection();
     void buttonsRunTheirChecks_data();
     void buttonsRunTheirChecks();
+    void settingsProblemsAreLogLines();
     void clearDuringACheck();
     void busyButtonCannotStartItsCheckAgain_data();
     void busyButtonCannotStartItsCheckAgain();
@@ -382,6 +385,23 @@ void TestMainWindow::buttonsRunTheirChecks()
     QCOMPARE(bench.logLines(), lines);
     QVERIFY(pressed->isEnabled());
     QCOMPARE(bench.saved("NBLOCK", "BLOCK"), button == "Command1" ? QString::number(block) : "<none>");
+}
+
+// A folder where the settings file should be: the start says it cannot read
+// them, the block check that it cannot save, one log line each.
+void TestMainWindow::settingsProblemsAreLogLines()
+{
+    Bench bench;
+    QVERIFY(QDir().mkpath(bench.store.path()));
+    MainWindow &window = bench.open();
+    const QString file = QDir::toNativeSeparators(bench.store.path());
+    const QString read = "Не удалось прочитать настройки из " + file
+                         + ": на месте файла папка; действуют значения по умолчанию";
+    QCOMPARE(bench.logLines(), QStringList{read});
+    bench.child<QComboBox>("Combo1")->setCurrentIndex(4);
+    QTest::mouseClick(window.findChild<QPushButton *>("Command1"), Qt::LeftButton);
+    QCOMPARE(bench.logLines(), QStringList({read, "Не удалось сохранить настройки в " + file + ": на месте файла папка"})
+                                   + blockLines(5, "05", "@05T+20.5", true));
 }
 
 void TestMainWindow::clearDuringACheck()

@@ -35,9 +35,12 @@ QString shown(const QByteArray &bytes)
 {
     QStringDecoder cp1251("windows-1251");
     QString text;
+    bool crCame = false;
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 32 && b != '\r' && b != '\n')
+        const bool lineBreak = b == '\r' || (b == '\n' && crCame);
+        crCame = crCame || b == '\r';
+        if (b < 32 && !lineBreak)
             text += QLatin1Char('?');
         else if (b < 0x80)
             text += QLatin1Char(char(b));
@@ -206,7 +209,7 @@ void tst_RealPort::everyByteValue()
     QCOMPARE(reply.at(0x09), QLatin1Char('?'));
     QCOMPARE(reply.at(0x1B), QLatin1Char('?'));
     QCOMPARE(reply.at(0x0D), QLatin1Char('\r'));
-    QCOMPARE(reply.at(0x0A), QLatin1Char('\n'));
+    QCOMPARE(reply.at(0x0A), QLatin1Char('?'));   // an LF before the first CR
     QCOMPARE(reply.at(0x20), QLatin1Char(' '));
     QCOMPARE(reply.at(0x7F), QChar(0x7F));
     QCOMPARE(reply.at(0x98), QChar(0x98));
@@ -224,7 +227,7 @@ void tst_RealPort::replyShapes_data()
     QTest::addColumn<QString>("reply");
 
     QTest::newRow("CR only") << QByteArray("@00BSU\r") << QStringLiteral("@00BSU\r");
-    QTest::newRow("LF only") << QByteArray("@00BSU\n") << QStringLiteral("@00BSU\n");
+    QTest::newRow("LF only") << QByteArray("@00BSU\n") << QStringLiteral("@00BSU?");
     QTest::newRow("two lines") << QByteArray("@05\r\n@00BSU\r\n") << QStringLiteral("@05\r\n@00BSU\r\n");
     QTest::newRow("no line end") << QByteArray("@00BS") << QStringLiteral("@00BS");
 }

@@ -80,7 +80,7 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
     QTemporaryDir dir(QFileInfo(shm).isWritable() ? shm + QStringLiteral("/linkprobe-soak-XXXXXX")
                                                   : QDir::tempPath() + QStringLiteral("/linkprobe-soak-XXXXXX"));
     QVERIFY(dir.isValid());
-    SettingsStore store(dir.filePath(QStringLiteral("LINKPROBE.conf")));
+    SettingsStore store(SettingsStore::fileIn(dir.path()));
     ManualClock clock;
     // Odd blocks answer, even ones are missing: runs for blocks 1, 2, 3... alternate.
     SimulatedInstallation installation(*Scenario::parse(QStringLiteral("blocks=1,3,5,7,9,11,13,15,17,19,21,23,25,27,29,31")));

@@ -78,6 +78,8 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     setWindowTitle(QStringLiteral("Тестирование связи с блоками термометрии"));
     setFont(Twips::formFont());
     buildControls();
+    // A settings file that cannot be read or saved is one line in the log.
+    m_store.setProblemHandler([this](const QString &text) { addMessage(text); });
     load();
 
     // Fixed border: the window is always exactly the client area and its menu bar.
@@ -88,7 +90,10 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
                                         screen->availableGeometry()));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    m_store.setProblemHandler(nullptr);
+}
 
 void MainWindow::buildControls()
 {

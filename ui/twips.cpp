@@ -41,7 +41,7 @@ QSize Twips::size(int width, int height)
 
 QFont Twips::formFont()
 {
-    QFont font = QGuiApplication::font();
+    QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     return font;
 }

@@ -16,10 +16,10 @@ struct TempStore
     QTemporaryDir dir;
     std::unique_ptr<SettingsStore> store;
 
-    TempStore() : store(std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("LINKPROBE.conf")))) {}
+    TempStore() : store(std::make_unique<SettingsStore>(SettingsStore::fileIn(dir.path()))) {}
     SettingsStore &operator*() { return *store; }
     SettingsStore *operator->() { return store.get(); }
-    QString path() const { return dir.filePath(QStringLiteral("LINKPROBE.conf")); }
+    QString path() const { return store->fileName(); }
 };
 
 
