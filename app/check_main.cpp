@@ -6,6 +6,7 @@
 #include "app/cli.h"
 #include "app/checkreport.h"
 #include "app/consolepanel.h"
+#include "app/stopsignals.h"
 #include "checks/blockscan.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
@@ -84,11 +85,13 @@ const char kUsage[] =
     "  -h, --help            эта справка\n"
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
-    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог.\n"
+    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог (второе Ctrl+C -\n"
+    "сразу, код 130).\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
-    "(со --repeat - хотя бы раз);\n"
-    "6 - порт не открылся; 7 - установка не найдена (find); 64 - неверные аргументы.\n";
+    "(со --repeat - хотя бы раз); 6 - порт не открылся; 7 - установка не найдена (find);\n"
+    "64 - неверные аргументы; 74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
+    "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
 
 const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find"};
 
@@ -278,16 +281,6 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     return o;
 }
 
-// Ctrl+C in a scan: stop after the block under way and give the summary; a
-// second Ctrl+C ends the program at once.
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int)
-{
-    interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);
-}
-
 int linkStatus(int verdict)
 {
     return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
@@ -322,7 +315,7 @@ int listPortsCommand(const Options &o)
     return kEverythingAnswered;
 }
 
-int findCommand(const Options &o)
+int findCommand(const Options &o, std::optional<int> *stoppedBy)
 {
     const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
@@ -347,7 +340,14 @@ int findCommand(const Options &o)
     SteadyClock clock;
     Stopwatch wait(clock);
     QtSerialPort port;
-    ConsolePanel panel(-1, o.json ? nullptr : stdout);
+    ConsolePanel panel;
+    if (o.json)
+        panel.silence();
+    const StopSignals stop([&](int) {
+        panel.silence();
+        wait.abandon();
+        port.close();
+    });
     InstallationSearch search(port, wait, panel);
     search.openFailure = [&port] {
         QStringList why {port.openError()};
@@ -358,6 +358,11 @@ int findCommand(const Options &o)
     QElapsedTimer took;
     took.start();
     const SearchResult result = search.run(candidates, firstRate);
+    if (stop.caught()) {
+        tell(QStringLiteral("Поиск прерван сигналом %1, порт закрыт").arg(stop.name()));
+        *stoppedBy = stop.exitStatus();
+        return stop.exitStatus();
+    }
     const SearchCandidate *found = result.installation();
     const int status = found ? kEverythingAnswered : kInstallationNotFound;
     if (found && o.save) {
@@ -387,12 +392,12 @@ int findCommand(const Options &o)
     return status;
 }
 
-int run(const Options &o)
+int run(const Options &o, std::optional<int> *stoppedBy)
 {
     if (o.command == Command::Ports)
         return listPortsCommand(o);
     if (o.command == Command::Find)
-        return findCommand(o);
+        return findCommand(o, stoppedBy);
 
     // The user's own settings; the options of this run only shadow them.
     SettingsStore store = userSettings();
@@ -420,8 +425,26 @@ int run(const Options &o)
 
     const QDateTime started = QDateTime::currentDateTime();
     // The window preselects the saved block; the block check takes the one asked for.
-    ConsolePanel panel(-1, o.json ? nullptr : stdout);
+    ConsolePanel panel;
+    if (o.json)
+        panel.silence();
     CheckSession session(*port, store, *clock, panel);
+    BlockScan scan(session.tests(), *port, panel);
+    bool scanning = false;
+    bool scanStopAsked = false;
+    // Stopped, the check runs out at once (every wait abandoned) without its port.
+    // Ctrl+C in a scan stops it after the block under way, with its summary
+    // and verdict; a second one ends the program at once.
+    const StopSignals stop([&](int signal) {
+        if (signal == SIGINT && scanning && !scanStopAsked) {
+            scanStopAsked = true;
+            scan.requestStop();
+            return;
+        }
+        panel.silence();
+        session.stopwatch().abandon();
+        port->close();
+    });
     const bool opened = session.openPort(o.portDevice);
     const CheckState &state = session.state();
     panel.setBlockListIndex(o.command == Command::Block ? o.block - 1 : state.blockNumber - 1);
@@ -484,9 +507,7 @@ int run(const Options &o)
                                                     : QJsonArray());
         break;
     case Command::Scan: {
-        BlockScan scan(tests, *port, panel);
-        scan.stopWanted = [] { return interrupted != 0; };
-        std::signal(SIGINT, onInterrupt);
+        scanning = true;
         const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
         const bool repeated = o.repeat.has_value();
         const int rounds = o.repeat.value_or(1);
@@ -504,7 +525,7 @@ int run(const Options &o)
                     panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.linkVerdict));
             }
             // Without the port every later round would fail the same way.
-            if (round.portLost || round.stopped || interrupted || round.linkVerdict == LineTests::PortNotOpen)
+            if (round.portLost || round.stopped || scanStopAsked || round.linkVerdict == LineTests::PortNotOpen)
                 break;
         }
         if (repeated) {
@@ -526,6 +547,11 @@ int run(const Options &o)
         break;   // handled before a session exists
     }
 
+    if (stop.caught() && !scanStopAsked) {
+        tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
+        *stoppedBy = stop.exitStatus();
+        return stop.exitStatus();
+    }
     if (opened && !port->isOpen()) {
         tell(QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
         status = kPortNotOpen;
@@ -542,17 +568,24 @@ int run(const Options &o)
 
 int main(int argc, char *argv[])
 {
+    Cli::reserveStandardDescriptors();
+#ifdef Q_OS_UNIX
+    // A reader that went away is a failed write, told and ended like any other.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
+    const QString program = QStringLiteral("linkprobe-check");
 
     QString error;
     const std::optional<Options> options = parseArguments(QCoreApplication::arguments(), &error);
     if (!options)
-        return Cli::badArguments(QStringLiteral("linkprobe-check"), error);
-    if (options->help) {
-        Cli::printHelp(kUsage);
-        return 0;
-    }
-    return run(*options);
+        return Cli::badArguments(program, error);
+    if (options->help)
+        return Cli::printHelp(program, kUsage);
+    std::optional<int> stoppedBy;
+    const int status = run(*options, &stoppedBy);
+    // A check cut short by a signal ends as the signal would have ended it.
+    return stoppedBy ? *stoppedBy : Cli::exitStatus(program, status);
 }

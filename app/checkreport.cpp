@@ -1,11 +1,11 @@
 #include "app/checkreport.h"
 
+#include "app/cli.h"
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
 
 #include <QJsonDocument>
-#include <cstdio>
 
 namespace CheckReport {
 
@@ -131,9 +131,7 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
 
 void print(const QJsonObject &report)
 {
-    const QByteArray text = QJsonDocument(report).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fflush(stdout);
+    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented)).trimmed());
 }
 
 } // namespace CheckReport

@@ -3,9 +3,53 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 #include <cstdio>
 
+#include "link/systemerror.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace Cli {
+
+namespace {
+
+bool g_stdoutClosed = false;
+QString g_outputFailure;
+
+void writeOut(const QByteArray &bytes)
+{
+    if (!g_outputFailure.isEmpty())
+        return;
+    if (g_stdoutClosed) {
+        g_outputFailure = QStringLiteral("он был закрыт при запуске");
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
+        || std::fflush(stdout) != 0) {
+        g_outputFailure = systemErrorText(errno ? errno : EIO);
+        std::clearerr(stdout);
+    }
+}
+
+} // namespace
+
+void reserveStandardDescriptors()
+{
+#ifdef Q_OS_UNIX
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one.
+        if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd && fd == 1)
+            g_stdoutClosed = true;
+    }
+#endif
+}
 
 void tell(const QString &text)
 {
@@ -14,10 +58,28 @@ void tell(const QString &text)
     std::fflush(stderr);
 }
 
-void printHelp(const char *text)
+void printLine(const QString &text)
 {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    writeOut(text.toUtf8() + '\n');
+}
+
+QString outputFailure()
+{
+    return g_outputFailure;
+}
+
+int printHelp(const QString &program, const char *text)
+{
+    writeOut(QByteArray(text));
+    return exitStatus(program, 0);
+}
+
+int exitStatus(const QString &program, int status)
+{
+    if (g_outputFailure.isEmpty())
+        return status;
+    tell(QStringLiteral("%1: не удалось записать на стандартный вывод: %2").arg(program, g_outputFailure));
+    return kOutputFailed;
 }
 
 int badArguments(const QString &program, const QString &why)

@@ -11,11 +11,29 @@ class QCommandLineParser;
 namespace Cli {
 
 constexpr int kBadArguments = 64;
+// Standard output could not be written (EX_IOERR).
+constexpr int kOutputFailed = 74;
+
+// Opens /dev/null in place of any of descriptors 0, 1 and 2 that is closed.
+// Called first thing in main: the next file opened (a serial port) would
+// otherwise become standard output or standard error and receive what the
+// program prints. A standard output found closed counts as one that fails.
+void reserveStandardDescriptors();
 
 // One line on standard error, at once.
 void tell(const QString &text);
-// The program's help, on standard output.
-void printHelp(const char *text);
+// One line on standard output, at once. After a line that could not be
+// written (a full disk, a closed pipe, standard output closed) no more are
+// tried, and outputFailure() says why.
+void printLine(const QString &text);
+// Why standard output failed, "" while it has not.
+QString outputFailure();
+// The program's help, on standard output; the exit status: 0, or
+// kOutputFailed (told on standard error) when it could not be written.
+int printHelp(const QString &program, const char *text);
+// kOutputFailed, told on standard error, when standard output has failed;
+// else the status as it is.
+int exitStatus(const QString &program, int status);
 // "program: why" and where the help is, on standard error; returns kBadArguments.
 int badArguments(const QString &program, const QString &why);
 

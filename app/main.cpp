@@ -74,6 +74,7 @@ int main(int argc, char *argv[])
 {
     QElapsedTimer sinceStart;   // for --startup-report
     sinceStart.start();
+    Cli::reserveStandardDescriptors();
 
     // Help, version and a bad scenario are answered before the window system
     // is needed, so they work without a display too. The window system's own
@@ -84,10 +85,8 @@ int main(int argc, char *argv[])
             raw << QString::fromLocal8Bit(argv[i]);
         CommandLine early;
         early.parser.parse(Cli::joinSimulateValue(raw));
-        if (early.parser.isSet(early.help)) {
-            Cli::printHelp(kUsage);
-            return 0;
-        }
+        if (early.parser.isSet(early.help))
+            return Cli::printHelp(QStringLiteral("linkprobe"), kUsage);
         if (early.parser.isSet(early.version)) {
             QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
             return 0;

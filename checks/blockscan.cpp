@@ -44,7 +44,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 round.portLost = true;
                 break;
             }
-            if (stopping()) {
+            if (m_stopRequested) {
                 round.stopped = true;
                 break;
             }

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QMap>
 #include <QString>
-#include <functional>
 
 class OperatorPanel;
 class SerialPort;
@@ -38,15 +37,11 @@ public:
     // Stops after the block being queried: "Проверка остановлена" and the
     // summary of the blocks queried so far.
     void requestStop() { m_stopRequested = true; }
-    // Asked before each block as well (Ctrl+C in a terminal).
-    std::function<bool()> stopWanted;
 
     // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.
     static QString summary(const QList<int> &answered, int queried);
 
 private:
-    bool stopping() const { return m_stopRequested || (stopWanted && stopWanted()); }
-
     LineTests &m_tests;
     SerialPort &m_port;
     OperatorPanel &m_panel;

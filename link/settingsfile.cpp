@@ -1,5 +1,7 @@
 #include "link/settingsfile.h"
 
+#include "link/systemerror.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -10,7 +12,6 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -35,29 +36,6 @@ QString tooBig(qint64 size)
 QByteArray native(const QString &path)
 {
     return QFile::encodeName(path);
-}
-
-QString errnoText(int error)
-{
-    switch (error) {
-    case ENOSPC:
-        return QStringLiteral("нет места на диске");
-    case EDQUOT:
-        return QStringLiteral("превышена дисковая квота");
-    case EFBIG:
-        return QStringLiteral("превышен предельный размер файла для программы (ulimit -f)");
-    case EROFS:
-        return QStringLiteral("диск доступен только для чтения");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода на диске");
-    case ENOTDIR:
-        return QStringLiteral("в пути к файлу не папка");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
 }
 
 QString kindOf(mode_t mode)
@@ -100,7 +78,7 @@ QString makeFolder(const QString &folder)
     struct stat st;
     while (::stat(native(existing).constData(), &st) != 0) {
         if (errno != ENOENT)
-            return QStringLiteral("папка %1 недоступна: %2").arg(existing, errnoText(errno));
+            return QStringLiteral("папка %1 недоступна: %2").arg(existing, systemErrorText(errno));
         missing.prepend(existing);
         const QString parent = QFileInfo(existing).absolutePath();
         if (parent == existing)
@@ -111,7 +89,7 @@ QString makeFolder(const QString &folder)
         return QStringLiteral("%1 не папка").arg(existing);
     for (const QString &dir : std::as_const(missing)) {
         if (::mkdir(native(dir).constData(), 0777) != 0 && errno != EEXIST)
-            return QStringLiteral("не удалось создать папку %1: %2").arg(dir, errnoText(errno));
+            return QStringLiteral("не удалось создать папку %1: %2").arg(dir, systemErrorText(errno));
         if (::geteuid() == 0 && st.st_uid != 0)
             (void)::chown(native(dir).constData(), st.st_uid, st.st_gid);
     }
@@ -126,7 +104,7 @@ QString probeWrite(const QString &file, qint64 bytes)
     QByteArray name = native(file + QStringLiteral(".probe-XXXXXX"));
     const int fd = ::mkstemp(name.data());
     if (fd < 0)
-        return errnoText(errno);
+        return systemErrorText(errno);
     const QByteArray block(4096, ' ');
     int error = 0;
     for (qint64 left = bytes; left > 0 && error == 0;) {
@@ -139,7 +117,7 @@ QString probeWrite(const QString &file, qint64 bytes)
     if (::close(fd) != 0 && error == 0)
         error = errno;
     ::unlink(name.constData());
-    return error == 0 ? QString() : errnoText(error);
+    return error == 0 ? QString() : systemErrorText(error);
 }
 
 // QSettings takes the lock <file>.lock with QLockFile::lock(), which waits
@@ -150,7 +128,7 @@ QString lockPathProblem(const QString &path)
 {
     struct stat st;
     if (::lstat(native(path).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : QStringLiteral("файл блокировки %1 недоступен: %2").arg(path, errnoText(errno));
+        return errno == ENOENT ? QString() : QStringLiteral("файл блокировки %1 недоступен: %2").arg(path, systemErrorText(errno));
     if (S_ISLNK(st.st_mode))
         return QStringLiteral("на месте файла блокировки %1 ссылка на %2").arg(path, QFile::symLinkTarget(path));
     if (!S_ISREG(st.st_mode))
@@ -215,7 +193,7 @@ QString whyNotRead(const QString &file)
 {
     struct stat st;
     if (::stat(native(file).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : errnoText(errno);
+        return errno == ENOENT ? QString() : systemErrorText(errno);
     if (!S_ISREG(st.st_mode))
         return notAFile(file, st);
     if (st.st_size > kMaxBytes)
@@ -234,9 +212,9 @@ QString whyNotSave(const QString &file, qint64 bytes)
         if (st.st_size > kMaxBytes)
             return tooBig(st.st_size);
         if (::access(native(file).constData(), W_OK) != 0)
-            return errno == EACCES ? QStringLiteral("нет прав на запись в файл") : errnoText(errno);
+            return errno == EACCES ? QStringLiteral("нет прав на запись в файл") : systemErrorText(errno);
     } else if (errno != ENOENT) {
-        return errnoText(errno);
+        return systemErrorText(errno);
     } else if (const QString link = danglingLink(file); !link.isEmpty()) {
         return link;
     }
@@ -246,7 +224,7 @@ QString whyNotSave(const QString &file, qint64 bytes)
         return problem;
     // QSettings writes a new file beside the old one and renames it over.
     if (::access(native(folder).constData(), W_OK | X_OK) != 0)
-        return errno == EACCES ? QStringLiteral("нет прав на запись в папку %1").arg(folder) : errnoText(errno);
+        return errno == EACCES ? QStringLiteral("нет прав на запись в папку %1").arg(folder) : systemErrorText(errno);
     return probeWrite(file, bytes);
 }
 

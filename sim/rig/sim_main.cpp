@@ -243,15 +243,14 @@ private:
 
 int main(int argc, char *argv[])
 {
+    Cli::reserveStandardDescriptors();
     QCoreApplication app(argc, argv);
     Options options;
     QString error;
     if (!parseArguments(QCoreApplication::arguments(), options, &error))
         return Cli::badArguments(QStringLiteral("linkprobe-sim"), error);
-    if (options.help) {
-        Cli::printHelp(kUsage);
-        return 0;
-    }
+    if (options.help)
+        return Cli::printHelp(QStringLiteral("linkprobe-sim"), kUsage);
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);

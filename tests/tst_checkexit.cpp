@@ -1,0 +1,157 @@
+// How linkprobe-check ends when its run is cut short: a standard output that
+// cannot be written, and a stop signal in the middle of a check over a real
+// (pseudo-terminal) port, which must get back the settings it had before.
+#include "ptyfixture.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+bool sameTermios(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag
+           && std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc))
+           && cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+} // namespace
+
+class TestCheckExit : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+    // linkprobe-check with settings of its own; not yet started.
+    void prepare(QProcess &check) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_home.path());
+        env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        check.setProcessEnvironment(env);
+        check.setProgram(LINKPROBE_CHECK_PATH);
+    }
+
+private slots:
+    void failedOutputEndsWith74_data();
+    void failedOutputEndsWith74();
+    void closedOutputNeverBecomesThePort();
+    void stopSignalGivesThePortBack_data();
+    void stopSignalGivesThePortBack();
+};
+
+void TestCheckExit::failedOutputEndsWith74_data()
+{
+    QTest::addColumn<QString>("output");   // "full": /dev/full; "closed": no descriptor 1 at all
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reason");
+    const QStringList link{"--simulate", "--instant", "link"};
+    QTest::newRow("lines to /dev/full") << "full" << link << "нет места на диске";
+    QTest::newRow("lines, output closed") << "closed" << link << "он был закрыт при запуске";
+    QTest::newRow("help to /dev/full") << "full" << QStringList{"--help"} << "нет места на диске";
+}
+
+void TestCheckExit::failedOutputEndsWith74()
+{
+    QFETCH(QString, output);
+    QFETCH(QStringList, args);
+    QFETCH(QString, reason);
+    QProcess check;
+    prepare(check);
+    check.setArguments(args);
+    if (output == "full")
+        check.setStandardOutputFile("/dev/full");
+    else
+        check.setChildProcessModifier([] { ::close(STDOUT_FILENO); });
+    check.start();
+    QVERIFY(check.waitForFinished(10000));
+    QCOMPARE(check.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(check.exitCode(), 74);
+    const QString err = QString::fromUtf8(check.readAllStandardError());
+    QCOMPARE(err.count("linkprobe-check: не удалось записать на стандартный вывод: " + reason + "\n"), 1);
+}
+
+// With standard output and standard error closed, the files opened next
+// would take their descriptors; were the port one of them, the lines of the
+// log or the messages would go down the serial line.
+void TestCheckExit::closedOutputNeverBecomesThePort()
+{
+    TempStore store;
+    PtyFixture line(*store);
+    QVERIFY2(line.plug(), qPrintable(line.errorString()));
+    QProcess check;
+    prepare(check);
+    check.setArguments({"--port", line.devicePath(), "link"});
+    check.setChildProcessModifier([] {
+        ::close(STDOUT_FILENO);
+        ::close(STDERR_FILENO);
+    });
+    check.start();
+    // The fixture hears the line in this event loop while the check runs.
+    QVERIFY(PtyFixture::waitFor([&] { return check.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(check.exitCode(), 74);
+    // A pseudo-terminal shows no DSR: the link test ends at error 1 and sends
+    // nothing, so anything on the line would be the log's lines.
+    QCOMPARE(line.written(), QByteArray());
+}
+
+void TestCheckExit::stopSignalGivesThePortBack_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("status");
+    QTest::newRow("SIGINT") << SIGINT << "SIGINT" << 130;
+    QTest::newRow("SIGTERM") << SIGTERM << "SIGTERM" << 143;
+    QTest::newRow("SIGHUP") << SIGHUP << "SIGHUP" << 129;
+}
+
+void TestCheckExit::stopSignalGivesThePortBack()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, name);
+    QFETCH(int, status);
+    TempStore store;
+    PtyFixture line(*store);
+    QVERIFY2(line.plug(), qPrintable(line.errorString()));
+    // The device as another program left it: 9600 baud, a terminal's line discipline.
+    termios before {};
+    QCOMPARE(tcgetattr(line.slaveFd(), &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_oflag |= OPOST | ONLCR;
+    cfsetspeed(&before, B9600);
+    QCOMPARE(tcsetattr(line.slaveFd(), TCSANOW, &before), 0);
+    QCOMPARE(tcgetattr(line.slaveFd(), &before), 0);
+
+    QProcess check;
+    prepare(check);
+    check.setArguments({"--port", line.devicePath(), "link"});
+    check.start();
+    // Opened: the device is at the check's 4800 baud, raw; the link test now waits a second for the lines.
+    termios during {};
+    QVERIFY(PtyFixture::waitFor([&] {
+        return tcgetattr(line.slaveFd(), &during) == 0 && cfgetospeed(&during) == B4800;
+    }, 5000));
+    QVERIFY(!sameTermios(during, before));
+    ::kill(pid_t(check.processId()), signal);
+
+    QVERIFY(check.waitForFinished(3000));
+    QCOMPARE(check.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(check.exitCode(), status);
+    termios after {};
+    QCOMPARE(tcgetattr(line.slaveFd(), &after), 0);
+    QVERIFY(sameTermios(after, before));
+    const QString err = QString::fromUtf8(check.readAllStandardError());
+    QVERIFY2(err.contains("Проверка прервана сигналом " + name + ", порт закрыт\n"), qPrintable(err));
+    // What the check would have said without its port is no verdict.
+    QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()), QString());
+}
+
+QTEST_GUILESS_MAIN(TestCheckExit)
+#include "tst_checkexit.moc"
