@@ -350,7 +350,7 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
     });
     InstallationSearch search(port, wait, panel);
     search.openFailure = [&port] {
-        QStringList why {port.openError()};
+        QStringList why {Cli::unopenedPortReason(port.device(), port.openError(), port.openDeniedAccess())};
         why << Cli::unopenedPortHints(port.device(), port.openDeniedAccess());
         return why.join(QStringLiteral("; "));
     };
@@ -465,7 +465,9 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     }
     if (!opened) {
         if (realPort) {
-            tell(QStringLiteral("Порт %1 не открылся: %2").arg(portName, realPort->openError()));
+            tell(QStringLiteral("Порт %1 не открылся: %2")
+                     .arg(portName, Cli::unopenedPortReason(port->device(), realPort->openError(),
+                                                            realPort->openDeniedAccess())));
             for (const QString &hint : Cli::unopenedPortHints(port->device(), realPort->openDeniedAccess()))
                 tell(hint);
         } else if (o.scenario.unplugged) {
@@ -556,6 +558,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         tell(QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
         status = kPortNotOpen;
     }
+    if (realPort && realPort->modemLinesUnreadable())
+        tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
+                            "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
+                            "и питании БС").arg(portName));
     tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     if (o.json) {
         report.insert(QStringLiteral("exitStatus"), status);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "link/systemerror.h"
+#include "link/systemports.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -131,14 +132,40 @@ bool parse(QCommandLineParser &parser, const QStringList &args, QString *error)
     return false;
 }
 
+namespace {
+
+QFileInfo deviceFile(const QString &device)
+{
+    return QFileInfo(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+}
+
+} // namespace
+
+QString unopenedPortReason(const QString &device, const QString &systemWords, bool accessDenied)
+{
+#ifdef Q_OS_WIN
+    // Windows denies access to a port another program has open.
+    const bool busy = accessDenied;
+#else
+    // Qt reports a lock held by another program as a permission error, like
+    // a lack of rights: with the rights in hand, it is the lock.
+    const QFileInfo file = deviceFile(device);
+    const bool busy = accessDenied && file.exists() && file.isReadable() && file.isWritable();
+#endif
+    if (!busy)
+        return systemWords;
+    const QString holder = portHolder(file.filePath());
+    return QStringLiteral("порт занят другой программой") + (holder.isEmpty() ? QString() : QStringLiteral(": ") + holder);
+}
+
 QStringList unopenedPortHints(const QString &device, bool accessDenied)
 {
+    Q_UNUSED(accessDenied);
     QStringList hints;
 #ifdef Q_OS_WIN
-    if (accessDenied)
-        hints << QStringLiteral("Порт %1 занят другой программой").arg(device);
+    Q_UNUSED(device);
 #else
-    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    const QFileInfo file = deviceFile(device);
     if (!file.exists()) {
         hints << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
                                 "(например --port /dev/ttyUSB0)").arg(file.filePath());
@@ -154,9 +181,6 @@ QStringList unopenedPortHints(const QString &device, bool accessDenied)
                                     "обычно последовательные порты открыты группе dialout")
                          .arg(file.filePath(), file.owner(), group);
         }
-    } else if (accessDenied) {
-        // Qt reports a lock held by another program as a permission error.
-        hints << QStringLiteral("Порт %1 занят другой программой").arg(file.filePath());
     }
 #endif
     return hints;

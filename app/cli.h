@@ -46,9 +46,13 @@ QStringList joinSimulateValue(QStringList args, const QStringList &commandWords 
 // reason in Russian in *error.
 bool parse(QCommandLineParser &parser, const QStringList &args, QString *error);
 
-// Why a device may have refused to open, as far as the system shows it: it is
-// not there, no rights on it, or (access denied while we have the rights)
-// another program holds it. Nothing when none of these shows.
+// Why a device refused to open: another program holds it (access denied
+// while we have the rights), named where /proc shows it ("порт занят другой
+// программой: minicom (процесс 2311)"); else the system's own words.
+QString unopenedPortReason(const QString &device, const QString &systemWords, bool accessDenied);
+
+// What the technician can do about a device that did not open, as far as the
+// system shows it: it is not there, or no rights on it. Nothing when neither shows.
 QStringList unopenedPortHints(const QString &device, bool accessDenied);
 
 }

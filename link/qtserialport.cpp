@@ -31,6 +31,7 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
     m_baudRate = baudRate;
     m_openError.clear();
     m_openDenied = false;
+    m_linesUnreadable = false;
     m_port.setPortName(device);
     m_port.setBaudRate(baudRate);
     m_port.setDataBits(QSerialPort::Data8);
@@ -107,8 +108,10 @@ QSerialPort::PinoutSignals QtSerialPort::pinout()
         return QSerialPort::NoSignal;
     // A device that cannot report its lines (a pseudo-terminal) reads as all off.
     const QSerialPort::PinoutSignals pins = m_port.pinoutSignals();
-    if (m_port.error() != QSerialPort::NoError)
+    if (m_port.error() != QSerialPort::NoError) {
+        m_linesUnreadable = m_linesUnreadable || m_port.error() == QSerialPort::UnsupportedOperationError;
         m_port.clearError();
+    }
     return pins;
 }
 

@@ -32,6 +32,9 @@ public:
     // The failed opening was refused access: no rights, or (where the
     // device is open to us) a lock held by another program.
     bool openDeniedAccess() const { return m_openDenied; }
+    // The device did not tell its modem lines when asked since the last
+    // opening (a pseudo-terminal, some adapters): DSR and CTS read as off.
+    bool modemLinesUnreadable() const { return m_linesUnreadable; }
 
 private:
     void absorb();
@@ -46,4 +49,5 @@ private:
     QByteArray m_buffer;
     QString m_openError;
     bool m_openDenied = false;
+    bool m_linesUnreadable = false;
 };

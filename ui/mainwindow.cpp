@@ -93,6 +93,10 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
 MainWindow::~MainWindow()
 {
     m_store.setProblemHandler(nullptr);
+    // The window's own teardown closes it, and the block selector, losing
+    // the focus then, finishes its editing: by then this part of the window
+    // is gone, so nothing of it may be called any more.
+    m_blockSelector->lineEdit()->disconnect(this);
 }
 
 void MainWindow::buildControls()
@@ -309,13 +313,12 @@ void MainWindow::mapPortDevices()
     for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
         saved.insert(n, m_store.read(kApp, ports, QStringLiteral("COM") + QString::number(n), QString()).trimmed());
 
-    auto *dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<PortDevicesDialog> alive(dialog);
+    QPointer<PortDevicesDialog> dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    const QMap<qint16, QString> chosen = alive ? alive->chosen() : saved;
-    if (alive)
-        alive->deleteLater();
+    const QMap<qint16, QString> chosen = dialog ? dialog->chosen() : saved;
+    // A handler below may still be inside one of its calls: it goes once control is back.
+    if (dialog)
+        dialog->deleteLater();
     if (!accepted || m_closing)
         return;
 
@@ -358,7 +361,7 @@ void MainWindow::searchForInstallation()
                              QMessageBox::NoButton, this);
         question.setObjectName(QStringLiteral("FoundQuestion"));
         QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-        question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        question.setEscapeButton(question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole));
         question.setDefaultButton(yes);
         question.exec();
         if (m_closing)

@@ -186,9 +186,10 @@ private:
 
     void explainOpenFailure()
     {
-        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, m_port.errorString()));
-        for (const QString &hint :
-             Cli::unopenedPortHints(m_port.portName(), m_port.error() == QSerialPort::PermissionError))
+        const bool denied = m_port.error() == QSerialPort::PermissionError;
+        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2")
+                 .arg(m_options.device, Cli::unopenedPortReason(m_options.device, m_port.errorString(), denied)));
+        for (const QString &hint : Cli::unopenedPortHints(m_port.portName(), denied))
             tell(hint);
     }
 

@@ -1,7 +1,12 @@
-// How linkprobe-check ends when its run is cut short: a standard output that
-// cannot be written, and a stop signal in the middle of a check over a real
-// (pseudo-terminal) port, which must get back the settings it had before.
+// linkprobe-check at the edges of a run on a real (pseudo-terminal) port: how
+// it ends when cut short (a standard output that cannot be written, a stop
+// signal mid-check, after which the port must have the settings it had
+// before), and what it says beside the verdict about a port held by another
+// program or one that cannot tell its modem lines.
+#include "expectedlines.h"
 #include "ptyfixture.h"
+
+#include <QSerialPort>
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,7 +27,7 @@ bool sameTermios(const termios &a, const termios &b)
 
 } // namespace
 
-class TestCheckExit : public QObject
+class TestCheckEdges : public QObject
 {
     Q_OBJECT
 
@@ -45,9 +50,11 @@ private slots:
     void closedOutputNeverBecomesThePort();
     void stopSignalGivesThePortBack_data();
     void stopSignalGivesThePortBack();
+    void portHeldByAnotherProgramIsNamed();
+    void unreadableModemLinesAreHinted();
 };
 
-void TestCheckExit::failedOutputEndsWith74_data()
+void TestCheckEdges::failedOutputEndsWith74_data()
 {
     QTest::addColumn<QString>("output");   // "full": /dev/full; "closed": no descriptor 1 at all
     QTest::addColumn<QStringList>("args");
@@ -58,7 +65,7 @@ void TestCheckExit::failedOutputEndsWith74_data()
     QTest::newRow("help to /dev/full") << "full" << QStringList{"--help"} << "нет места на диске";
 }
 
-void TestCheckExit::failedOutputEndsWith74()
+void TestCheckEdges::failedOutputEndsWith74()
 {
     QFETCH(QString, output);
     QFETCH(QStringList, args);
@@ -81,7 +88,7 @@ void TestCheckExit::failedOutputEndsWith74()
 // With standard output and standard error closed, the files opened next
 // would take their descriptors; were the port one of them, the lines of the
 // log or the messages would go down the serial line.
-void TestCheckExit::closedOutputNeverBecomesThePort()
+void TestCheckEdges::closedOutputNeverBecomesThePort()
 {
     TempStore store;
     PtyFixture line(*store);
@@ -102,7 +109,7 @@ void TestCheckExit::closedOutputNeverBecomesThePort()
     QCOMPARE(line.written(), QByteArray());
 }
 
-void TestCheckExit::stopSignalGivesThePortBack_data()
+void TestCheckEdges::stopSignalGivesThePortBack_data()
 {
     QTest::addColumn<int>("signal");
     QTest::addColumn<QString>("name");
@@ -112,7 +119,7 @@ void TestCheckExit::stopSignalGivesThePortBack_data()
     QTest::newRow("SIGHUP") << SIGHUP << "SIGHUP" << 129;
 }
 
-void TestCheckExit::stopSignalGivesThePortBack()
+void TestCheckEdges::stopSignalGivesThePortBack()
 {
     QFETCH(int, signal);
     QFETCH(QString, name);
@@ -153,5 +160,47 @@ void TestCheckExit::stopSignalGivesThePortBack()
     QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()), QString());
 }
 
-QTEST_GUILESS_MAIN(TestCheckExit)
-#include "tst_checkexit.moc"
+// Qt says "Permission error while locking the device", which reads like a
+// matter of rights: the technician is told who has the port instead.
+void TestCheckEdges::portHeldByAnotherProgramIsNamed()
+{
+    TempStore store;
+    PtyFixture line(*store);
+    QVERIFY2(line.plug(), qPrintable(line.errorString()));
+    QSerialPort holder(line.devicePath());
+    QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+
+    QProcess check;
+    prepare(check);
+    check.setArguments({"--port", line.devicePath(), "link"});
+    check.start();
+    QVERIFY(check.waitForFinished(10000));
+    QCOMPARE(check.exitCode(), 6);
+    QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()), QString("Ошибка открытия порта!!!\n"));
+    const QString err = QString::fromUtf8(check.readAllStandardError());
+    const QString named = QStringLiteral("Порт %1 не открылся: порт занят другой программой: %2 (процесс %3)\n")
+                              .arg(line.devicePath(), QCoreApplication::applicationName().left(15))
+                              .arg(QCoreApplication::applicationPid());
+    QVERIFY2(err.contains(named), qPrintable(err));
+}
+
+// A pseudo-terminal has no modem lines to read: DSR reads as off, error 1 is
+// the verdict as ever, and a hint says why it may not be the cable.
+void TestCheckEdges::unreadableModemLinesAreHinted()
+{
+    TempStore store;
+    PtyFixture line(*store);
+    QVERIFY2(line.plug(), qPrintable(line.errorString()));
+    QProcess check;
+    prepare(check);
+    check.setArguments({"--port", line.devicePath(), "link"});
+    check.start();
+    QVERIFY(PtyFixture::waitFor([&] { return check.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(check.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), kError1);
+    const QString err = QString::fromUtf8(check.readAllStandardError());
+    QCOMPARE(err.count(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS").arg(line.devicePath())), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCheckEdges)
+#include "tst_checkedges.moc"
