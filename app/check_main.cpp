@@ -4,8 +4,10 @@
 // standard error, and the verdict becomes the exit status.
 
 #include "app/cli.h"
+#include "app/checkreport.h"
 #include "app/consolepanel.h"
 #include "app/stopsignals.h"
+#include "checks/blockscan.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
 #include "link/blockranges.h"
@@ -41,9 +43,11 @@ constexpr int kBlockCount = 32;
 
 const char kUsage[] =
     "Использование: linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
-    "                               link | block N | scan\n"
-    "       linkprobe-check ports\n"
-    "       linkprobe-check [--port УСТРОЙСТВО]... [--baud СКОРОСТЬ] [--save] find\n"
+    "                               [--json] [--fast] link | block N\n"
+    "       linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
+    "                               [--json] [--full-waits] [--repeat N] scan\n"
+    "       linkprobe-check [--json] ports\n"
+    "       linkprobe-check [--port УСТРОЙСТВО]... [--baud СКОРОСТЬ] [--save] [--json] find\n"
     "\n"
     "Проверка связи без окна: те же проверки, что и кнопки программы linkprobe.\n"
     "Строки окна сообщений идут на стандартный вывод (UTF-8, по строке), всё прочее - в поток ошибок.\n"
@@ -52,7 +56,9 @@ const char kUsage[] =
     "  link       проверка связи: COM-порт, БС, БСУ (кнопка \"Запуск проверки связи\")\n"
     "  block N    проверка связи с блоком N от 1 до 32 (кнопка \"Проверка связи с блоком\");\n"
     "             номер блока сохраняется, как в окне\n"
-    "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет\n"
+    "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет.\n"
+    "             Ожидание каждого ответа кончается с концом его строки (CR LF); блок, который\n"
+    "             не отвечает, ждут полную секунду\n"
     "  ports      последовательные порты системы и устройства из [PORTS]: номер COM, устройство,\n"
     "             постоянное имя в /dev/serial/by-id, описание, изготовитель, серийный номер, состояние\n"
     "  find       поиск установки: на каждом порту DTR, RTS, DSR и CTS как в проверке связи, затем\n"
@@ -66,17 +72,28 @@ const char kUsage[] =
     "  --port УСТРОЙСТВО     устройство порта, например /dev/ttyUSB0\n"
     "  --baud СКОРОСТЬ       скорость в бодах\n"
     "  --save                только с find: сохранить найденные порт и скорость\n"
+    "  --fast                только с link и block: ждать ответ до конца его строки, а не полное время\n"
+    "  --full-waits          только со scan: полное время ожидания каждого ответа, как у кнопок окна\n"
+    "  --repeat N            только со scan: N кругов подряд (0 - пока не нажато Ctrl+C), итог каждого\n"
+    "                        круга и в конце - сколько раз ответил каждый блок, пропустивший ответ\n"
+    "  --json                вместо строк - один документ JSON на стандартный вывод (поля - в README)\n"
     "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
     "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
-    "                        blocks=СПИСОК (например blocks=1-5,9), noise, late, unplugged; по умолчанию ok\n"
+    "                        blocks=СПИСОК (например blocks=1-5,9), flaky=СПИСОК (блоки отвечают через раз),\n"
+    "                        noise, late, unplugged; по умолчанию ok\n"
     "  --instant             только с --simulate: ожидания проходят мгновенно (для пробы сценариев)\n"
     "  -h, --help            эта справка\n"
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
-    "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил;\n"
-    "6 - порт не открылся; 7 - установка не найдена (find); 64 - неверные аргументы;\n"
-    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано сигналом SIGHUP, SIGINT\n"
-    "(Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
+    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог (второе Ctrl+C -\n"
+    "сразу, код 130).\n"
+    "\n"
+    "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
+    "(со --repeat - хотя бы раз); 6 - порт не открылся; 7 - установка не найдена (find);\n"
+    "64 - неверные аргументы; 74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
+    "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
+
+const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find"};
 
 using Cli::tell;
 
@@ -91,6 +108,10 @@ struct Options
     std::optional<qint32> baud;
     QStringList findPorts;   // find: the candidates named, as given
     bool save = false;
+    bool fast = false;
+    bool fullWaits = false;
+    std::optional<int> repeat;   // scan: rounds, 0 = until Ctrl+C
+    bool json = false;
     bool simulate = false;
     Scenario scenario;
     bool instant = false;
@@ -171,8 +192,12 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     const QCommandLineOption simulate(QStringLiteral("simulate"), QString(), QStringLiteral("scenario"));
     const QCommandLineOption instant(QStringLiteral("instant"));
     const QCommandLineOption save(QStringLiteral("save"));
+    const QCommandLineOption fast(QStringLiteral("fast"));
+    const QCommandLineOption fullWaits(QStringLiteral("full-waits"));
+    const QCommandLineOption repeat(QStringLiteral("repeat"), QString(), QStringLiteral("rounds"));
+    const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({port, baud, simulate, instant, save, help});
+    parser.addOptions({port, baud, simulate, instant, save, fast, fullWaits, repeat, json, help});
     if (!Cli::parse(parser, Cli::joinSimulateValue(args, kCommandWords), error))
         return std::nullopt;
     if (parser.isSet(help)) {
@@ -195,6 +220,16 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     }
     o.instant = parser.isSet(instant);
     o.save = parser.isSet(save);
+    o.fast = parser.isSet(fast);
+    o.fullWaits = parser.isSet(fullWaits);
+    o.json = parser.isSet(json);
+    if (parser.isSet(repeat)) {
+        const QString value = parser.values(repeat).constLast();
+        const auto rounds = decimalIn(value, 0, std::numeric_limits<int>::max());
+        if (!rounds)
+            return fail(QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(value));
+        o.repeat = int(*rounds);
+    }
     const QStringList words = parser.positionalArguments();
 
     if (o.instant && !o.simulate)
@@ -233,22 +268,17 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     }
     if (o.save && o.command != Command::Find)
         return fail(QStringLiteral("--save действует только с командой find"));
+    if (o.fast && o.command != Command::Link && o.command != Command::Block)
+        return fail(QStringLiteral("--fast действует только с командами link и block (scan и так ждёт до конца строки)"));
+    if (o.fullWaits && o.command != Command::Scan)
+        return fail(QStringLiteral("--full-waits действует только с командой scan"));
+    if (o.repeat && o.command != Command::Scan)
+        return fail(QStringLiteral("--repeat действует только с командой scan"));
     if (o.simulate && (o.command == Command::Ports || o.command == Command::Find))
         return fail(QStringLiteral("--simulate не действует с командами ports и find: они смотрят настоящие порты"));
     if (words.size() > expectedWords)
         return fail(QStringLiteral("лишние аргументы: ") + words.mid(expectedWords).join(QLatin1Char(' ')));
     return o;
-}
-
-// "Отвечают блоки: 1-5, 9 (6 из 32)": runs of consecutive blocks become ranges.
-QString scanSummary(const QList<int> &answered)
-{
-    if (answered.isEmpty())
-        return QStringLiteral("Ни один блок не отвечает");
-    return QStringLiteral("Отвечают блоки: %1 (%2 из %3)")
-        .arg(blockRanges(answered, QStringLiteral(", ")))
-        .arg(answered.size())
-        .arg(kBlockCount);
 }
 
 int linkStatus(int verdict)
@@ -265,10 +295,18 @@ SettingsStore userSettings()
     return store;
 }
 
-int listPortsCommand()
+int listPortsCommand(const Options &o)
 {
+    const QDateTime started = QDateTime::currentDateTime();
     const SettingsStore store = userSettings();
     const QList<PortListing> ports = listPorts(store, detectedPorts());
+    if (o.json) {
+        QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
+        report.insert(QStringLiteral("ports"), CheckReport::ports(ports));
+        report.insert(QStringLiteral("exitStatus"), kEverythingAnswered);
+        CheckReport::print(report);
+        return kEverythingAnswered;
+    }
     ConsolePanel panel;
     for (const PortListing &port : ports)
         panel.addMessage(portListingLine(port));
@@ -279,6 +317,7 @@ int listPortsCommand()
 
 int findCommand(const Options &o, std::optional<int> *stoppedBy)
 {
+    const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
     int problemsTold = 0;
     store.setProblemHandler([&problemsTold](const QString &text) {
@@ -302,6 +341,8 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
     Stopwatch wait(clock);
     QtSerialPort port;
     ConsolePanel panel;
+    if (o.json)
+        panel.silence();
     const StopSignals stop([&](int) {
         panel.silence();
         wait.abandon();
@@ -337,13 +378,24 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
         }
     }
     tell(QStringLiteral("Поиск занял %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
+    if (o.json) {
+        QJsonObject report = CheckReport::header(QStringLiteral("find"), started);
+        report.insert(QStringLiteral("firstBaud"), firstRate);
+        report.insert(QStringLiteral("candidates"), CheckReport::candidates(result.candidates));
+        report.insert(QStringLiteral("installation"),
+                      found ? QJsonValue(QJsonObject{{QStringLiteral("device"), found->device},
+                                                     {QStringLiteral("baud"), found->baudRate}})
+                            : QJsonValue());
+        report.insert(QStringLiteral("exitStatus"), status);
+        CheckReport::print(report);
+    }
     return status;
 }
 
 int run(const Options &o, std::optional<int> *stoppedBy)
 {
     if (o.command == Command::Ports)
-        return listPortsCommand();
+        return listPortsCommand(o);
     if (o.command == Command::Find)
         return findCommand(o, stoppedBy);
 
@@ -371,11 +423,24 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         port = std::move(qtPort);
     }
 
+    const QDateTime started = QDateTime::currentDateTime();
     // The window preselects the saved block; the block check takes the one asked for.
     ConsolePanel panel;
+    if (o.json)
+        panel.silence();
     CheckSession session(*port, store, *clock, panel);
+    BlockScan scan(session.tests(), *port, panel);
+    bool scanning = false;
+    bool scanStopAsked = false;
     // Stopped, the check runs out at once (every wait abandoned) without its port.
-    const StopSignals stop([&](int) {
+    // Ctrl+C in a scan stops it after the block under way, with its summary
+    // and verdict; a second one ends the program at once.
+    const StopSignals stop([&](int signal) {
+        if (signal == SIGINT && scanning && !scanStopAsked) {
+            scanStopAsked = true;
+            scan.requestStop();
+            return;
+        }
         panel.silence();
         session.stopwatch().abandon();
         port->close();
@@ -412,13 +477,23 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         }
     }
 
+    QJsonObject report = CheckReport::header(QLatin1String(kCommandNames[int(o.command)]), started);
+    report.insert(QStringLiteral("port"), o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort)
+                                                                 : o.portDevice);
+    report.insert(QStringLiteral("device"), port->device());
+    report.insert(QStringLiteral("baud"), state.baudRate);
+    report.insert(QStringLiteral("simulated"), o.simulate ? QJsonValue(o.scenario.toString()) : QJsonValue());
+    report.insert(QStringLiteral("portOpened"), opened);
+
     QElapsedTimer took;
     took.start();
     int status = kEverythingAnswered;
+    tests.setReplyEnd(o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait);
     switch (o.command) {
     case Command::Link:
         tests.linkTest();
         status = linkStatus(tests.lastLinkVerdict());
+        report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
         break;
     case Command::Block:
         tests.blockCheck();
@@ -428,25 +503,45 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             status = linkStatus(tests.lastLinkVerdict());
         else
             status = tests.lastBlockAnswered() ? kEverythingAnswered : kBlockSilent;
+        report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
+        report.insert(QStringLiteral("blocks"), tests.lastBlock().number > 0
+                                                    ? QJsonArray{CheckReport::block(tests.lastBlock())}
+                                                    : QJsonArray());
         break;
     case Command::Scan: {
-        tests.linkTest();
-        if (tests.lastLinkVerdict() != LineTests::LinkGood) {
-            status = linkStatus(tests.lastLinkVerdict());
-            break;
+        scanning = true;
+        const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
+        const bool repeated = o.repeat.has_value();
+        const int rounds = o.repeat.value_or(1);
+        ScanTally tally;
+        QJsonArray roundReports;
+        int linkFailure = kEverythingAnswered;
+        for (int n = 1; rounds == 0 || n <= rounds; ++n) {
+            const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
+            const ScanRound round = scan.run(end, prefix);
+            roundReports << CheckReport::round(n, round);
+            tally.add(round);
+            if (round.linkVerdict != LineTests::LinkGood) {
+                linkFailure = linkStatus(round.linkVerdict);
+                if (repeated && round.linkVerdict != LineTests::PortNotOpen)
+                    panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.linkVerdict));
+            }
+            // Without the port every later round would fail the same way.
+            if (round.portLost || round.stopped || scanStopAsked || round.linkVerdict == LineTests::PortNotOpen)
+                break;
         }
-        QList<int> answered;
-        bool lost = false;
-        for (int n = 1; n <= kBlockCount && !lost; ++n) {
-            // An adapter pulled mid-scan would make every later block look silent.
-            lost = !port->isOpen();
-            if (!lost && tests.queryBlock(qint16(n)))
-                answered << n;
+        if (repeated) {
+            for (const QString &line : tally.lines())
+                panel.addMessage(line);
         }
-        if (!lost) {
-            panel.addMessage(scanSummary(answered));
-            status = answered.size() == kBlockCount ? kEverythingAnswered : kBlockSilent;
-        }
+        if (linkFailure != kEverythingAnswered)
+            status = linkFailure;
+        else
+            status = tally.allAnswered() ? kEverythingAnswered : kBlockSilent;
+        report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait")
+                                                              : QStringLiteral("line-end"));
+        report.insert(QStringLiteral("rounds"), roundReports);
+        report.insert(QStringLiteral("totals"), CheckReport::tally(tally));
         break;
     }
     case Command::Ports:
@@ -454,7 +549,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         break;   // handled before a session exists
     }
 
-    if (stop.caught()) {
+    if (stop.caught() && !scanStopAsked) {
         tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
         *stoppedBy = stop.exitStatus();
         return stop.exitStatus();
@@ -468,6 +563,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
                             "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
                             "и питании БС").arg(portName));
     tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
+    if (o.json) {
+        report.insert(QStringLiteral("exitStatus"), status);
+        CheckReport::print(report);
+    }
     return status;
 }
 
@@ -482,6 +581,7 @@ int main(int argc, char *argv[])
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
     const QString program = QStringLiteral("linkprobe-check");
 
     QString error;

@@ -69,6 +69,7 @@ void LineTests::linkTest()
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, false);
     m_state.linkOk = false;
     m_lastVerdict = PortNotOpen;
+    m_lastLinkReply.clear();
     if (!m_port.isOpen()) {
         m_panel.addMessage(kPortError);
         // Enabled again so that the check can be repeated once the port is put right.
@@ -85,7 +86,8 @@ void LineTests::linkTest()
         diagnose(2, kError2);
     } else {
         progress(QStringLiteral("Соединение с БС обнаружено"));
-        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500));
+        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, m_replyEnd));
+        m_lastLinkReply = reply;
         progress(QStringLiteral("Принято = [") + reply + QLatin1Char(']'));
         // An echo means the БС passes the query back: the БСУ is not there to take it.
         if (reply.contains(kBsuQuery)) {
@@ -102,26 +104,30 @@ void LineTests::linkTest()
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
 }
 
-bool LineTests::queryBlock(qint16 n)
+BlockReading LineTests::queryBlock(qint16 n)
 {
+    BlockReading reading;
+    reading.number = n;
     const QString number = QString::number(n);
     const QString address = blockAddress(n);
-    const QString query = QLatin1Char('#') + address + QStringLiteral("02");
-    m_panel.addMessage(number + QStringLiteral(": Запрос = [") + query + QLatin1Char(']'));
-    const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, query, 1000));
-    m_panel.addMessage(number + QStringLiteral(": Принято = [") + reply + QLatin1Char(']'));
-    const bool answered = reply.contains(QLatin1Char('@') + address);
-    if (answered)
+    reading.query = QLatin1Char('#') + address + QStringLiteral("02");
+    m_panel.addMessage(number + QStringLiteral(": Запрос = [") + reading.query + QLatin1Char(']'));
+    const qint64 startNs = m_wait.clockNs();
+    reading.reply = cutAtFirstCr(sendCommand(m_port, m_wait, reading.query, 1000, m_replyEnd));
+    reading.ms = (m_wait.clockNs() - startNs) / 1000000;
+    m_panel.addMessage(number + QStringLiteral(": Принято = [") + reading.reply + QLatin1Char(']'));
+    reading.answered = reading.reply.contains(QLatin1Char('@') + address);
+    if (reading.answered)
         m_panel.addMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
     else
         m_panel.addMessage(number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
-    return answered;
+    return reading;
 }
 
 void LineTests::blockCheck()
 {
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, false);
-    m_lastBlockAnswered = false;
+    m_lastBlock = BlockReading();
     if (!m_port.isOpen()) {
         m_panel.addMessage(kPortError);
         m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
@@ -141,7 +147,7 @@ void LineTests::blockCheck()
             // Saved before the query, whatever it finds: the next start preselects it.
             m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
                          QString::number(m_state.blockNumber));
-            m_lastBlockAnswered = queryBlock(m_state.blockNumber);
+            m_lastBlock = queryBlock(m_state.blockNumber);
         }
     }
     m_state.quietMode = false;

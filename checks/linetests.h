@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/exchange.h"
+
 #include <QString>
 
 class OperatorPanel;
@@ -7,6 +9,16 @@ class SerialPort;
 class SettingsStore;
 class Stopwatch;
 struct CheckState;
+
+// One block's query and what came back, as the log shows them.
+struct BlockReading
+{
+    int number = 0;
+    QString query;          // "#0502"
+    QString reply;          // up to its first CR
+    bool answered = false;
+    qint64 ms = 0;          // the exchange's time on the line
+};
 
 // The two diagnostics: the link test (COM port, БС, БСУ) and the block check.
 class LineTests
@@ -23,15 +35,25 @@ public:
     // The link test button; also the first step of the block check.
     void linkTest();
     int lastLinkVerdict() const { return m_lastVerdict; }
+    // The БСУ's reply in the last link test, up to its first CR ("" when the
+    // test stopped before the query).
+    QString lastLinkReply() const { return m_lastLinkReply; }
     // The block check button: the link test, quietly, then the selected block.
     void blockCheck();
     // Whether the block queried by the last block check answered (false when
     // the check stopped before its query).
-    bool lastBlockAnswered() const { return m_lastBlockAnswered; }
+    bool lastBlockAnswered() const { return m_lastBlock.answered; }
+    // The block queried by the last block check (number 0 when none was).
+    const BlockReading &lastBlock() const { return m_lastBlock; }
 
-    // Queries block n as the block check does after a good link test, writes
-    // its three lines and tells whether it answered. Saves nothing.
-    bool queryBlock(qint16 n);
+    // Queries block n as the block check does after a good link test and
+    // writes its three lines. Saves nothing.
+    BlockReading queryBlock(qint16 n);
+
+    // How the waits for replies end: the buttons keep the full fixed waits;
+    // a scan may end each one at its reply's line end.
+    void setReplyEnd(ReplyEnd end) { m_replyEnd = end; }
+    ReplyEnd replyEnd() const { return m_replyEnd; }
 
     static QString blockAddress(qint16 n);
 
@@ -42,5 +64,7 @@ private:
     SettingsStore &m_store;
     OperatorPanel &m_panel;
     int m_lastVerdict = PortNotOpen;
-    bool m_lastBlockAnswered = false;
+    QString m_lastLinkReply;
+    ReplyEnd m_replyEnd = ReplyEnd::FullWait;
+    BlockReading m_lastBlock;
 };

@@ -59,9 +59,12 @@ QString SettingsStore::read(const QString &app, const QString &section, const QS
                             const QString &def) const
 {
     Q_UNUSED(app);
-    const auto over = m_overrides.constFind(keyPath(section, key));
-    if (over != m_overrides.constEnd())
-        return *over;
+    const QString path = keyPath(section, key);
+    for (const QHash<QString, QString> *held : {&m_overrides, &m_unsaved}) {
+        const auto value = held->constFind(path);
+        if (value != held->constEnd())
+            return *value;
+    }
     if (m_file.isEmpty())
         return def;
     const QString problem = SettingsFile::whyNotRead(m_file);
@@ -75,7 +78,7 @@ QString SettingsStore::read(const QString &app, const QString &section, const QS
         return def;
     // A new QSettings each time sees what another instance saved since.
     const SettingsFile::Turn turn(m_file, SettingsFile::Turn::Reading);
-    const QVariant value = QSettings(m_file, QSettings::IniFormat).value(keyPath(section, key));
+    const QVariant value = QSettings(m_file, QSettings::IniFormat).value(path);
     return value.isValid() ? value.toString() : def;
 }
 
@@ -108,11 +111,13 @@ bool SettingsStore::save(const QString &app, const QString &section, const QStri
             // tell a failed write after a file it could not fully parse.
             if (settings.status() != QSettings::AccessError && !(SettingsFile::identity(m_file) == before)) {
                 owner.restore();
+                m_unsaved.remove(path);
                 return true;
             }
             problem = SettingsFile::whyNotSaved(m_file, bytes);
         }
     }
+    m_unsaved[path] = text;
     if (m_tellProblem)
         m_tellProblem(QStringLiteral("Не удалось сохранить настройки в %1: %2")
                           .arg(QDir::toNativeSeparators(m_file), problem));

@@ -10,8 +10,8 @@
 // written back as they were read; comments are not.
 //
 // The file is only a convenience: a store that cannot read it gives the
-// defaults, one that cannot save leaves it exactly as it was, and either
-// tells why through the problem handler.
+// defaults, one that cannot save leaves it exactly as it was and holds the
+// value for the run, and either tells why through the problem handler.
 class SettingsStore
 {
 public:
@@ -26,7 +26,9 @@ public:
 
     QString read(const QString &app, const QString &section, const QString &key,
                  const QString &def) const;
-    // false when the value could not be saved (the problem handler has been told why).
+    // false when the value could not be saved (the problem handler has been
+    // told why); read() then gives it for the rest of the run, and the next
+    // save of the key tries the file again.
     bool save(const QString &app, const QString &section, const QString &key,
               const QString &text);
 
@@ -43,6 +45,7 @@ public:
 private:
     QString m_file;
     QHash<QString, QString> m_overrides;
+    QHash<QString, QString> m_unsaved;
     std::function<void(const QString &)> m_tellProblem;
     mutable QString m_readProblem;   // told once until the file can be read again
 };

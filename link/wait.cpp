@@ -9,6 +9,11 @@ void Stopwatch::restart()
     m_startNs = m_clock.nowNs();
 }
 
+qint64 Stopwatch::clockNs() const
+{
+    return m_clock.nowNs();
+}
+
 qint64 Stopwatch::elapsedNs() const
 {
     return m_clock.nowNs() - m_startNs;

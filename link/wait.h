@@ -16,6 +16,8 @@ public:
     void restart();
     // The time of the last restart, in ms of the clock.
     qint64 startTick() const { return m_startNs / 1000000; }
+    // The clock's reading, in nanoseconds.
+    qint64 clockNs() const;
     // Time since the last restart, in nanoseconds.
     qint64 elapsedNs() const;
     // True while fewer than ms have passed since the last restart; handles

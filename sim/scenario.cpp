@@ -49,7 +49,8 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
 {
     Scenario s;
     enum { NoList, InList, ListClosed } list = NoList;   // where block numbers may go
-    bool listed = false;
+    std::bitset<33> *listed = &s.blocks;                  // the list they go to
+    bool blocksListed = false;
 
     for (const QString &raw : text.split(QLatin1Char(','))) {
         const QString word = raw.trimmed().toLower();
@@ -60,16 +61,17 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
                 return reject(error, QStringLiteral("Номер блока \"%1\" без blocks= перед ним").arg(word));
             if (list == ListClosed)
                 return reject(error, QStringLiteral("После blocks=none номера блоков не ставятся: \"%1\"").arg(word));
-            if (!addBlocks(word, s.blocks, error))
+            if (!addBlocks(word, *listed, error))
                 return std::nullopt;
             continue;
         }
         list = NoList;
         if (word.startsWith(QLatin1String("blocks="))) {
             const QString first = word.mid(7).trimmed();
-            if (!listed)
+            if (!blocksListed)
                 s.blocks.reset();
-            listed = true;
+            blocksListed = true;
+            listed = &s.blocks;
             if (first == QLatin1String("none")) {
                 list = ListClosed;
             } else if (first.isEmpty()) {
@@ -79,6 +81,14 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
                     return std::nullopt;
                 list = InList;
             }
+        } else if (word.startsWith(QLatin1String("flaky="))) {
+            const QString first = word.mid(6).trimmed();
+            if (first.isEmpty())
+                return reject(error, QStringLiteral("После flaky= нужен список блоков"));
+            if (!addBlocks(first, s.flaky, error))
+                return std::nullopt;
+            listed = &s.flaky;
+            list = InList;
         } else if (word == QLatin1String("ok")) {
             // nothing wrong; other words may still follow
         } else if (word == QLatin1String("no-cable")) {
@@ -98,7 +108,7 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
         } else if (word == QLatin1String("unplugged")) {
             return reject(error, QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера"));
         } else {
-            const QString known = QStringLiteral("ok, no-cable, no-power, line-break, bsu-off, blocks=, noise, late")
+            const QString known = QStringLiteral("ok, no-cable, no-power, line-break, bsu-off, blocks=, flaky=, noise, late")
                                   + (unplugged == Unplugged::Allowed ? QStringLiteral(", unplugged") : QString());
             return reject(error, QStringLiteral("Неизвестное слово в сценарии: \"%1\" (известны %2)")
                                      .arg(raw.trimmed(), known));
@@ -128,6 +138,14 @@ QString Scenario::toString() const
                 answeringBlocks << n;
         }
         words << QStringLiteral("blocks=") + blockRanges(answeringBlocks, QStringLiteral(","));
+    }
+    if (flaky.any()) {
+        QList<int> flakyBlocks;
+        for (int n = 1; n <= 32; ++n) {
+            if (flaky.test(size_t(n)))
+                flakyBlocks << n;
+        }
+        words << QStringLiteral("flaky=") + blockRanges(flakyBlocks, QStringLiteral(","));
     }
     if (noise)
         words << QStringLiteral("noise");

@@ -17,6 +17,7 @@ struct Scenario
     bool late = false;        // late: replies come after the program stopped waiting
     bool unplugged = false;   // unplugged: the port's adapter is gone
     std::bitset<33> blocks;   // blocks=LIST: which blocks 1 to 32 answer (all by default)
+    std::bitset<33> flaky;    // flaky=LIST: of those, which answer only every other query (the 1st, 3rd, ...)
 
     Scenario() { blocks.set(); blocks.reset(0); }
 

@@ -46,6 +46,9 @@ SimulatedInstallation::Reply SimulatedInstallation::answer(const QByteArray &lin
         if (address == 0) {
             text = "@00BSU";
         } else if (address >= 1 && address <= 32 && m_scenario.blocks.test(size_t(address))) {
+            // An intermittent block: a loose contact that drops every other query.
+            if (m_scenario.flaky.test(size_t(address)) && m_flakyQueries[size_t(address)]++ % 2 == 1)
+                return reply;
             // Each block reports a temperature of its own, so replies are told apart.
             text = '@' + QByteArray::number(address, 16).toUpper().rightJustified(2, '0') + "T+"
                    + QByteArray::number(18.0 + address * 0.5, 'f', 1);

@@ -3,6 +3,7 @@
 #include "sim/scenario.h"
 
 #include <QByteArray>
+#include <array>
 #include <QList>
 
 // The chain behind the COM port: the БС on its cable, the БСУ at address 00
@@ -45,4 +46,5 @@ public:
 
 private:
     Scenario m_scenario;
+    mutable std::array<int, 33> m_flakyQueries{};   // queries each flaky block has had
 };

@@ -3,6 +3,9 @@
 
 #include "link/settingsstore.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -205,6 +208,118 @@ private slots:
         const Run failed = simulate(scenario + ",no-power", {"scan"});
         QCOMPARE(failed.lines, kError2);
         QCOMPARE(failed.status, 2);
+    }
+
+    void repeatedScan()
+    {
+        // Block 5 answers the first, third, ... query only.
+        const Run r = simulate("blocks=1-31,flaky=5", {"--repeat", "3", "scan"});
+        QStringList rounds;
+        for (const QString &line : r.lines)
+            if (line.startsWith("Круг "))
+                rounds << line;
+        QCOMPARE(rounds, (QStringList{"Круг 1: Отвечают блоки: 1-31 (31 из 32)",
+                                      "Круг 2: Отвечают блоки: 1-4, 6-31 (30 из 32)",
+                                      "Круг 3: Отвечают блоки: 1-31 (31 из 32)"}));
+        QCOMPARE(r.lines.mid(r.lines.size() - 2),
+                 (QStringList{"Блок 5: ответил 2 из 3 (66 %)", "Блок 32: ответил 0 из 3 (0 %)"}));
+        QCOMPARE(r.lines.count(kLinkGood.first()), 3);
+        QCOMPARE(r.status, 5);
+
+        const Run steady = simulate("ok", {"--repeat", "2", "scan"});
+        QCOMPARE(steady.lines.last(), QStringLiteral("Каждый опрошенный блок ответил в каждом круге"));
+        QCOMPARE(steady.status, 0);
+    }
+
+    void jsonReport_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("status");
+        QTest::newRow("link") << QStringList{"link"} << 0;
+        QTest::newRow("link, no power") << QStringList{"link"} << 2;
+        QTest::newRow("block") << QStringList{"--fast", "block", "9"} << 5;
+        QTest::newRow("scan") << QStringList{"scan"} << 5;
+        QTest::newRow("scan, repeated") << QStringList{"--repeat", "2", "scan"} << 5;
+    }
+
+    void jsonReport()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(int, status);
+        const QString scenario = QTest::currentDataTag() == QByteArray("link, no power") ? "no-power" : "blocks=1-8";
+        const Run r = simulate(scenario, QStringList{"--json"} + command);
+        QCOMPARE(r.status, status);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(r.out, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        const QJsonObject report = document.object();
+
+        // The fields the README documents, with their types.
+        const auto has = [&](const QJsonObject &object, const QString &key, QJsonValue::Type type) {
+            QVERIFY2(object.value(key).type() == type,
+                     qPrintable(QStringLiteral("%1 is of type %2").arg(key).arg(int(object.value(key).type()))));
+        };
+        has(report, "program", QJsonValue::String);
+        has(report, "version", QJsonValue::String);
+        has(report, "command", QJsonValue::String);
+        has(report, "port", QJsonValue::String);
+        has(report, "device", QJsonValue::String);
+        has(report, "baud", QJsonValue::Double);
+        has(report, "portOpened", QJsonValue::Bool);
+        has(report, "simulated", QJsonValue::String);
+        has(report, "exitStatus", QJsonValue::Double);
+        QCOMPARE(report.value("program").toString(), QStringLiteral("linkprobe-check"));
+        QCOMPARE(report.value("command").toString(), command.last() == "9" ? "block" : command.last());
+        QCOMPARE(report.value("port").toString(), QStringLiteral("COM2"));
+        QCOMPARE(report.value("baud").toInt(), 4800);
+        QCOMPARE(report.value("exitStatus").toInt(), status);
+        QVERIFY(QDateTime::fromString(report.value("started").toString(), Qt::ISODate).isValid());
+
+        const auto checkLink = [&](const QJsonObject &link) {
+            has(link, "verdict", QJsonValue::Double);
+            has(link, "reply", QJsonValue::String);
+            QCOMPARE(link.value("verdict").toInt(), status == 2 ? 2 : 0);
+            QCOMPARE(link.value("reply").toString(), status == 2 ? QString() : QStringLiteral("@00BSU"));
+        };
+        const auto checkBlocks = [&](const QJsonArray &blocks, int count) {
+            QCOMPARE(blocks.size(), count);
+            for (const QJsonValue &value : blocks) {
+                const QJsonObject block = value.toObject();
+                for (const char *key : {"number", "ms"})
+                    has(block, key, QJsonValue::Double);
+                has(block, "query", QJsonValue::String);
+                has(block, "reply", QJsonValue::String);
+                has(block, "answered", QJsonValue::Bool);
+                const int n = block.value("number").toInt();
+                QCOMPARE(block.value("query").toString(), QStringLiteral("#%1").arg(n, 2, 16, QChar('0')).toUpper() + "02");
+                QCOMPARE(block.value("answered").toBool(), n <= 8);
+                QCOMPARE(block.value("reply").toString().startsWith(QStringLiteral("@")), n <= 8);
+                QVERIFY(n <= 8 || block.value("ms").toInt() >= 1000);
+            }
+        };
+        if (report.value("command") == "scan") {
+            QCOMPARE(report.value("replyEnd").toString(), QStringLiteral("line-end"));
+            const QJsonArray rounds = report.value("rounds").toArray();
+            QCOMPARE(rounds.size(), command.contains("--repeat") ? 2 : 1);
+            for (int i = 0; i < rounds.size(); ++i) {
+                const QJsonObject round = rounds.at(i).toObject();
+                QCOMPARE(round.value("round").toInt(), i + 1);
+                has(round, "stopped", QJsonValue::Bool);
+                has(round, "portLost", QJsonValue::Bool);
+                checkLink(round.value("link").toObject());
+                checkBlocks(round.value("blocks").toArray(), 32);
+            }
+            const QJsonArray totals = report.value("totals").toArray();
+            QCOMPARE(totals.size(), 32);
+            const QJsonObject nine = totals.at(8).toObject();
+            QCOMPARE(nine.value("number").toInt(), 9);
+            QCOMPARE(nine.value("queried").toInt(), int(rounds.size()));
+            QCOMPARE(nine.value("answered").toInt(), 0);
+        } else {
+            checkLink(report.value("link").toObject());
+            if (report.value("command") == "block")
+                checkBlocks(report.value("blocks").toArray(), 1);
+        }
     }
 
     void optionsAreForThisRunOnly_data()

@@ -1,5 +1,6 @@
 // The link test and the block check against a simulated installation: each
 // outcome gives exactly its lines, in order, and leaves the state right.
+#include "checks/blockscan.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
@@ -35,6 +36,10 @@ class TestChecks : public QObject
     Q_OBJECT
 
 private slots:
+    void fastScanWritesTheLinesOfAFullWaitsScan_data();
+    void fastScanWritesTheLinesOfAFullWaitsScan();
+    void scanStopsAfterTheCurrentBlock();
+    void repeatedScansCountAnIntermittentBlock();
     void linkTestVerdicts_data();
     void linkTestVerdicts();
     void linkTestReadsOnlyTheFirstLine_data();
@@ -270,6 +275,87 @@ void TestChecks::linkTestDuringABlockQueryRunsQuiet()
     QCOMPARE(rig.panel.lines, (QStringList{"2: Запрос = [#0202]", "2: Принято = []",
                                            "2: Нет ответа от блока номер 2 ?"}));
     QVERIFY(!rig.state.quietMode);
+}
+
+void TestChecks::fastScanWritesTheLinesOfAFullWaitsScan_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("answering");
+    for (const char *scenario : {"ok", "blocks=1-5,9", "bsu-off", "line-break", "late"})
+        QTest::newRow(scenario) << scenario << (QByteArray(scenario) == "ok" ? 32 : QByteArray(scenario) == "blocks=1-5,9" ? 6 : 0);
+}
+
+void TestChecks::fastScanWritesTheLinesOfAFullWaitsScan()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, answering);
+    Rig full(scenario);
+    Rig fast(scenario);
+    const ScanRound fullRound = BlockScan(full.tests, full.port, full.panel).run(ReplyEnd::FullWait);
+    const ScanRound fastRound = BlockScan(fast.tests, fast.port, fast.panel).run(ReplyEnd::AtFirstCr);
+    QCOMPARE(fast.panel.lines, full.panel.lines);
+    QCOMPARE(fastRound.answered().size(), answering);
+    QCOMPARE(fastRound.linkVerdict, fullRound.linkVerdict);
+    QCOMPARE(fastRound.linkReply, fullRound.linkReply);
+    // The buttons' own waits are left as they were.
+    QCOMPARE(fast.tests.replyEnd(), ReplyEnd::FullWait);
+    for (const BlockReading &block : fastRound.blocks) {
+        // A block that does not answer still gets its full second; one that does, far less.
+        if (block.answered)
+            QVERIFY2(block.ms < 100, qPrintable(QString::number(block.ms)));
+        else
+            QCOMPARE(block.ms, qint64(1000));
+    }
+    QVERIFY(fast.clock.now() <= full.clock.now());
+}
+
+void TestChecks::scanStopsAfterTheCurrentBlock()
+{
+    Rig rig("blocks=1-2,4");
+    BlockScan scan(rig.tests, rig.port, rig.panel);
+    // Blocks 1 and 2 answer within 1150 ms; asked at 1600, while silent block 3 has its second.
+    rig.clock.callAt(1600, &rig.port, [&] { scan.requestStop(); });
+    const ScanRound round = scan.run(ReplyEnd::AtFirstCr);
+    QVERIFY(round.stopped);
+    QCOMPARE(round.blocks.size(), 3);
+    QCOMPARE(rig.panel.lines.mid(4 + 6), (QStringList{"3: Запрос = [#0302]", "3: Принято = []",
+                                                      "3: Нет ответа от блока номер 3 ?",
+                                                      "Проверка остановлена", "Отвечают блоки: 1-2 (2 из 3)"}));
+    QVERIFY(!rig.port.written().contains("#0402"));
+    // The next scan is a whole one again.
+    rig.panel.lines.clear();
+    const ScanRound next = scan.run(ReplyEnd::AtFirstCr);
+    QVERIFY(!next.stopped);
+    QCOMPARE(rig.panel.lines.last(), QStringLiteral("Отвечают блоки: 1-2, 4 (3 из 32)"));
+}
+
+void TestChecks::repeatedScansCountAnIntermittentBlock()
+{
+    Rig rig("blocks=1-10,flaky=5");
+    BlockScan scan(rig.tests, rig.port, rig.panel);
+    ScanTally tally;
+    QStringList summaries;
+    for (int n = 1; n <= 3; ++n) {
+        tally.add(scan.run(ReplyEnd::AtFirstCr, QStringLiteral("Круг %1: ").arg(n)));
+        summaries << rig.panel.lines.last();
+    }
+    QCOMPARE(summaries, (QStringList{"Круг 1: Отвечают блоки: 1-10 (10 из 32)",
+                                     "Круг 2: Отвечают блоки: 1-4, 6-10 (9 из 32)",
+                                     "Круг 3: Отвечают блоки: 1-10 (10 из 32)"}));
+    QVERIFY(!tally.allAnswered());
+    // Blocks that never answer are listed too: they missed every round.
+    QStringList expected{"Блок 5: ответил 2 из 3 (66 %)"};
+    for (int n = 11; n <= 32; ++n)
+        expected << QStringLiteral("Блок %1: ответил 0 из 3 (0 %)").arg(n);
+    QCOMPARE(tally.lines(), expected);
+
+    ScanTally steady;
+    Rig ok;
+    BlockScan okScan(ok.tests, ok.port, ok.panel);
+    steady.add(okScan.run(ReplyEnd::AtFirstCr));
+    steady.add(okScan.run(ReplyEnd::AtFirstCr));
+    QVERIFY(steady.allAnswered());
+    QCOMPARE(steady.lines(), QStringList{"Каждый опрошенный блок ответил в каждом круге"});
 }
 
 QTEST_GUILESS_MAIN(TestChecks)

@@ -9,6 +9,9 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -100,6 +103,8 @@ private slots:
     void typedBlockIsChecked();
     void oneCheckAtATime_data();
     void oneCheckAtATime();
+    void scanFromTheMenuAndStop();
+    void savedLogFile();
     void addMessage_data();
     void addMessage();
     void addMessageLeavesCaretAndSelection();
@@ -492,6 +497,86 @@ void TestMainWindow::oneCheckAtATime()
         QVERIFY2(window.findChild<QPushButton *>(name)->isEnabled(), qPrintable(name));
     for (QAction *item : items)
         QVERIFY2(item->isEnabled(), qPrintable(item->objectName()));
+}
+
+void TestMainWindow::scanFromTheMenuAndStop()
+{
+    Bench bench("blocks=1-3");
+    MainWindow &window = bench.open();
+    window.show();
+    auto *scanItem = window.findChild<QAction *>("mnuScanAll");
+    QCOMPARE(window.findChild<QMenu *>("mnuCheck")->title(), QStringLiteral("Проверка"));
+    QCOMPARE(scanItem->text(), QStringLiteral("Проверка всех блоков"));
+    QStringList seen;
+    // At 3000 ms block 5 is having its second: the buttons are disabled, a click does nothing, the item stops.
+    bench.clock.callAt(bench.clock.now() + 3000, &window, [&] {
+        for (const char *name : {"cmdStartTest", "Command1"}) {
+            auto *button = bench.child<QPushButton>(name);
+            seen << QStringLiteral("%1 %2").arg(name).arg(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+        seen << QStringLiteral("mnuCommPort %1").arg(window.findChild<QAction *>("mnuCommPort")->isEnabled());
+        seen << scanItem->text() + QStringLiteral(" %1").arg(scanItem->isEnabled());
+        scanItem->trigger();
+    });
+    scanItem->trigger();
+    QCOMPARE(seen, (QStringList{"cmdStartTest 0", "Command1 0", "mnuCommPort 0", "Остановить проверку 1"}));
+    const QStringList lines = bench.logLines();
+    QCOMPARE(lines.mid(0, 4), (QStringList{"Соединение с БС обнаружено", "Принято = [@00BSU]",
+                                           "Соединение с БСУ обнаружено", "Тестирование прошло успешно"}));
+    QCOMPARE(lines.mid(lines.size() - 5), (QStringList{"5: Запрос = [#0502]", "5: Принято = []",
+                                                       "5: Нет ответа от блока номер 5 ?", "Проверка остановлена",
+                                                       "Отвечают блоки: 1-3 (3 из 5)"}));
+    QCOMPARE(bench.port.written().count('#'), 6);
+    QCOMPARE(scanItem->text(), QStringLiteral("Проверка всех блоков"));
+    QVERIFY(scanItem->isEnabled());
+    QVERIFY(bench.child<QPushButton>("cmdStartTest")->isEnabled());
+    QVERIFY(bench.child<QPushButton>("Command1")->isEnabled());
+}
+
+void TestMainWindow::savedLogFile()
+{
+    Bench bench;
+    MainWindow &window = bench.open();
+    window.show();
+    window.addMessage("Принято = [@00BSU]");
+    window.addMessage("Тестирование прошло успешно");
+    QTemporaryDir folder;
+    const QString path = folder.filePath("журнал.txt");
+    // The user's documents folder, here a temporary one.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", folder.path().toUtf8());
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+    QVERIFY(QDir(folder.path()).mkpath("Documents"));
+    QString suggested;
+    QTimer::singleShot(0, &window, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        suggested = dialog->selectedFiles().value(0);
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    QCOMPARE(window.findChild<QAction *>("mnuSaveLog")->shortcut(), QKeySequence(QKeySequence::Save));
+    window.findChild<QAction *>("mnuSaveLog")->trigger();
+
+    static const QRegularExpression defaultName("/linkprobe-\\d{4}-\\d\\d-\\d\\d-\\d{4}\\.txt$");
+    QVERIFY2(defaultName.match(suggested).hasMatch(), qPrintable(suggested));
+    QCOMPARE(QFileInfo(suggested).absolutePath(), folder.filePath("Documents"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> lines = bytes.split('\n');
+    QCOMPARE(lines.size(), 7);
+    QVERIFY(lines.at(0).startsWith(QStringLiteral("Журнал проверки связи, сохранён ").toUtf8()));
+    QCOMPARE(lines.at(1), QStringLiteral("Порт: COM2, устройство /dev/ttyS1, скорость 4800 бод\r").toUtf8());
+    QVERIFY(lines.at(2).startsWith(QStringLiteral("Программа: linkprobe").toUtf8()));
+    QCOMPARE(bytes.mid(bytes.indexOf("\r\n\r\n") + 4),
+             QStringLiteral("Принято = [@00BSU]\r\nТестирование прошло успешно\r\n").toUtf8());
+    QCOMPARE(bytes.count("\r\n"), bytes.count('\n'));
+
+    // "Очистить" in the menu is the button's.
+    window.findChild<QAction *>("mnuClearLog")->trigger();
+    QCOMPARE(bench.logLines(), QStringList());
 }
 
 void TestMainWindow::closeClosesAnOpenPortOnly_data()

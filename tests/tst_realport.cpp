@@ -172,7 +172,7 @@ void tst_RealPort::blockAnswersThroughTheLine()
     const QByteArray answer = b.line.installation().answer("#0502").bytes;
     QVERIFY(answer.startsWith("@05"));
 
-    QVERIFY(b.tests.queryBlock(5));
+    QVERIFY(b.tests.queryBlock(5).answered);
 
     QCOMPARE(b.panel.lines, (QStringList {
         QStringLiteral("5: Запрос = [#0502]"),

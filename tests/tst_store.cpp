@@ -386,8 +386,10 @@ void TestStore::withoutRightsToldAndKept()
     const ChildRun run = inChild(file, [](SettingsStore &store) {
         if (runningAsRoot() && (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0))
             return 9;
+        // Not saved, the value still holds for the run; the rest reads from the file.
         return (store.save(kApp, "NBLOCK", "BLOCK", "7") ? 1 : 0)
-               + (store.read(kApp, "COMPORT", "COM", "2") == "5" ? 0 : 2);
+               + (store.read(kApp, "COMPORT", "COM", "2") == "5" ? 0 : 2)
+               + (store.read(kApp, "NBLOCK", "BLOCK", "1") == "7" ? 0 : 4);
     });
     QCOMPARE(run.status, 0);
     QCOMPARE(fileBytes(file), kKept);

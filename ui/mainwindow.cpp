@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "link/openport.h"
 #include "link/portlist.h"
@@ -14,6 +15,12 @@
 #include "ui/twips.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLayout>
@@ -33,6 +40,7 @@
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
+const QString kScanAll = QStringLiteral("Проверка всех блоков");
 
 QPushButton *newButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -149,6 +157,22 @@ void MainWindow::buildControls()
     m_findAction->setObjectName(QStringLiteral("mnuFindInstallation"));
     connect(m_findAction, &QAction::triggered, this, &MainWindow::findInstallation);
 
+    m_checkMenu = menuBar()->addMenu(QStringLiteral("Проверка"));
+    m_checkMenu->setObjectName(QStringLiteral("mnuCheck"));
+    m_scanAction = m_checkMenu->addAction(kScanAll);
+    m_scanAction->setObjectName(QStringLiteral("mnuScanAll"));
+    connect(m_scanAction, &QAction::triggered, this, &MainWindow::scanOrStop);
+
+    m_logMenu = menuBar()->addMenu(QStringLiteral("Журнал"));
+    m_logMenu->setObjectName(QStringLiteral("mnuLog"));
+    m_saveLogAction = m_logMenu->addAction(QStringLiteral("Сохранить журнал…"));
+    m_saveLogAction->setObjectName(QStringLiteral("mnuSaveLog"));
+    m_saveLogAction->setShortcut(QKeySequence::Save);
+    connect(m_saveLogAction, &QAction::triggered, this, &MainWindow::saveLog);
+    QAction *clearAction = m_logMenu->addAction(QStringLiteral("Очистить"));
+    clearAction->setObjectName(QStringLiteral("mnuClearLog"));
+    connect(clearAction, &QAction::triggered, this, &MainWindow::clearLog);
+
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
@@ -156,6 +180,7 @@ void MainWindow::buildControls()
     m_checkGate.guard(m_blockCheckButton);
     m_checkGate.guard(m_portSettingsAction);
     m_checkGate.guard(m_findAction);
+    m_checkGate.guard(m_scanAction);
     if (m_portDevicesAction)
         m_checkGate.guard(m_portDevicesAction);
 
@@ -349,6 +374,66 @@ void MainWindow::searchForInstallation()
     }
     // Opened again as saved: the one found, or the one in use before.
     m_session.openPort();
+}
+
+void MainWindow::scanOrStop()
+{
+    if (m_scan) {
+        m_scan->requestStop();
+        return;
+    }
+    if (m_closing)
+        return;
+    m_checkGate.run([this] {
+        BlockScan scan(m_session.tests(), m_port, *this);
+        m_scan = &scan;
+        // The one item left usable while the scan runs: it stops it.
+        m_scanAction->setText(QStringLiteral("Остановить проверку"));
+        m_scanAction->setEnabled(true);
+        const ScanRound round = scan.run(ReplyEnd::AtFirstCr);
+        m_scan = nullptr;
+        m_scanAction->setText(kScanAll);
+        if (round.portLost && !m_closing)
+            addMessage(QStringLiteral("Проверка прервана: порт закрылся"));
+    });
+}
+
+void MainWindow::saveLog()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // Without a documents folder the dialog would take the name as relative to the working folder.
+    if (!QDir(folder).exists())
+        folder = QDir::homePath();
+    const QString suggested = QDir(folder).filePath(now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
+    QFileDialog dialog(this, QStringLiteral("Сохранить журнал"));
+    dialog.setObjectName(QStringLiteral("saveLogDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.setDirectory(folder);
+    dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+
+    // A header that says where and when, then the log as the operator sees it.
+    const CheckState &state = m_session.state();
+    QString text = QStringLiteral("Журнал проверки связи, сохранён %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) + kCrLf
+                   + QStringLiteral("Порт: COM%1, устройство %2, скорость %3 бод")
+                         .arg(state.comPort).arg(m_port.device()).arg(state.baudRate) + kCrLf
+                   + QStringLiteral("Программа: linkprobe %1").arg(QCoreApplication::applicationVersion()) + kCrLf
+                   + kCrLf;
+    text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
+
+    // All or nothing: a file that cannot be written whole keeps what it held.
+    QSaveFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QMessageBox::critical(this, QStringLiteral("Сохранение журнала"),
+                              QStringLiteral("Журнал не сохранён в файл %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

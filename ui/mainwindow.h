@@ -11,6 +11,7 @@
 #include <functional>
 
 class Clock;
+class BlockScan;
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -59,6 +60,8 @@ private:
     void mapPortDevices();
     void findInstallation();
     void searchForInstallation();
+    void scanOrStop();
+    void saveLog();
 
     SerialPort &m_port;
     SettingsStore &m_store;
@@ -80,5 +83,10 @@ private:
     QAction *m_portSettingsAction = nullptr;
     QAction *m_portDevicesAction = nullptr;   // not on Windows: COM n is the system's own name there
     QAction *m_findAction = nullptr;
+    QMenu *m_checkMenu = nullptr;
+    QAction *m_scanAction = nullptr;   // reads "Остановить проверку" while the scan runs
+    QMenu *m_logMenu = nullptr;
+    QAction *m_saveLogAction = nullptr;
+    BlockScan *m_scan = nullptr;       // the scan under way
     QTimer *m_statusTimer = nullptr;
 };

@@ -1,0 +1,137 @@
+#include "app/checkreport.h"
+
+#include "app/cli.h"
+#include "checks/blockscan.h"
+#include "checks/installationsearch.h"
+#include "link/portlist.h"
+
+#include <QJsonDocument>
+
+namespace CheckReport {
+
+QJsonObject header(const QString &command, const QDateTime &started)
+{
+    return {
+        {QStringLiteral("program"), QStringLiteral("linkprobe-check")},
+        {QStringLiteral("version"), QStringLiteral(LINKPROBE_VERSION)},
+        {QStringLiteral("command"), command},
+        {QStringLiteral("started"), started.toOffsetFromUtc(started.offsetFromUtc()).toString(Qt::ISODate)},
+    };
+}
+
+QJsonObject link(int verdict, const QString &reply)
+{
+    return {{QStringLiteral("verdict"), verdict}, {QStringLiteral("reply"), reply}};
+}
+
+QJsonObject block(const BlockReading &reading)
+{
+    return {
+        {QStringLiteral("number"), reading.number},
+        {QStringLiteral("query"), reading.query},
+        {QStringLiteral("reply"), reading.reply},
+        {QStringLiteral("answered"), reading.answered},
+        {QStringLiteral("ms"), reading.ms},
+    };
+}
+
+QJsonObject round(int number, const ScanRound &round)
+{
+    QJsonArray blocks;
+    for (const BlockReading &reading : round.blocks)
+        blocks << block(reading);
+    return {
+        {QStringLiteral("round"), number},
+        {QStringLiteral("link"), link(round.linkVerdict, round.linkReply)},
+        {QStringLiteral("blocks"), blocks},
+        {QStringLiteral("stopped"), round.stopped},
+        {QStringLiteral("portLost"), round.portLost},
+    };
+}
+
+QJsonArray tally(const ScanTally &tally)
+{
+    QJsonArray counts;
+    for (auto it = tally.counts().cbegin(); it != tally.counts().cend(); ++it) {
+        counts << QJsonObject{{QStringLiteral("number"), it.key()},
+                              {QStringLiteral("queried"), it.value().queried},
+                              {QStringLiteral("answered"), it.value().answered}};
+    }
+    return counts;
+}
+
+QJsonArray ports(const QList<PortListing> &ports)
+{
+    const auto stateName = [](PortListing::State state) {
+        switch (state) {
+        case PortListing::State::Free: return QStringLiteral("free");
+        case PortListing::State::InUse: return QStringLiteral("in-use");
+        case PortListing::State::NoRights: return QStringLiteral("no-rights");
+        case PortListing::State::Absent: return QStringLiteral("absent");
+        }
+        return QString();
+    };
+    QJsonArray list;
+    for (const PortListing &port : ports) {
+        QJsonArray comPorts;
+        for (const qint16 n : port.comPorts)
+            comPorts << n;
+        list << QJsonObject{
+            {QStringLiteral("comPorts"), comPorts},
+            {QStringLiteral("device"), port.device},
+            {QStringLiteral("stablePath"), port.stablePath},
+            {QStringLiteral("description"), port.description},
+            {QStringLiteral("manufacturer"), port.manufacturer},
+            {QStringLiteral("serialNumber"), port.serialNumber},
+            {QStringLiteral("detected"), port.detected},
+            {QStringLiteral("state"), stateName(port.state)},
+            {QStringLiteral("stateText"), portStateText(port)},
+            {QStringLiteral("holder"), port.holder},
+            {QStringLiteral("group"), port.group},
+        };
+    }
+    return list;
+}
+
+QJsonArray candidates(const QList<SearchCandidate> &candidates)
+{
+    using Outcome = SearchCandidate::Outcome;
+    const auto outcomeName = [](Outcome outcome) {
+        switch (outcome) {
+        case Outcome::NotTried: return QStringLiteral("not-tried");
+        case Outcome::Found: return QStringLiteral("found");
+        case Outcome::Echo: return QStringLiteral("echo");
+        case Outcome::Silent: return QStringLiteral("silent");
+        case Outcome::NoCable: return QStringLiteral("no-cable");
+        case Outcome::NoPower: return QStringLiteral("no-power");
+        case Outcome::NotOpened: return QStringLiteral("not-opened");
+        case Outcome::Absent: return QStringLiteral("absent");
+        case Outcome::SkippedInUse: return QStringLiteral("skipped-in-use");
+        case Outcome::SkippedConsole: return QStringLiteral("skipped-console");
+        }
+        return QString();
+    };
+    QJsonArray list;
+    for (const SearchCandidate &candidate : candidates) {
+        QJsonArray rates;
+        for (const qint32 rate : candidate.ratesTried)
+            rates << rate;
+        list << QJsonObject{
+            {QStringLiteral("device"), candidate.device},
+            {QStringLiteral("outcome"), outcomeName(candidate.outcome)},
+            {QStringLiteral("baud"), candidate.baudRate},
+            {QStringLiteral("ratesTried"), rates},
+            {QStringLiteral("reply"), candidate.reply},
+            {QStringLiteral("reason"), candidate.reason},
+            {QStringLiteral("line"), candidateLine(candidate)},
+        };
+    }
+    return list;
+}
+
+void print(const QJsonObject &report)
+{
+    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented)).trimmed());
+}
+
+} // namespace CheckReport

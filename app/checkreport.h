@@ -1,0 +1,33 @@
+#pragma once
+
+// linkprobe-check --json: what a run found, as one JSON document. The fields
+// are described in the README; scripts rely on their names.
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+struct BlockReading;
+struct PortListing;
+struct ScanRound;
+struct SearchCandidate;
+class ScanTally;
+
+namespace CheckReport {
+
+// program, version, command, started (ISO 8601 with the UTC offset).
+QJsonObject header(const QString &command, const QDateTime &started);
+// verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open.
+QJsonObject link(int verdict, const QString &reply);
+QJsonObject block(const BlockReading &reading);
+QJsonObject round(int number, const ScanRound &round);
+QJsonArray tally(const ScanTally &tally);
+QJsonArray ports(const QList<PortListing> &ports);
+QJsonArray candidates(const QList<SearchCandidate> &candidates);
+
+// The document on standard output, UTF-8, indented, one LF at its end.
+void print(const QJsonObject &report);
+
+} // namespace CheckReport

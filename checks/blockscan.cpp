@@ -1,0 +1,100 @@
+#include "checks/blockscan.h"
+
+#include "checks/operatorpanel.h"
+#include "link/blockranges.h"
+#include "link/serialport.h"
+
+QList<int> ScanRound::answered() const
+{
+    QList<int> numbers;
+    for (const BlockReading &block : blocks)
+        if (block.answered)
+            numbers << block.number;
+    return numbers;
+}
+
+BlockScan::BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel)
+    : m_tests(tests), m_port(port), m_panel(panel)
+{
+}
+
+QString BlockScan::summary(const QList<int> &answered, int queried)
+{
+    if (answered.isEmpty())
+        return QStringLiteral("Ни один блок не отвечает");
+    return QStringLiteral("Отвечают блоки: %1 (%2 из %3)")
+        .arg(blockRanges(answered, QStringLiteral(", ")))
+        .arg(answered.size())
+        .arg(queried);
+}
+
+ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
+{
+    ScanRound round;
+    m_stopRequested = false;
+    const ReplyEnd before = m_tests.replyEnd();
+    m_tests.setReplyEnd(end);
+    m_tests.linkTest();
+    round.linkVerdict = m_tests.lastLinkVerdict();
+    round.linkReply = m_tests.lastLinkReply();
+    if (round.linkVerdict == LineTests::LinkGood) {
+        for (int n = 1; n <= LineTests::kBlockCount; ++n) {
+            // An adapter pulled mid-scan would make every later block look silent.
+            if (!m_port.isOpen()) {
+                round.portLost = true;
+                break;
+            }
+            if (m_stopRequested) {
+                round.stopped = true;
+                break;
+            }
+            round.blocks << m_tests.queryBlock(qint16(n));
+        }
+        if (!m_port.isOpen())
+            round.portLost = true;
+        if (round.stopped)
+            m_panel.addMessage(QStringLiteral("Проверка остановлена"));
+        if (!round.portLost && !round.blocks.isEmpty())
+            m_panel.addMessage(summaryPrefix + summary(round.answered(), int(round.blocks.size())));
+    }
+    m_tests.setReplyEnd(before);
+    return round;
+}
+
+void ScanTally::add(const ScanRound &round)
+{
+    ++m_rounds;
+    for (const BlockReading &block : round.blocks) {
+        Count &count = m_counts[block.number];
+        ++count.queried;
+        if (block.answered)
+            ++count.answered;
+    }
+}
+
+bool ScanTally::allAnswered() const
+{
+    for (const Count &count : m_counts)
+        if (count.answered < count.queried)
+            return false;
+    return true;
+}
+
+QStringList ScanTally::lines() const
+{
+    QStringList lines;
+    for (auto it = m_counts.cbegin(); it != m_counts.cend(); ++it) {
+        const Count &count = it.value();
+        if (count.answered == count.queried)
+            continue;
+        // Rounded down: a block that missed once never shows 100 %.
+        lines << QStringLiteral("Блок %1: ответил %2 из %3 (%4 %)")
+                     .arg(it.key())
+                     .arg(count.answered)
+                     .arg(count.queried)
+                     .arg(count.answered * 100 / count.queried);
+    }
+    if (lines.isEmpty() && !m_counts.isEmpty())
+        lines << QStringLiteral("Каждый опрошенный блок ответил в каждом круге");
+    return lines;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "checks/linetests.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+class OperatorPanel;
+class SerialPort;
+
+// One pass over the installation: the link test and, when it finds the БСУ,
+// every block in turn.
+struct ScanRound
+{
+    int linkVerdict = LineTests::PortNotOpen;
+    QString linkReply;
+    QList<BlockReading> blocks;   // in the order queried
+    bool stopped = false;         // stopped on request before the last block
+    bool portLost = false;        // the port closed under it (an adapter pulled)
+
+    QList<int> answered() const;
+};
+
+// The scan of all blocks, for the window's menu and for linkprobe-check:
+// the link test's lines, each block's three lines and a summary line. Each
+// reply wait ends at the reply's line end unless full waits are asked for;
+// a block that does not answer still gets its full time.
+class BlockScan
+{
+public:
+    BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel);
+
+    // Runs one round. The summary line starts with summaryPrefix
+    // ("Круг 2: " in a repeated scan).
+    ScanRound run(ReplyEnd end, const QString &summaryPrefix = QString());
+    // Stops after the block being queried: "Проверка остановлена" and the
+    // summary of the blocks queried so far.
+    void requestStop() { m_stopRequested = true; }
+
+    // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.
+    static QString summary(const QList<int> &answered, int queried);
+
+private:
+    LineTests &m_tests;
+    SerialPort &m_port;
+    OperatorPanel &m_panel;
+    bool m_stopRequested = false;
+};
+
+// What several rounds found, block by block.
+class ScanTally
+{
+public:
+    void add(const ScanRound &round);
+    int rounds() const { return m_rounds; }
+    // True when every block queried answered every time.
+    bool allAnswered() const;
+    // "Блок 5: ответил 97 из 100 (97 %)" for each block that missed at least
+    // once, or the one line that every block answered every round.
+    QStringList lines() const;
+
+    struct Count
+    {
+        int queried = 0;
+        int answered = 0;
+    };
+    const QMap<int, Count> &counts() const { return m_counts; }
+
+private:
+    int m_rounds = 0;
+    QMap<int, Count> m_counts;
+};
