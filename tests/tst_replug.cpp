@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -83,10 +85,18 @@ void tst_Replug::backWithinTwoSecondsAndChecksAgain()
     QCOMPARE(bar->panelText(2), QStringLiteral("Порт не открыт!"));
 
     // Back in, under a new name (the old one is taken meanwhile); the stable name follows it.
+    // Other pseudo-terminals (other tests running at the same time) may free and
+    // take numbers meanwhile: the old name is held until the new one differs.
     TempStore elsewhere;
-    PtyFixture other(*elsewhere);
-    QVERIFY2(other.plug(), qPrintable(other.errorString()));
-    QVERIFY2(plugAs(), qPrintable(line.errorString()));
+    std::vector<std::unique_ptr<PtyFixture>> holders;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        holders.push_back(std::make_unique<PtyFixture>(*elsewhere));
+        QVERIFY2(holders.back()->plug(), qPrintable(holders.back()->errorString()));
+        QVERIFY2(plugAs(), qPrintable(line.errorString()));
+        if (line.devicePath() != before)
+            break;
+        line.unplug();
+    }
     QVERIFY(line.devicePath() != before);
     qInfo() << "device before and after:" << before << line.devicePath();
     QElapsedTimer back;
