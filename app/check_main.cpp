@@ -7,7 +7,6 @@
 #include "app/checkreport.h"
 #include "app/consolepanel.h"
 #include "app/stopsignals.h"
-#include "app/utf8console.h"
 #include "checks/blockscan.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
@@ -580,7 +579,6 @@ int main(int argc, char *argv[])
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));

@@ -13,6 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace Cli {
 
@@ -20,6 +25,29 @@ namespace {
 
 bool g_stdoutClosed = false;
 QString g_outputFailure;
+
+// A Windows console shows bytes in its own code page (866 on a Russian
+// system), never as UTF-8 unless switched to it. Text meant for a console goes
+// to it as UTF-16, which every console shows as it is; a file or a pipe gets
+// the UTF-8 bytes. True when the stream is a console and took the text.
+bool writeToConsole(std::FILE *stream, const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
+        return false;
+    std::fflush(stream);
+    const QString text = QString::fromUtf8(bytes);
+    DWORD written = 0;
+    return WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()), &written,
+                         nullptr);
+#else
+    Q_UNUSED(stream);
+    Q_UNUSED(bytes);
+    return false;
+#endif
+}
 
 void writeOut(const QByteArray &bytes)
 {
@@ -29,6 +57,8 @@ void writeOut(const QByteArray &bytes)
         g_outputFailure = QStringLiteral("он был закрыт при запуске");
         return;
     }
+    if (writeToConsole(stdout, bytes))
+        return;
     errno = 0;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
         || std::fflush(stdout) != 0) {
@@ -41,6 +71,11 @@ void writeOut(const QByteArray &bytes)
 
 void reserveStandardDescriptors()
 {
+#ifdef Q_OS_WIN
+    // Lines end in LF on every system, so scripts read the same bytes everywhere.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
 #ifdef Q_OS_UNIX
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
@@ -55,6 +90,8 @@ void reserveStandardDescriptors()
 void tell(const QString &text)
 {
     const QByteArray line = text.toUtf8() + '\n';
+    if (writeToConsole(stderr, line))
+        return;
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }

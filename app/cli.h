@@ -18,6 +18,7 @@ constexpr int kOutputFailed = 74;
 // Called first thing in main: the next file opened (a serial port) would
 // otherwise become standard output or standard error and receive what the
 // program prints. A standard output found closed counts as one that fails.
+// On Windows both streams become binary: LF stays LF.
 void reserveStandardDescriptors();
 
 // One line on standard error, at once.

@@ -1,6 +1,5 @@
 #include "app/cli.h"
 #include "app/startupreport.h"
-#include "app/utf8console.h"
 #include "link/clock.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
@@ -77,7 +76,6 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceStart;   // for --startup-report
     sinceStart.start();
     Cli::reserveStandardDescriptors();
-    [[maybe_unused]] Utf8Console utf8Console;
 
     // Help, version and a bad scenario are answered before the window system
     // is needed, so they work without a display too. The window system's own

@@ -5,7 +5,6 @@
 // the installation's answer after the installation's latency.
 
 #include "app/cli.h"
-#include "app/utf8console.h"
 #include "sim/querylines.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
@@ -246,7 +245,6 @@ private:
 int main(int argc, char *argv[])
 {
     Cli::reserveStandardDescriptors();
-    [[maybe_unused]] Utf8Console utf8Console;
     QCoreApplication app(argc, argv);
     Options options;
     QString error;
