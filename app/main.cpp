@@ -117,6 +117,11 @@ int main(int argc, char *argv[])
         port = std::make_unique<QtSerialPort>();
     }
 
+#ifdef Q_OS_WIN
+    // Arial's metric twin where Arial itself is missing: under Wine, which
+    // shows Qt the host's fonts, not its own.
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+#endif
     // One face for the whole program, the block list's popup included: a
     // second face would be looked up, loaded and cached at every start.
     QApplication::setFont(Twips::formFont());
