@@ -9,10 +9,21 @@
 #include <QTimer>
 #include <QWidget>
 
-// Resident memory of this process in MB, or a negative value where the
-// system does not tell (it is read from /proc, so on Linux only).
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <psapi.h>
+#endif
+
+// Resident memory of this process in MB (the working set on Windows), or a
+// negative value where the system does not tell.
 inline double residentMegabytes()
 {
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters {};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return -1;
+    return double(counters.WorkingSetSize) / (1024 * 1024);
+#else
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return -1;
@@ -21,6 +32,7 @@ inline double residentMegabytes()
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
     }
     return -1;
+#endif
 }
 
 // --startup-report: waits for the window's first paint, lets the event loop
