@@ -191,6 +191,35 @@ private slots:
         QVERIFY(line.written().startsWith("#0002\r\n"));
     }
 
+    // linkprobe-sim.exe, the bench rig, on a mapped port: the fixture plays
+    // the PC and sends the БСУ's query; the rig answers it.
+    void simulatorAnswersOnTheMappedPort()
+    {
+        TempStore store;
+        PtyFixture pc(*store);
+        QVERIFY2(pc.plug(), qPrintable(pc.errorString()));
+        pc.setAnswering(false);
+        QVERIFY(mapPort(6, pc.devicePath()));
+
+        QProcess rig;
+        QByteArray err;
+        connect(&rig, &QProcess::readyReadStandardError, &rig, [&] { err += rig.readAllStandardError(); });
+        rig.start(wineRun(), {m_build + QStringLiteral("/sim/rig/linkprobe-sim.exe"), QStringLiteral("--port"),
+                              QStringLiteral("COM6")});
+        const auto stop = qScopeGuard([&] {
+            rig.kill();
+            rig.waitForFinished(5000);
+        });
+        QVERIFY2(PtyFixture::waitFor([&] { return err.contains("Ctrl+C") || rig.state() == QProcess::NotRunning; },
+                                     30000)
+                     && rig.state() == QProcess::Running,
+                 err.constData());
+        pc.send("#0002\r\n");
+        QVERIFY2(PtyFixture::waitFor([&] { return pc.written().contains("@00BSU\r\n"); }, 5000),
+                 (pc.written() + "\n" + err).constData());
+        QVERIFY2(err.contains("<- #0002"), err.constData());
+    }
+
     // A port that is not there fails at its opening, at once, as on Linux.
     void missingPortFailsAtOnce()
     {

@@ -13,6 +13,9 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSerialPort>
+#ifdef Q_OS_WIN
+#include "link/windowscomport.h"
+#endif
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -154,8 +157,14 @@ public:
                                 "не увидит ни DSR, ни CTS").arg(m_options.device, m_port.errorString()));
             m_port.clearError();
         }
+#ifdef Q_OS_WIN
+        // The port there keeps what comes until it is read: a look every few milliseconds.
+        connect(&m_poll, &QTimer::timeout, this, &Rig::readLines);
+        m_poll.start(5);
+#else
         connect(&m_port, &QSerialPort::readyRead, this, &Rig::readLines);
-        connect(&m_port, &QSerialPort::errorOccurred, this, &Rig::onError);
+#endif
+        connect(&m_port, &decltype(m_port)::errorOccurred, this, &Rig::onError);
         tell(QStringLiteral("linkprobe-sim: %1, %2 бод 8N1, сценарий %3; DTR %4 (кабель БС), RTS %5 (питание БС). "
                             "Остановка: Ctrl+C")
                  .arg(m_options.device).arg(m_options.baud).arg(m_installation.scenario().toString(),
@@ -236,7 +245,12 @@ private:
 
     const Options m_options;
     SimulatedInstallation m_installation;
+#ifdef Q_OS_WIN
+    WindowsComPort m_port;   // Qt's own hangs under Wine: see windowscomport.h
+    QTimer m_poll;
+#else
     QSerialPort m_port;
+#endif
     QueryLines m_queries;
 };
 
