@@ -48,7 +48,8 @@ echo "settings written: $(cd "$drive_c/users" && find . -iname 'LINKPROBE.ini' |
 # The uninstaller copies itself aside and returns at once; its copy finishes the job.
 "$wine" cmd /c exit 2>/dev/null; sleep 3
 echo "after uninstalling: $(find "$installed" "$menu" 2>/dev/null | wc -l) files or folders left of the installation and its Start menu entry;" \
-     "uninstall key $("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\linkprobe' >/dev/null 2>&1 && echo kept || echo removed)"
+     "uninstall key $("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\linkprobe' >/dev/null 2>&1 && echo kept || echo removed);" \
+     "settings $(find "$drive_c/users" -iname 'LINKPROBE.ini' | grep -q . && echo kept || echo gone)"
 
 echo "== zip: $(basename "$zip") ($(stat -c %s "$zip") bytes)"
 unzip -q "$zip" -d "$drive_c/portable"
