@@ -1,5 +1,6 @@
 #include "checks/installationsearch.h"
 
+#include "checks/linetests.h"
 #include "checks/operatorpanel.h"
 #include "link/exchange.h"
 #include "link/openport.h"
@@ -13,9 +14,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString kBsuQuery = QStringLiteral("#0002");
-const QString kBsuIdentity = QStringLiteral("@00BSU");
 
 QString rateList(const QList<qint32> &rates)
 {
@@ -165,11 +163,11 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
         if (m_port.baudRate() != rate && !openAt(rate))
             return;
         candidate.ratesTried << rate;
-        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, ReplyEnd::AtFirstCr));
+        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
-        if (reply.contains(kBsuQuery)) {
+        if (reply.contains(LineTests::kBsuQuery)) {
             candidate.outcome = SearchCandidate::Outcome::Echo;
-        } else if (reply.contains(kBsuIdentity)) {
+        } else if (reply.contains(LineTests::kBsuIdentity)) {
             candidate.outcome = SearchCandidate::Outcome::Found;
         } else {
             continue;

@@ -12,8 +12,6 @@
 namespace {
 
 const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
-const QString kBsuQuery = QStringLiteral("#0002");
-const QString kBsuIdentity = QStringLiteral("@00BSU");
 
 const QStringList kError1 = {
     QStringLiteral("ОШИБКА №1, возможные причины:"),

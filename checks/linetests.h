@@ -31,6 +31,9 @@ public:
     // the error written, -1 the port was not open.
     enum { PortNotOpen = -1, LinkGood = 0 };
     static constexpr int kBlockCount = 32;
+    // The БСУ's query, and the identity it answers with.
+    static inline const QString kBsuQuery = QStringLiteral("#0002");
+    static inline const QString kBsuIdentity = QStringLiteral("@00BSU");
 
     // The link test button; also the first step of the block check.
     void linkTest();
