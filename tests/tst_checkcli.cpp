@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include "expectedlines.h"
 
-#include <QtTest>
+#include <QTest>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -334,6 +334,33 @@ private slots:
             if (report.value("command") == "block")
                 checkBlocks(report.value("blocks").toArray(), 1);
         }
+    }
+
+    // The port list as a document: a COM number mapped to a device that is
+    // not there is listed, absent, beside whatever this machine has.
+    void jsonPortList()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("COM numbers are mapped to devices on Linux only");
+#endif
+        save({"PORTS/COM5=/dev/ttyUSB97"});
+        const Run r = run({"--json", "ports"});
+        QCOMPARE(r.status, 0);
+        QJsonParseError error;
+        const QJsonObject report = QJsonDocument::fromJson(r.out, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + r.out));
+        QCOMPARE(report.value("command").toString(), QStringLiteral("ports"));
+        QCOMPARE(report.value("exitStatus").toInt(-1), 0);
+        const QJsonArray ports = report.value("ports").toArray();
+        const auto mapped = std::find_if(ports.begin(), ports.end(), [](const QJsonValue &port) {
+            return port.toObject().value("device").toString() == QStringLiteral("/dev/ttyUSB97");
+        });
+        QVERIFY2(mapped != ports.end(), r.out.constData());
+        const QJsonObject port = mapped->toObject();
+        QCOMPARE(port.value("comPorts").toArray(), QJsonArray{5});
+        QCOMPARE(port.value("detected").toBool(true), false);
+        QCOMPARE(port.value("state").toString(), QStringLiteral("absent"));
+        QCOMPARE(port.value("stateText").toString(), QStringLiteral("устройства нет в системе"));
     }
 
     void optionsAreForThisRunOnly_data()

@@ -7,9 +7,13 @@
 #include "support/ptyfixture.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 #include <sys/ioctl.h>
 
@@ -114,13 +118,30 @@ void tst_Find::foundOnTheSecondAtItsRate()
     }
 
     // Found again: now the saved rate comes first and answers at once, and
-    // the port keeps the COM number it has.
+    // the port keeps the COM number it has. Told as a JSON document this time.
     first.clearWritten();
     second.clearWritten();
-    const Run again = find({"--port", b, "--save"}, TIOCM_DSR | TIOCM_CTS);
+    const Run again = find({"--json", "--port", b, "--save"}, TIOCM_DSR | TIOCM_CTS);
     QCOMPARE(again.status, 0);
     QCOMPARE(second.written(), QByteArray("#0002\r\n"));
     QCOMPARE(SettingsStore().read(kApp, "COMPORT", "COM", QString()).toInt(), com);
+
+    QJsonParseError error;
+    const QJsonObject report = QJsonDocument::fromJson(again.lines.join('\n').toUtf8(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + again.lines.join('\n')));
+    QCOMPARE(report.value("command").toString(), QStringLiteral("find"));
+    QCOMPARE(report.value("exitStatus").toInt(-1), 0);
+    QCOMPARE(report.value("firstBaud").toInt(), 9600);
+    const QJsonArray candidates = report.value("candidates").toArray();
+    QCOMPARE(candidates.size(), 1);
+    const QJsonObject candidate = candidates.first().toObject();
+    QCOMPARE(candidate.value("device").toString(), b);
+    QCOMPARE(candidate.value("outcome").toString(), QStringLiteral("found"));
+    QCOMPARE(candidate.value("baud").toInt(), 9600);
+    QCOMPARE(candidate.value("ratesTried").toArray(), QJsonArray{9600});
+    QCOMPARE(candidate.value("reply").toString(), QStringLiteral("@00BSU"));
+    QCOMPARE(candidate.value("line").toString(), b + ": БСУ отвечает на скорости 9600 бод, принято = [@00BSU]");
+    QCOMPARE(report.value("installation").toObject(), (QJsonObject{{"device", b}, {"baud", 9600}}));
 }
 
 void tst_Find::nothingFound()

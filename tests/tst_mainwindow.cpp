@@ -15,11 +15,12 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <memory>
 
 namespace {
@@ -105,6 +106,7 @@ private slots:
     void oneCheckAtATime();
     void scanFromTheMenuAndStop();
     void savedLogFile();
+    void failedLogSaveIsTold();
     void addMessage_data();
     void addMessage();
     void addMessageLeavesCaretAndSelection();
@@ -589,6 +591,44 @@ void TestMainWindow::savedLogFile()
     // "Очистить" in the menu is the button's.
     window.findChild<QAction *>("mnuClearLog")->trigger();
     QCOMPARE(bench.logLines(), QStringList());
+}
+
+// A log that cannot be written is told in a message box, and nothing is left behind.
+void TestMainWindow::failedLogSaveIsTold()
+{
+    Bench bench;
+    MainWindow &window = bench.open();
+    window.show();
+    window.addMessage("Тестирование прошло успешно");
+    QTemporaryDir folder;
+    const QString path = folder.filePath("нет такой папки/журнал.txt");
+    QString told;
+    QTimer::singleShot(0, &window, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        if (QWidget *focused = dialog->focusWidget())
+            focused->clearFocus();
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    // The message box comes once the file dialog has closed.
+    QTimer boxWatch;
+    connect(&boxWatch, &QTimer::timeout, &window, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            told = box->windowTitle() + "|" + box->text();
+            box->accept();
+        }
+    });
+    boxWatch.start(10);
+    window.findChild<QAction *>("mnuSaveLog")->trigger();
+    boxWatch.stop();
+
+    // (Qt's own file dialog takes a path into a folder that is not there as
+    // relative to the folder it shows; the box names the path it tried.)
+    QVERIFY2(told.startsWith(QStringLiteral("Сохранение журнала|Журнал не сохранён в файл ")), qPrintable(told));
+    QVERIFY2(told.contains(QDir::toNativeSeparators(QStringLiteral("/нет такой папки/журнал.txt:\n"))), qPrintable(told));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    QCOMPARE(bench.logLines(), QStringList{"Тестирование прошло успешно"});
 }
 
 void TestMainWindow::closeClosesAnOpenPortOnly_data()
