@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

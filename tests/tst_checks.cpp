@@ -9,7 +9,7 @@
 #include "expectedlines.h"
 #include "testsupport.h"
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -3,7 +3,7 @@
 // and "--simulate SCENARIO" the same as "--simulate=SCENARIO".
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <functional>
 #include <memory>
 

@@ -11,7 +11,7 @@
 
 #include <QFile>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else

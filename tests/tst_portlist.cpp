@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryFile>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 class tst_ReachWindow : public QObject
 {

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include "expectedlines.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cerrno>
 #include <sys/ioctl.h>

@@ -5,7 +5,7 @@
 #include "support/ptyfixture.h"
 
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <sys/ioctl.h>

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 #include <malloc.h>
 #ifdef Q_OS_WIN
 #include <windows.h>

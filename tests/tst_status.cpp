@@ -15,7 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <memory>
 
 namespace {

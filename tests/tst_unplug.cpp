@@ -11,7 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>

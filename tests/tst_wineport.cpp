@@ -19,7 +19,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <sys/ioctl.h>
 
