@@ -52,12 +52,52 @@ stage() {
     echo "== $name: $((SECONDS - start)) s" >&2
 }
 
+# A test stage mostly waits, on its timers, pseudo-terminals and Wine: the next
+# build goes on beside it, at the lowest priority so that the tests keep their
+# timing. Its output goes to a log, shown when it fails. One at a time:
+#   beside NAME LOG [nice] COMMAND...   then   joined
+beside() {
+    beside_name=$1 beside_log=$2 beside_start=$SECONDS
+    shift 2
+    echo "== $beside_name, beside the next stage" >&2
+    local niced=no
+    [ "$1" = nice ] && niced=yes && shift
+    (
+        [ $niced = yes ] && renice -n 19 -p "$BASHPID" >/dev/null
+        "$@"
+    ) >"$beside_log" 2>&1 &
+    beside_pid=$!
+}
+joined() {
+    local status=0
+    wait "$beside_pid" || status=$?
+    beside_pid=
+    if [ $status -ne 0 ]; then
+        tail -n 60 "$beside_log" >&2
+        echo "== $beside_name failed (all of it in $beside_log)" >&2
+        exit $status
+    fi
+    echo "== $beside_name: $((SECONDS - beside_start)) s" >&2
+}
+# A failed stage stops the run: whatever runs beside it stops too.
+kill_tree() {
+    local child
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do kill_tree "$child"; done
+    kill "$1" 2>/dev/null || true
+}
+stop_beside() {
+    [ -n "${beside_pid:-}" ] && kill_tree "$beside_pid"
+    return 0
+}
+
 # The whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer. Leaks of system libraries are suppressed by tests/lsan.supp,
 # never ours. The pseudo-terminal tests preload their modem line shim ahead of
 # the sanitizer runtime, which it must be told to accept.
 sanitizer_build() {
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLINKPROBE_SANITIZE=ON -DBUILD_TESTING=ON "$unity" >/dev/null
+    # Line tables are all the sanitizers' reports need, and build faster than full debug information.
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DLINKPROBE_SANITIZE=ON \
+        -DBUILD_TESTING=ON "$unity" >/dev/null
     cmake --build build-asan -j"$(nproc)"
 }
 sanitizer_tests() {
@@ -143,24 +183,21 @@ run)
     exec build/app/linkprobe "$@"
     ;;
 test)
-    install_missing "${build_deps[@]}" "${test_deps[@]}"
-    stage build build -DBUILD_TESTING=ON
-    stage tests ctest --test-dir build --output-on-failure -j"$(nproc)"
-    stage "sanitizer build" sanitizer_build
-    stage "sanitizer tests" sanitizer_tests
-    stage "fuzz build" fuzz_build
-    install_missing "${windows_deps[@]}"
+    install_missing "${build_deps[@]}" "${test_deps[@]}" "${windows_deps[@]}"
     install_qt_windows
-    # The fuzzer keeps one core for its minute; the Windows build goes on beside it.
-    echo "== fuzzing, beside the Windows build" >&2
-    fuzz_start=$SECONDS
-    fuzz_run &
-    fuzz_pid=$!
-    trap 'kill "$fuzz_pid" 2>/dev/null' EXIT
+    trap stop_beside EXIT
+    stage build build -DBUILD_TESTING=ON
+    beside "sanitizer build" build-asan.log nice sanitizer_build
+    stage tests ctest --test-dir build --output-on-failure -j"$(nproc)"
+    joined
+    beside "fuzz build" build-fuzz.log nice fuzz_build
+    stage "sanitizer tests" sanitizer_tests
+    joined
+    # The fuzzer keeps one core for its minute, at full priority.
+    beside fuzzing build-fuzz/run.log fuzz_run
     stage "Windows build" windows_build -DBUILD_TESTING=ON
-    wait "$fuzz_pid"
-    trap - EXIT
-    echo "== fuzzing: $((SECONDS - fuzz_start)) s" >&2
+    joined
+    cat build-fuzz/run.log >&2
     stage "Windows tests" windows_tests
     echo "== all stages passed in $SECONDS s" >&2
     ;;
