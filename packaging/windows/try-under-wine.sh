@@ -6,6 +6,7 @@
 # The window needs a display: without one, run it under xvfb-run -a.
 #   packaging/windows/try-under-wine.sh [BUILD]    (default build-win, after ./build.sh windows)
 set -euo pipefail
+command -v unzip >/dev/null || { echo "try-under-wine.sh needs unzip: apt-get install unzip" >&2; exit 1; }
 build=$(realpath "${1:-build-win}")
 installer=$(ls "$build"/linkprobe-*-win64.exe)
 zip=$(ls "$build"/linkprobe-*-win64.zip)
