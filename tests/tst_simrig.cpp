@@ -221,6 +221,7 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+        QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
     }
 
     void stopsCleanlyOnSignal()

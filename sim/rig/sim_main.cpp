@@ -5,6 +5,7 @@
 // the installation's answer after the installation's latency.
 
 #include "app/cli.h"
+#include "app/stopsignals.h"
 #include "sim/querylines.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
@@ -45,12 +46,15 @@ const char kUsage[] =
     "Остановка: Ctrl+C или SIGTERM. Код завершения: 0 - остановлен; 1 - порт не открылся или потерян;\n"
     "64 - неверные аргументы.\n";
 
+#ifdef Q_OS_WIN
+// Ctrl+C in a Windows console reaches the C runtime's handler, which may only set a flag.
 volatile std::sig_atomic_t g_stopSignal = 0;
 
 void onStopSignal(int signal)
 {
     g_stopSignal = signal;
 }
+#endif
 
 using Cli::tell;
 
@@ -267,20 +271,26 @@ int main(int argc, char *argv[])
     if (options.help)
         return Cli::printHelp(QStringLiteral("linkprobe-sim"), kUsage);
 
+    Rig rig(options);
+    const auto stop = [&rig](int signal) {
+        rig.close();
+        tell(QStringLiteral("linkprobe-sim: остановлен (сигнал %1), порт закрыт").arg(signal));
+        QCoreApplication::exit(0);
+    };
+#ifdef Q_OS_WIN
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-    Rig rig(options);
-    if (!rig.open())
-        return kPortFailed;
-
     QTimer stopWatch;
-    QObject::connect(&stopWatch, &QTimer::timeout, &app, [&rig] {
-        if (!g_stopSignal)
-            return;
-        rig.close();
-        tell(QStringLiteral("linkprobe-sim: остановлен (сигнал %1), порт закрыт").arg(int(g_stopSignal)));
-        QCoreApplication::exit(0);
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [&stop] {
+        if (g_stopSignal)
+            stop(int(g_stopSignal));
     });
     stopWatch.start(50);
+#else
+    // SIGINT, SIGTERM and SIGHUP come through the event loop, which sleeps until one does.
+    StopSignals stopSignals(stop);
+#endif
+    if (!rig.open())
+        return kPortFailed;
     return app.exec();
 }
