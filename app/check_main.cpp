@@ -299,7 +299,8 @@ int listPortsCommand(const Options &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     const SettingsStore store = userSettings();
-    const QList<PortListing> ports = listPorts(store, detectedPorts());
+    QList<PortListing> ports = listPorts(store, detectedPorts());
+    markConsoles(ports, consoleDevices());
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
         report.insert(QStringLiteral("ports"), CheckReport::ports(ports));

@@ -88,6 +88,7 @@ QJsonArray ports(const QList<PortListing> &ports)
             {QStringLiteral("stateText"), portStateText(port)},
             {QStringLiteral("holder"), port.holder},
             {QStringLiteral("group"), port.group},
+            {QStringLiteral("console"), port.console},
         };
     }
     return list;

@@ -79,15 +79,13 @@ QString searchResultLine(const SearchResult &result)
 QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<DetectedPort> &detected,
                                         const QStringList &consoles)
 {
-    QStringList consoleDevices;
-    for (const QString &console : consoles)
-        consoleDevices << resolvedDevice(console);
     QList<SearchCandidate> candidates;
-    const QList<PortListing> ports = listPorts(store, detected);
+    QList<PortListing> ports = listPorts(store, detected);
+    markConsoles(ports, consoles);
     for (const PortListing &port : ports) {
         SearchCandidate candidate;
         candidate.device = port.device;
-        if (consoleDevices.contains(resolvedDevice(port.device))) {
+        if (port.console) {
             candidate.outcome = SearchCandidate::Outcome::SkippedConsole;
         } else if (port.state == PortListing::State::InUse) {
             candidate.outcome = SearchCandidate::Outcome::SkippedInUse;

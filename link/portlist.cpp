@@ -106,6 +106,15 @@ QString portStateText(const PortListing &port)
     return QString();
 }
 
+void markConsoles(QList<PortListing> &ports, const QStringList &consoles)
+{
+    QStringList consoleDevices;
+    for (const QString &console : consoles)
+        consoleDevices << resolvedDevice(console);
+    for (PortListing &port : ports)
+        port.console = consoleDevices.contains(resolvedDevice(port.device));
+}
+
 QString portListingLine(const PortListing &port)
 {
     QStringList coms;
@@ -124,5 +133,7 @@ QString portListingLine(const PortListing &port)
         about << QStringLiteral("серийный номер ") + port.serialNumber;
     if (!about.isEmpty())
         line += QStringLiteral("; ") + about.join(QStringLiteral(", "));
+    if (port.console)
+        line += QStringLiteral("; системная консоль");
     return line + QStringLiteral("; ") + portStateText(port);
 }

@@ -23,6 +23,7 @@ struct PortListing
     State state = State::Free;
     QString holder;           // InUse: the process, "" when /proc does not show it
     QString group;            // NoRights: the group to join, "" when none would help
+    bool console = false;     // the system's console: probing it would write into the console
 };
 
 // Every detected port and every device mapped under "PORTS" (COM1 to COM255),
@@ -30,8 +31,12 @@ struct PortListing
 QList<PortListing> listPorts(const SettingsStore &store, const QList<DetectedPort> &detected,
                              const QString &stableDir = kStablePortDir);
 
+// Marks the ports that are one of the console devices, under whichever name.
+void markConsoles(QList<PortListing> &ports, const QStringList &consoles);
+
 // One line for the technician:
-// "COM3: /dev/ttyUSB0 (/dev/serial/by-id/usb-FTDI…); FT232R USB UART, FTDI, серийный номер A1B2; свободен".
+// "COM3: /dev/ttyUSB0 (/dev/serial/by-id/usb-FTDI…); FT232R USB UART, FTDI, серийный номер A1B2; свободен",
+// with "системная консоль" before the state for a console.
 QString portListingLine(const PortListing &port);
 // Its state alone: "свободен", "занят: minicom (процесс 1234)", ...
 QString portStateText(const PortListing &port);

@@ -64,7 +64,7 @@ void tst_PortList::mappedAndDetectedPorts()
     store->save(kApp, "PORTS", "COM2", detected.slave);
 
     const QList<DetectedPort> system = {{detected.slave, "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001"}};
-    const QList<PortListing> ports = listPorts(*store, system, byId.path());
+    QList<PortListing> ports = listPorts(*store, system, byId.path());
     QCOMPARE(ports.size(), 3);
     QCOMPARE(ports.at(0).comPorts, (QList<qint16>{2, 7}));
     QCOMPARE(portListingLine(ports.at(0)),
@@ -73,6 +73,11 @@ void tst_PortList::mappedAndDetectedPorts()
     QCOMPARE(portListingLine(ports.at(1)), "COM3: " + adapter.slave + " (" + stable + "); свободен");
     QVERIFY(!ports.at(1).detected);
     QCOMPARE(portListingLine(ports.at(2)), QStringLiteral("COM5: /dev/ttyUSB97; устройства нет в системе"));
+
+    // The console, named through its by-id link, is marked as such.
+    markConsoles(ports, {stable});
+    QCOMPARE(portListingLine(ports.at(1)), "COM3: " + adapter.slave + " (" + stable + "); системная консоль; свободен");
+    QVERIFY(!ports.at(0).console && !ports.at(2).console);
 
     // A program holds the adapter open: /proc shows which.
     const int fd = ::open(QFile::encodeName(adapter.slave).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
