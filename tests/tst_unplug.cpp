@@ -167,7 +167,7 @@ void tst_Unplug::replugAndCheckAgain()
 
     b.panel.lines.clear();
     b.tests.linkTest();
-    QCOMPARE(b.panel.lines, kLinkGood);
+    QVERIFY2(b.panel.lines == kLinkGood, qPrintable(b.panel.lines.join(QLatin1Char('\n'))));
     QVERIFY(b.state.linkOk);
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
     QCOMPARE(b.lost, 1);
