@@ -7,6 +7,20 @@
 
 #include <QJsonDocument>
 
+namespace {
+
+// COM numbers, rates: a list of whole numbers as a JSON array.
+template <typename Number>
+QJsonArray numbers(const QList<Number> &values)
+{
+    QJsonArray array;
+    for (const Number value : values)
+        array << value;
+    return array;
+}
+
+} // namespace
+
 namespace CheckReport {
 
 QJsonObject header(const QString &command, const QDateTime &started)
@@ -73,11 +87,8 @@ QJsonArray ports(const QList<PortListing> &ports)
     };
     QJsonArray list;
     for (const PortListing &port : ports) {
-        QJsonArray comPorts;
-        for (const qint16 n : port.comPorts)
-            comPorts << n;
         list << QJsonObject{
-            {QStringLiteral("comPorts"), comPorts},
+            {QStringLiteral("comPorts"), numbers(port.comPorts)},
             {QStringLiteral("device"), port.device},
             {QStringLiteral("stablePath"), port.stablePath},
             {QStringLiteral("description"), port.description},
@@ -114,14 +125,11 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
     };
     QJsonArray list;
     for (const SearchCandidate &candidate : candidates) {
-        QJsonArray rates;
-        for (const qint32 rate : candidate.ratesTried)
-            rates << rate;
         list << QJsonObject{
             {QStringLiteral("device"), candidate.device},
             {QStringLiteral("outcome"), outcomeName(candidate.outcome)},
             {QStringLiteral("baud"), candidate.baudRate},
-            {QStringLiteral("ratesTried"), rates},
+            {QStringLiteral("ratesTried"), numbers(candidate.ratesTried)},
             {QStringLiteral("reply"), candidate.reply},
             {QStringLiteral("reason"), candidate.reason},
             {QStringLiteral("line"), candidateLine(candidate)},
