@@ -34,7 +34,8 @@ class TestCheckEdges : public QObject
     QTemporaryDir m_home;
 
     // linkprobe-check with settings of its own; not yet started.
-    void prepare(QProcess &check) const
+    // linkprobe-check with these arguments, its settings in the test's own home.
+    void prepare(QProcess &check, const QStringList &arguments) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", m_home.path());
@@ -42,6 +43,7 @@ class TestCheckEdges : public QObject
         env.insert("QT_QPA_PLATFORM", "offscreen");
         check.setProcessEnvironment(env);
         check.setProgram(LINKPROBE_CHECK_PATH);
+        check.setArguments(arguments);
     }
 
 private slots:
@@ -71,8 +73,7 @@ void TestCheckEdges::failedOutputEndsWith74()
     QFETCH(QStringList, args);
     QFETCH(QString, reason);
     QProcess check;
-    prepare(check);
-    check.setArguments(args);
+    prepare(check, args);
     if (output == "full")
         check.setStandardOutputFile("/dev/full");
     else
@@ -94,8 +95,7 @@ void TestCheckEdges::closedOutputNeverBecomesThePort()
     PtyFixture line(*store);
     QVERIFY2(line.plug(), qPrintable(line.errorString()));
     QProcess check;
-    prepare(check);
-    check.setArguments({"--port", line.devicePath(), "link"});
+    prepare(check, {"--port", line.devicePath(), "link"});
     check.setChildProcessModifier([] {
         ::close(STDOUT_FILENO);
         ::close(STDERR_FILENO);
@@ -137,8 +137,7 @@ void TestCheckEdges::stopSignalGivesThePortBack()
     QCOMPARE(tcgetattr(line.slaveFd(), &before), 0);
 
     QProcess check;
-    prepare(check);
-    check.setArguments({"--port", line.devicePath(), "link"});
+    prepare(check, {"--port", line.devicePath(), "link"});
     check.start();
     // Opened: the device is at the check's 4800 baud, raw; the link test now waits a second for the lines.
     termios during {};
@@ -171,8 +170,7 @@ void TestCheckEdges::portHeldByAnotherProgramIsNamed()
     QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
 
     QProcess check;
-    prepare(check);
-    check.setArguments({"--port", line.devicePath(), "link"});
+    prepare(check, {"--port", line.devicePath(), "link"});
     check.start();
     QVERIFY(check.waitForFinished(10000));
     QCOMPARE(check.exitCode(), 6);
@@ -192,8 +190,7 @@ void TestCheckEdges::unreadableModemLinesAreHinted()
     PtyFixture line(*store);
     QVERIFY2(line.plug(), qPrintable(line.errorString()));
     QProcess check;
-    prepare(check);
-    check.setArguments({"--port", line.devicePath(), "link"});
+    prepare(check, {"--port", line.devicePath(), "link"});
     check.start();
     QVERIFY(PtyFixture::waitFor([&] { return check.state() == QProcess::NotRunning; }, 10000));
     QCOMPARE(check.exitCode(), 1);
