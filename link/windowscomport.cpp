@@ -137,19 +137,20 @@ bool WindowsComPort::setBaudRate(qint32 baudRate)
 
 bool WindowsComPort::setDataTerminalReady(bool on)
 {
-    if (!isOpen() || !EscapeCommFunction(handleOf(m_handle), on ? SETDTR : CLRDTR)) {
-        if (isOpen())
-            setSystemError(GetLastError());
-        return false;
-    }
-    return true;
+    return setLine(on ? SETDTR : CLRDTR);
 }
 
 bool WindowsComPort::setRequestToSend(bool on)
 {
-    if (!isOpen() || !EscapeCommFunction(handleOf(m_handle), on ? SETRTS : CLRRTS)) {
-        if (isOpen())
-            setSystemError(GetLastError());
+    return setLine(on ? SETRTS : CLRRTS);
+}
+
+bool WindowsComPort::setLine(unsigned long function)
+{
+    if (!isOpen())
+        return false;
+    if (!EscapeCommFunction(handleOf(m_handle), function)) {
+        setSystemError(GetLastError());
         return false;
     }
     return true;

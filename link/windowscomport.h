@@ -62,6 +62,8 @@ signals:
 
 private:
     bool applyLineSettings();
+    // Raises or drops DTR or RTS: EscapeCommFunction's SETDTR, CLRDTR, SETRTS or CLRRTS.
+    bool setLine(unsigned long function);
     void setSystemError(unsigned long code);
 
     void *m_handle;   // a HANDLE; INVALID_HANDLE_VALUE while closed
