@@ -10,7 +10,7 @@
 #include "checks/blockscan.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
-#include "link/blockranges.h"
+#include "checks/blockranges.h"
 #include "link/clock.h"
 #include "link/openport.h"
 #include "link/portlist.h"

@@ -1,6 +1,6 @@
 #include "sim/scenario.h"
 
-#include "link/blockranges.h"
+#include "checks/blockranges.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -215,7 +215,7 @@ private slots:
         QProcess rig;
         QByteArray err;
         connect(&rig, &QProcess::readyReadStandardError, &rig, [&] { err += rig.readAllStandardError(); });
-        rig.start(wineRun(), {m_build + QStringLiteral("/sim/rig/linkprobe-sim.exe"), QStringLiteral("--port"),
+        rig.start(wineRun(), {m_build + QStringLiteral("/app/linkprobe-sim.exe"), QStringLiteral("--port"),
                               QStringLiteral("COM6")});
         const auto stop = qScopeGuard([&] {
             rig.kill();

@@ -4,7 +4,7 @@
 #include "link/clock.h"
 #include "link/settingsstore.h"
 #include "sim/simulatedport.h"
-#include "sim/recordingpanel.h"
+#include "checks/recordingpanel.h"
 
 #include <QStringList>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "link/blockranges.h"
+#include "checks/blockranges.h"
 
 #include <QStringList>
 
