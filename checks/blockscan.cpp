@@ -1,7 +1,7 @@
 #include "checks/blockscan.h"
 
 #include "checks/operatorpanel.h"
-#include "link/blockranges.h"
+#include "checks/blockranges.h"
 #include "link/serialport.h"
 
 QList<int> ScanRound::answered() const
@@ -31,7 +31,6 @@ QString BlockScan::summary(const QList<int> &answered, int queried)
 ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
 {
     ScanRound round;
-    m_stopRequested = false;
     const ReplyEnd before = m_tests.replyEnd();
     m_tests.setReplyEnd(end);
     m_tests.linkTest();
@@ -58,6 +57,8 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
             m_panel.addMessage(summaryPrefix + summary(round.answered(), int(round.blocks.size())));
     }
     m_tests.setReplyEnd(before);
+    // The next round is a whole one again.
+    m_stopRequested = false;
     return round;
 }
 

@@ -35,7 +35,8 @@ public:
     // ("Круг 2: " in a repeated scan).
     ScanRound run(ReplyEnd end, const QString &summaryPrefix = QString());
     // Stops after the block being queried: "Проверка остановлена" and the
-    // summary of the blocks queried so far.
+    // summary of the blocks queried so far. Asked before run(), the round
+    // stops before its first block.
     void requestStop() { m_stopRequested = true; }
 
     // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.

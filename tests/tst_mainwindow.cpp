@@ -521,7 +521,11 @@ void TestMainWindow::scanFromTheMenuAndStop()
         seen << scanItem->text() + QStringLiteral(" %1").arg(scanItem->isEnabled());
         scanItem->trigger();
     });
+    // The item answers at once: the scan starts once its handler has returned.
     scanItem->trigger();
+    QCOMPARE(scanItem->text(), QStringLiteral("Остановить проверку"));
+    QCOMPARE(bench.port.written(), QByteArray());
+    QCoreApplication::processEvents();
     QCOMPARE(seen, (QStringList{"cmdStartTest 0", "Command1 0", "mnuCommPort 0", "Остановить проверку 1"}));
     const QStringList lines = bench.logLines();
     QCOMPARE(lines.mid(0, 4), (QStringList{"Соединение с БС обнаружено", "Принято = [@00BSU]",

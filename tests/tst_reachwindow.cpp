@@ -116,6 +116,7 @@ void tst_ReachWindow::searchFindsAsksAndSaves()
     });
     answer.start();
     window.findChild<QAction *>("mnuFindInstallation")->trigger();
+    QCoreApplication::processEvents();
     QVERIFY(!answer.isActive());
 
     QCOMPARE(log->toPlainText().split('\n', Qt::SkipEmptyParts), (QStringList{

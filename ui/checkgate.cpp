@@ -1,6 +1,7 @@
 #include "ui/checkgate.h"
 
 #include <QAction>
+#include <QTimer>
 #include <QWidget>
 
 void CheckGate::guard(QWidget *control)
@@ -13,22 +14,47 @@ void CheckGate::guard(QAction *control)
     m_actions << control;
 }
 
-bool CheckGate::run(const std::function<void()> &check)
+bool CheckGate::close()
 {
     if (m_busy)
         return false;
     m_busy = true;
     enableGuarded(false);
-    struct Reopen
-    {
-        CheckGate &gate;
-        ~Reopen()
-        {
-            gate.m_busy = false;
-            gate.enableGuarded(true);
-        }
-    } reopen{*this};
+    return true;
+}
+
+void CheckGate::reopen()
+{
+    m_busy = false;
+    enableGuarded(true);
+}
+
+namespace {
+// Opens the gate again when the check ends, however it ends.
+struct Reopening
+{
+    std::function<void()> reopen;
+    ~Reopening() { reopen(); }
+};
+} // namespace
+
+bool CheckGate::run(const std::function<void()> &check)
+{
+    if (!close())
+        return false;
+    const Reopening reopening{[this] { reopen(); }};
     check();
+    return true;
+}
+
+bool CheckGate::runSoon(QObject *context, const std::function<void()> &check)
+{
+    if (!close())
+        return false;
+    QTimer::singleShot(0, context, [this, check] {
+        const Reopening reopening{[this] { reopen(); }};
+        check();
+    });
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 class QAction;
+class QObject;
 class QWidget;
 
 // One check at a time. Every check waits on the line in a nested event loop,
@@ -20,8 +21,14 @@ public:
     bool busy() const { return m_busy; }
     // Runs check unless another one is under way; false when it did not run.
     bool run(const std::function<void()> &check);
+    // As run(), but the check starts once the caller's handler has returned
+    // (from context's event loop): a menu item's activation, an accessibility
+    // client's too, is answered at once. The gate is closed from now on.
+    bool runSoon(QObject *context, const std::function<void()> &check);
 
 private:
+    bool close();
+    void reopen();
     void enableGuarded(bool enabled);
 
     QList<QPointer<QWidget>> m_widgets;

@@ -36,6 +36,7 @@
 #include <QStyle>
 #include <QTextCursor>
 #include <QTimer>
+#include <memory>
 
 namespace {
 
@@ -338,7 +339,7 @@ void MainWindow::findInstallation()
 {
     if (m_closing)
         return;
-    m_checkGate.run([this] { searchForInstallation(); });
+    m_checkGate.runSoon(this, [this] { searchForInstallation(); });
 }
 
 void MainWindow::searchForInstallation()
@@ -384,18 +385,20 @@ void MainWindow::scanOrStop()
     }
     if (m_closing)
         return;
-    m_checkGate.run([this] {
-        BlockScan scan(m_session.tests(), m_port, *this);
-        m_scan = &scan;
-        // The one item left usable while the scan runs: it stops it.
-        m_scanAction->setText(QStringLiteral("Остановить проверку"));
-        m_scanAction->setEnabled(true);
-        const ScanRound round = scan.run(ReplyEnd::AtFirstCr);
+    auto scan = std::make_shared<BlockScan>(m_session.tests(), m_port, *this);
+    const bool started = m_checkGate.runSoon(this, [this, scan] {
+        const ScanRound round = scan->run(ReplyEnd::AtFirstCr);
         m_scan = nullptr;
         m_scanAction->setText(kScanAll);
         if (round.portLost && !m_closing)
             addMessage(QStringLiteral("Проверка прервана: порт закрылся"));
     });
+    if (!started)
+        return;
+    m_scan = scan.get();
+    // The one item left usable while the scan runs: it stops it.
+    m_scanAction->setText(QStringLiteral("Остановить проверку"));
+    m_scanAction->setEnabled(true);
 }
 
 void MainWindow::saveLog()
