@@ -433,15 +433,17 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     BlockScan scan(session.tests(), *port, panel);
     bool scanning = false;
     bool scanStopAsked = false;
+    bool stoppedAtOnce = false;
     // Stopped, the check runs out at once (every wait abandoned) without its port.
     // Ctrl+C in a scan stops it after the block under way, with its summary
-    // and verdict; a second one ends the program at once.
+    // and verdict; any signal after it ends the program at once.
     const StopSignals stop([&](int signal) {
-        if (signal == SIGINT && scanning && !scanStopAsked) {
+        if (signal == SIGINT && scanning && !scanStopAsked && !stoppedAtOnce) {
             scanStopAsked = true;
             scan.requestStop();
             return;
         }
+        stoppedAtOnce = true;
         panel.silence();
         session.stopwatch().abandon();
         port->close();
@@ -550,7 +552,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         break;   // handled before a session exists
     }
 
-    if (stop.caught() && !scanStopAsked) {
+    if (stoppedAtOnce) {
         tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
         *stoppedBy = stop.exitStatus();
         return stop.exitStatus();
