@@ -516,13 +516,20 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
         const bool repeated = o.repeat.has_value();
         const int rounds = o.repeat.value_or(1);
+        // A night of rounds keeps nothing per round but the tally: with --repeat
+        // each round's document goes out as one line as soon as the round ends.
         ScanTally tally;
         QJsonArray roundReports;
+        int roundsRun = 0;
         int linkFailure = kEverythingAnswered;
         for (int n = 1; rounds == 0 || n <= rounds; ++n) {
             const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
             const ScanRound round = scan.run(end, prefix);
-            roundReports << CheckReport::round(n, round);
+            roundsRun = n;
+            if (o.json && repeated && !stoppedAtOnce)
+                CheckReport::printOneLine(CheckReport::round(n, round));
+            else if (o.json)
+                roundReports << CheckReport::round(n, round);
             tally.add(round);
             if (round.linkVerdict != LineTests::LinkGood) {
                 linkFailure = linkStatus(round.linkVerdict);
@@ -543,7 +550,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             status = tally.allAnswered() ? kEverythingAnswered : kBlockSilent;
         report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait")
                                                               : QStringLiteral("line-end"));
-        report.insert(QStringLiteral("rounds"), roundReports);
+        if (repeated)
+            report.insert(QStringLiteral("roundCount"), roundsRun);
+        else
+            report.insert(QStringLiteral("rounds"), roundReports);
         report.insert(QStringLiteral("totals"), CheckReport::tally(tally));
         break;
     }
@@ -568,7 +578,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     if (o.json) {
         report.insert(QStringLiteral("exitStatus"), status);
-        CheckReport::print(report);
+        if (o.repeat)
+            CheckReport::printOneLine(report);
+        else
+            CheckReport::print(report);
     }
     return status;
 }
