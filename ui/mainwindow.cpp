@@ -366,7 +366,7 @@ void MainWindow::searchForInstallation()
         question.exec();
         if (m_closing)
             return;
-        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected).comPort == 0) {
             QMessageBox::warning(this, QStringLiteral("Поиск установки"),
                                  QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
                                                 "Назначьте устройство в меню Настройки - Устройства COM-портов."));
