@@ -101,7 +101,7 @@ bool SettingsStore::saveChosen(const std::function<QList<Change>(const SettingsS
             m_overrides[keyPath(change.section, change.key)] = change.text;
         return true;
     }
-    const SettingsFile::Identity before = SettingsFile::identity(m_file);
+    SettingsFile::Identity before = SettingsFile::identity(m_file);
     // Values may be written as \x escapes, six bytes a character.
     const auto bytesFor = [&before](const QList<Change> &changes) {
         qint64 bytes = before.size;
@@ -115,6 +115,8 @@ bool SettingsStore::saveChosen(const std::function<QList<Change>(const SettingsS
     if (problem.isEmpty()) {
         turn.emplace(m_file, SettingsFile::Turn::Saving);
         problem = turn->problem();
+        // Another process may have saved while this one waited for its turn.
+        before = SettingsFile::identity(m_file);
     }
     QList<Change> changes;
     if (problem.isEmpty()) {
