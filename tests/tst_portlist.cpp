@@ -8,13 +8,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -48,7 +46,6 @@ private slots:
     void searchPassesOverBusyPortsAndTheConsole();
     void foundInstallationSavedUnder_data();
     void foundInstallationSavedUnder();
-    void installationsFoundAtOnceKeepTheirOwnComNumbers();
 };
 
 void tst_PortList::mappedAndDetectedPorts()
@@ -166,49 +163,6 @@ void tst_PortList::foundInstallationSavedUnder()
     QCOMPARE(store->read(kApp, "COMPORT", "COM", ""), QString::number(com));
     QCOMPARE(store->read(kApp, "COMPORT", "BAUD", ""), QStringLiteral("19200"));
     QCOMPARE(store->read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), ""), entry.replace("$", stable));
-}
-
-// Four technicians' finds saved at the same moment, six times over: each
-// process's COM number leads to its own device, and no mapping is lost.
-void tst_PortList::installationsFoundAtOnceKeepTheirOwnComNumbers()
-{
-    constexpr int kProcesses = 4;
-    for (int round = 0; round < 6; ++round) {
-        TempStore store;
-        int start[2];
-        QCOMPARE(::pipe(start), 0);
-        QList<pid_t> children;
-        for (int i = 0; i < kProcesses; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::close(start[1]);
-                char go;
-                (void)!::read(start[0], &go, 1);   // all start together when the pipe closes
-                SettingsStore own(store.path());
-                SearchCandidate found;
-                found.device = QStringLiteral("/dev/ttyUSB%1").arg(i);
-                found.outcome = SearchCandidate::Outcome::Found;
-                found.baudRate = 9600;
-                const SavedInstallation saved = saveFoundInstallation(own, found, {});
-                ::_exit(saved.saved ? saved.comPort : 100);
-            }
-            children << pid;
-        }
-        ::close(start[0]);
-        ::close(start[1]);
-        QSet<int> taken;
-        for (int i = 0; i < kProcesses; ++i) {
-            int status = 0;
-            ::waitpid(children.at(i), &status, 0);
-            QVERIFY(WIFEXITED(status));
-            const int com = WEXITSTATUS(status);
-            QVERIFY2(com >= 1 && com <= 8, qPrintable(QString::number(com)));
-            QVERIFY(!taken.contains(com));
-            taken << com;
-            QCOMPARE(store->read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), ""),
-                     QStringLiteral("/dev/ttyUSB%1").arg(i));
-        }
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_PortList)
