@@ -38,6 +38,8 @@ constexpr int kEverythingAnswered = 0;
 constexpr int kBlockSilent = 5;
 constexpr int kPortNotOpen = 6;
 constexpr int kInstallationNotFound = 7;
+// find --save found the installation but could not save it (as sysexits' EX_CANTCREAT).
+constexpr int kNotSaved = 73;
 
 constexpr int kBlockCount = 32;
 
@@ -85,12 +87,13 @@ const char kUsage[] =
     "  -h, --help            эта справка\n"
     "Без --port и --baud используются сохранённые порт и скорость.\n"
     "\n"
-    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог (второе Ctrl+C -\n"
-    "сразу, код 130).\n"
+    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог (второе Ctrl+C\n"
+    "или другой сигнал - сразу, код 130). Со --repeat и --json каждый круг - строка JSON по его окончании.\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
     "(со --repeat - хотя бы раз); 6 - порт не открылся; 7 - установка не найдена (find);\n"
-    "64 - неверные аргументы; 74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
+    "73 - установка найдена, но не сохранена (find --save); 64 - неверные аргументы;\n"
+    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
     "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
 
 const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find"};
@@ -320,11 +323,6 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
 {
     const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
-    int problemsTold = 0;
-    store.setProblemHandler([&problemsTold](const QString &text) {
-        tell(text);
-        ++problemsTold;
-    });
     const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
     const QList<DetectedPort> detected = detectedPorts();
     QList<SearchCandidate> candidates;
@@ -365,17 +363,17 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
         return stop.exitStatus();
     }
     const SearchCandidate *found = result.installation();
-    const int status = found ? kEverythingAnswered : kInstallationNotFound;
+    int status = found ? kEverythingAnswered : kInstallationNotFound;
     if (found && o.save) {
-        const int toldBefore = problemsTold;
-        if (const qint16 com = saveFoundInstallation(store, *found, detected)) {
-            // A save that failed has been told, with its reason.
-            if (problemsTold == toldBefore)
-                tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
-                         .arg(com).arg(deviceForComPort(store, com)).arg(found->baudRate));
+        const SavedInstallation saved = saveFoundInstallation(store, *found, detected);
+        if (saved.saved) {
+            tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(saved.comPort).arg(saved.device).arg(found->baudRate));
         } else {
-            tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
-                                "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
+            // A file that refused the save has told why.
+            if (saved.comPort == 0)
+                tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
+                                    "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
+            status = kNotSaved;
         }
     }
     tell(QStringLiteral("Поиск занял %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
@@ -433,15 +431,17 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     BlockScan scan(session.tests(), *port, panel);
     bool scanning = false;
     bool scanStopAsked = false;
+    bool stoppedAtOnce = false;
     // Stopped, the check runs out at once (every wait abandoned) without its port.
     // Ctrl+C in a scan stops it after the block under way, with its summary
-    // and verdict; a second one ends the program at once.
+    // and verdict; any signal after it ends the program at once.
     const StopSignals stop([&](int signal) {
-        if (signal == SIGINT && scanning && !scanStopAsked) {
+        if (signal == SIGINT && scanning && !scanStopAsked && !stoppedAtOnce) {
             scanStopAsked = true;
             scan.requestStop();
             return;
         }
+        stoppedAtOnce = true;
         panel.silence();
         session.stopwatch().abandon();
         port->close();
@@ -514,13 +514,20 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
         const bool repeated = o.repeat.has_value();
         const int rounds = o.repeat.value_or(1);
+        // A night of rounds keeps nothing per round but the tally: with --repeat
+        // each round's document goes out as one line as soon as the round ends.
         ScanTally tally;
         QJsonArray roundReports;
+        int roundsRun = 0;
         int linkFailure = kEverythingAnswered;
         for (int n = 1; rounds == 0 || n <= rounds; ++n) {
             const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
             const ScanRound round = scan.run(end, prefix);
-            roundReports << CheckReport::round(n, round);
+            roundsRun = n;
+            if (o.json && repeated && !stoppedAtOnce)
+                CheckReport::printOneLine(CheckReport::round(n, round));
+            else if (o.json)
+                roundReports << CheckReport::round(n, round);
             tally.add(round);
             if (round.linkVerdict != LineTests::LinkGood) {
                 linkFailure = linkStatus(round.linkVerdict);
@@ -541,7 +548,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             status = tally.allAnswered() ? kEverythingAnswered : kBlockSilent;
         report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait")
                                                               : QStringLiteral("line-end"));
-        report.insert(QStringLiteral("rounds"), roundReports);
+        if (repeated)
+            report.insert(QStringLiteral("roundCount"), roundsRun);
+        else
+            report.insert(QStringLiteral("rounds"), roundReports);
         report.insert(QStringLiteral("totals"), CheckReport::tally(tally));
         break;
     }
@@ -550,7 +560,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         break;   // handled before a session exists
     }
 
-    if (stop.caught() && !scanStopAsked) {
+    if (stoppedAtOnce) {
         tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
         *stoppedBy = stop.exitStatus();
         return stop.exitStatus();
@@ -566,7 +576,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     if (o.json) {
         report.insert(QStringLiteral("exitStatus"), status);
-        CheckReport::print(report);
+        if (o.repeat)
+            CheckReport::printOneLine(report);
+        else
+            CheckReport::print(report);
     }
     return status;
 }

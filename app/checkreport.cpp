@@ -143,4 +143,9 @@ void print(const QJsonObject &report)
     Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented)).trimmed());
 }
 
+void printOneLine(const QJsonObject &report)
+{
+    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+}
+
 } // namespace CheckReport

@@ -29,5 +29,8 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates);
 
 // The document on standard output, UTF-8, indented, one LF at its end.
 void print(const QJsonObject &report);
+// The document on standard output as one line (UTF-8, compact, LF at its end):
+// a repeated scan's documents, one a round and the run's last, read line by line.
+void printOneLine(const QJsonObject &report);
 
 } // namespace CheckReport

@@ -106,11 +106,14 @@ int main(int argc, char *argv[])
     if (!cli.read(QApplication::arguments(), &error))
         return Cli::badArguments(kProgram, error);
 
-    SettingsStore store;
+    // A simulated session keeps its choices for itself, in memory: the user's
+    // real port and rate are neither read for it nor overwritten by it.
+    const bool simulated = cli.parser.isSet(cli.simulate);
+    SettingsStore store = simulated ? SettingsStore(QString()) : SettingsStore();
     SteadyClock clock;
     std::unique_ptr<SimulatedInstallation> installation;
     std::unique_ptr<SerialPort> port;
-    if (cli.parser.isSet(cli.simulate)) {
+    if (simulated) {
         installation = std::make_unique<SimulatedInstallation>(*Scenario::parse(cli.parser.value(cli.simulate)));
         port = std::make_unique<SimulatedPort>(*installation, clock);
     } else {
@@ -128,6 +131,8 @@ int main(int argc, char *argv[])
     // The window lives until the event loop has returned: a check still
     // waiting when it was closed finishes against it.
     MainWindow window(*port, store, clock);
+    if (simulated)
+        window.showSimulation(Scenario::parse(cli.parser.value(cli.simulate))->toString());
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
         startupReport.emplace(kProgram, window, sinceStart);

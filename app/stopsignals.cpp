@@ -33,8 +33,10 @@ StopSignals::StopSignals(std::function<void(int)> onStop, QObject *parent)
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    // The handler is good for one signal; the next one has its usual effect.
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    // Every signal takes this path, however many come and in whatever order:
+    // one with its usual effect would end the program with the port as the
+    // check set it.
+    action.sa_flags = SA_RESTART;
     for (const int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
 }
@@ -43,8 +45,10 @@ StopSignals::~StopSignals()
 {
     if (!m_notifier)
         return;
+    // The check is over, its port being closed as the program ends: a signal
+    // now would only cut that short and leave the device as the check set it.
     for (const int signal : kSignals)
-        std::signal(signal, SIG_DFL);
+        std::signal(signal, SIG_IGN);
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
@@ -54,10 +58,10 @@ void StopSignals::takeSignal()
 {
     char number = 0;
     while (::read(g_pipe[0], &number, 1) == 1) {
-        if (m_caught != 0)
-            continue;
-        m_caught = number;
-        m_onStop(m_caught);
+        // The first signal gives the exit status; each one is heard.
+        if (m_caught == 0)
+            m_caught = number;
+        m_onStop(number);
     }
 }
 

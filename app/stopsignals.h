@@ -8,8 +8,8 @@ class QSocketNotifier;
 // SIGINT, SIGTERM and SIGHUP, carried from the signal handler into the event
 // loop through a pipe. The checks' waits handle events, so whoever runs a
 // check hears of the signal there, where the port can be closed through its
-// normal path (which gives the device back its settings). A second signal
-// ends the program at once. Nothing is caught on Windows.
+// normal path (which gives the device back its settings). Every later signal
+// is heard the same way; caught() keeps the first. Nothing is caught on Windows.
 class StopSignals : public QObject
 {
 public:

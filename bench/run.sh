@@ -12,7 +12,9 @@
 #    block check and a scan of all 32 blocks, each a whole run of the program
 #    (start and exit included): wall time, overshoot over the fixed waits, the
 #    part of it inside the check itself ("in check", the program's own account)
-#    and CPU time (user + sys) as a share of wall.
+#    and CPU time (user + sys) as a share of wall;
+#  - the peak resident memory of linkprobe-check after 100 and after 10,000
+#    rounds of the scan on virtual time (--instant), with and without --json.
 # Each figure is the median of RUNS runs, after one warm-up run that is not
 # counted; the two scans take ~3 s and ~18 s a run, so they are run SCAN_RUNS times (default 1).
 #
@@ -58,6 +60,7 @@ fi
 # A virtual X server of our own, so that both windows are drawn by the same
 # real window system whatever display (if any) this shell has.
 command -v Xvfb >/dev/null || { echo "bench/run.sh needs Xvfb (package xvfb)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "bench/run.sh needs GNU time (package time)" >&2; exit 1; }
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
@@ -214,6 +217,21 @@ scan_rows "scan, 32 answer" "$(line_need 32 0)" "$scratch/scan"
 scan_rows "scan, blocks=1-16" "$(line_need 16 16)" "$scratch/scan16"
 over16=$(awk -v w="$(column 1 "$scratch/scan16")" -v n="$(line_need 16 16)" 'BEGIN { print w - n }')
 row "  beyond the 16 silent seconds and the line" "$over16 ms" "" "< 200 ms" "$(verdict "$over16" 200)"
+# A night of rounds: the peak resident memory of 100 and of 10,000 rounds of
+# the scan on virtual time must be the same within 5 MB, with and without --json.
+rounds_peak_mb() {   # rounds, further options
+    local n=$1
+    shift
+    /usr/bin/time -f '%M' -o "$scratch/peak" "$check" --simulate --instant "$@" --repeat "$n" scan >/dev/null 2>&1 || true
+    awk '{ printf "%.1f", $1 / 1024 }' "$scratch/peak"
+}
+for json in "" --json; do
+    few=$(rounds_peak_mb 100 $json)
+    many=$(rounds_peak_mb 10000 $json)
+    grown=$(awk -v a="$few" -v b="$many" 'BEGIN { printf "%.1f", b - a }')
+    row "scan --repeat${json:+ $json}: peak memory, 100 rounds" "$few MB" "" "" ""
+    row "  10,000 rounds, grown by" "$many MB" "+$grown MB" "< 5 MB" "$(verdict "$grown" 5)"
+done
 
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -176,35 +176,39 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     }
 }
 
-qint16 saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
-                             const QList<DetectedPort> &detected, const QString &stableDir)
+SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
+                                        const QList<DetectedPort> &detected, const QString &stableDir)
 {
     const QString device = resolvedDevice(found.device);
-    qint16 com = 0;
-    for (qint16 n = 1; n <= 255 && com == 0; ++n) {
-        if (resolvedDevice(deviceForComPort(store, n)) == device)
-            com = n;
-    }
-    const QString comport = QStringLiteral("COMPORT");
-    if (com == 0) {
-        for (qint16 n = 1; n <= 8 && com == 0; ++n) {
+    const QString stable = stablePortPath(device, stableDir);
+    SavedInstallation result;
+    result.saved = store.saveChosen([&](const SettingsStore &now) {
+        QList<SettingsStore::Change> changes;
+        result = SavedInstallation();
+        for (qint16 n = 1; n <= 255 && result.comPort == 0; ++n) {
+            if (resolvedDevice(deviceForComPort(now, n)) == device)
+                result.comPort = n;
+        }
+        for (qint16 n = 1; n <= 8 && result.comPort == 0; ++n) {
             const QString key = QStringLiteral("COM") + QString::number(n);
-            if (!store.read(kApp, QStringLiteral("PORTS"), key, QString()).trimmed().isEmpty())
+            if (!now.read(kApp, QStringLiteral("PORTS"), key, QString()).trimmed().isEmpty())
                 continue;
-            const QString own = resolvedDevice(deviceForComPort(store, n));
+            const QString own = resolvedDevice(deviceForComPort(now, n));
             const bool hasOwnDevice = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &p) {
                 return resolvedDevice(p.device) == own;
             });
             if (hasOwnDevice)
                 continue;
-            com = n;
-            const QString stable = stablePortPath(device, stableDir);
-            store.save(kApp, QStringLiteral("PORTS"), key, stable.isEmpty() ? found.device : stable);
+            result.comPort = n;
+            changes.append({QStringLiteral("PORTS"), key, stable.isEmpty() ? found.device : stable});
         }
-    }
-    if (com == 0)
-        return 0;
-    store.save(kApp, comport, QStringLiteral("COM"), QString::number(com));
-    store.save(kApp, comport, QStringLiteral("BAUD"), QString::number(found.baudRate));
-    return com;
+        if (result.comPort == 0)
+            return changes;
+        result.device = changes.isEmpty() ? deviceForComPort(now, result.comPort) : changes.constFirst().text;
+        const QString comport = QStringLiteral("COMPORT");
+        changes.append({comport, QStringLiteral("COM"), QString::number(result.comPort)});
+        changes.append({comport, QStringLiteral("BAUD"), QString::number(found.baudRate)});
+        return changes;
+    }) && result.comPort != 0;
+    return result;
 }

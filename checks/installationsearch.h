@@ -77,10 +77,19 @@ private:
     OperatorPanel &m_panel;
 };
 
+// What saving a found installation did.
+struct SavedInstallation
+{
+    qint16 comPort = 0;   // the COM number it is saved under; 0 when none was free (nothing saved)
+    QString device;       // what that COM number leads to, as saved
+    bool saved = false;   // false also when the settings file refused it (the store has told why)
+};
+
 // Saves the found port and rate as the ones to use: the COM number that
 // already leads to that device, else the first of COM1 to COM8 that has
 // neither a mapping nor a device of its own, mapped to the device (its by-id
-// name where it has one). Returns the COM number, 0 when none was free (then
-// nothing is saved).
-qint16 saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
-                             const QList<DetectedPort> &detected, const QString &stableDir = kStablePortDir);
+// name where it has one). The choice is made and written in one step of the
+// store, so two processes saving at once never take the same COM number.
+SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
+                                        const QList<DetectedPort> &detected,
+                                        const QString &stableDir = kStablePortDir);

@@ -38,6 +38,17 @@ const QStringList kError4 = {
     QStringLiteral("- неисправен БСУ"),
 };
 
+// "Принято = [...]" and, after a reply that filled the receive buffer without
+// a line end, that the rest of it was dropped.
+QString receivedLine(const QString &reply)
+{
+    QString line = QStringLiteral("Принято = [") + reply + QLatin1Char(']');
+    if (replyFilledBuffer(reply))
+        line += QStringLiteral(" - ответ без конца строки длиннее %1 байт, остальное отброшено")
+                    .arg(SerialPort::kReceiveBufferBytes);
+    return line;
+}
+
 } // namespace
 
 LineTests::LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
@@ -86,7 +97,7 @@ void LineTests::linkTest()
         progress(QStringLiteral("Соединение с БС обнаружено"));
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, m_replyEnd));
         m_lastLinkReply = reply;
-        progress(QStringLiteral("Принято = [") + reply + QLatin1Char(']'));
+        progress(receivedLine(reply));
         // An echo means the БС passes the query back: the БСУ is not there to take it.
         if (reply.contains(kBsuQuery)) {
             diagnose(4, kError4);
@@ -113,7 +124,7 @@ BlockReading LineTests::queryBlock(qint16 n)
     const qint64 startNs = m_wait.clockNs();
     reading.reply = cutAtFirstCr(sendCommand(m_port, m_wait, reading.query, 1000, m_replyEnd));
     reading.ms = (m_wait.clockNs() - startNs) / 1000000;
-    m_panel.addMessage(number + QStringLiteral(": Принято = [") + reading.reply + QLatin1Char(']'));
+    m_panel.addMessage(number + QStringLiteral(": ") + receivedLine(reading.reply));
     reading.answered = reading.reply.contains(QLatin1Char('@') + address);
     if (reading.answered)
         m_panel.addMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));

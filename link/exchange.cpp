@@ -29,6 +29,12 @@ QString cutAtFirstCr(const QString &reply)
     return cr < 0 ? reply : reply.left(cr);
 }
 
+bool replyFilledBuffer(const QString &cutReply)
+{
+    // One character a byte: maskReply keeps the count.
+    return cutReply.size() >= SerialPort::kReceiveBufferBytes;
+}
+
 QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &command, qint32 timeoutMs,
                     ReplyEnd end)
 {
@@ -40,10 +46,18 @@ QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &comma
         stopwatch.wait(timeoutMs);
         return maskReply(port.readAll());
     }
+    // Held to the size of the port's own buffer, as a full wait holds it: a
+    // device that talks without a line end (a wrong rate, a modem, a GPS)
+    // must not fill the memory. What comes beyond it is dropped, and a full
+    // buffer without a CR is as much of the reply as will ever be read.
     QByteArray received;
+    const auto take = [&] {
+        const QByteArray bytes = port.readAll();
+        received.append(bytes.constData(), qMin(bytes.size(), SerialPort::kReceiveBufferBytes - received.size()));
+    };
     const bool crCame = stopwatch.waitUntil(timeoutMs, [&] {
-        received += port.readAll();
-        return received.contains('\r');
+        take();
+        return received.contains('\r') || received.size() >= SerialPort::kReceiveBufferBytes;
     });
     // A line ends in CR LF. The LF is given the time of two characters to
     // follow its CR, within the exchange's own time: left behind, it would
@@ -53,10 +67,10 @@ QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &comma
         const qint32 baud = qMax(port.baudRate(), 1);
         const qint64 twoCharactersMs = (2 * 10 * 1000 + baud - 1) / baud;
         stopwatch.waitUntil(qint32(qBound<qint64>(0, qMin(twoCharactersMs, leftMs), qint64(timeoutMs))), [&] {
-            received += port.readAll();
+            take();
             return !received.endsWith('\r');
         });
     }
-    received += port.readAll();
+    take();
     return maskReply(received);
 }

@@ -24,3 +24,7 @@ QString maskReply(const QByteArray &bytes);
 
 // The part of a reply before its first CR (all of it when there is none).
 QString cutAtFirstCr(const QString &reply);
+
+// Whether a reply, cut at its first CR, filled the port's receive buffer: the
+// device said more without a line end, and that was dropped.
+bool replyFilledBuffer(const QString &cutReply);

@@ -91,33 +91,84 @@ bool SettingsStore::save(const QString &app, const QString &section, const QStri
         m_overrides[path] = text;
         return true;
     }
-    const SettingsFile::Identity before = SettingsFile::identity(m_file);
+    return saveChosen([&](const SettingsStore &) { return QList<Change>{{section, key, text}}; });
+}
+
+bool SettingsStore::saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose)
+{
+    if (m_file.isEmpty()) {
+        for (const Change &change : choose(*this))
+            m_overrides[keyPath(change.section, change.key)] = change.text;
+        return true;
+    }
+    SettingsFile::Identity before = SettingsFile::identity(m_file);
     // Values may be written as \x escapes, six bytes a character.
-    const qint64 bytes = before.size + 6 * (path.size() + text.size()) + 16;
-    QString problem = SettingsFile::whyNotSave(m_file, bytes);
+    const auto bytesFor = [&before](const QList<Change> &changes) {
+        qint64 bytes = before.size;
+        for (const Change &change : changes)
+            bytes += 6 * (change.section.size() + change.key.size() + 1 + change.text.size()) + 16;
+        return bytes;
+    };
+    // Looked at once before the turn, which needs the folder to be there.
+    QString problem = SettingsFile::whyNotSave(m_file, bytesFor({}));
     std::optional<SettingsFile::Turn> turn;
     if (problem.isEmpty()) {
         turn.emplace(m_file, SettingsFile::Turn::Saving);
         problem = turn->problem();
+        // Another process may have saved while this one waited for its turn.
+        before = SettingsFile::identity(m_file);
     }
+    QList<Change> changes;
     if (problem.isEmpty()) {
         const SettingsFile::Owner owner(m_file);
         QSettings settings(m_file, QSettings::IniFormat);
         problem = textNotUtf8(settings);
         if (problem.isEmpty()) {
-            settings.setValue(path, text);
-            settings.sync();
-            // QSettings puts a new file in place on success. Its status cannot
-            // tell a failed write after a file it could not fully parse.
-            if (settings.status() != QSettings::AccessError && !(SettingsFile::identity(m_file) == before)) {
-                owner.restore();
-                m_unsaved.remove(path);
-                return true;
+            SettingsStore now{QString()};
+            for (const QString &key : settings.allKeys())
+                now.m_overrides[key] = settings.value(key).toString();
+            for (const QHash<QString, QString> *held : {&m_unsaved, &m_overrides})
+                for (auto it = held->cbegin(); it != held->cend(); ++it)
+                    now.m_overrides[it.key()] = it.value();
+            for (const Change &change : choose(now)) {
+                const QString path = keyPath(change.section, change.key);
+                if (m_overrides.contains(path))
+                    m_overrides[path] = change.text;
+                else
+                    changes << change;
             }
-            problem = SettingsFile::whyNotSaved(m_file, bytes);
+            if (changes.isEmpty())
+                return true;
+            problem = SettingsFile::whyNotSave(m_file, bytesFor(changes));
+            if (problem.isEmpty()) {
+                for (const Change &change : changes)
+                    settings.setValue(keyPath(change.section, change.key), change.text);
+                settings.sync();
+                // QSettings puts a new file in place on success. Its status cannot
+                // tell a failed write after a file it could not fully parse.
+                if (settings.status() != QSettings::AccessError && !(SettingsFile::identity(m_file) == before)) {
+                    owner.restore();
+                    for (const Change &change : changes)
+                        m_unsaved.remove(keyPath(change.section, change.key));
+                    return true;
+                }
+                problem = SettingsFile::whyNotSaved(m_file, bytesFor(changes));
+            }
         }
     }
-    m_unsaved[path] = text;
+    // Held for the run, as chosen from what this run can see.
+    if (changes.isEmpty()) {
+        turn.reset();
+        for (const Change &change : choose(*this))
+            changes << change;
+    }
+    for (const Change &change : changes) {
+        const QString path = keyPath(change.section, change.key);
+        if (m_overrides.contains(path))
+            m_overrides[path] = change.text;
+        else
+            m_unsaved[path] = change.text;
+    }
     if (m_tellProblem)
         m_tellProblem(QStringLiteral("Не удалось сохранить настройки в %1: %2")
                           .arg(QDir::toNativeSeparators(m_file), problem));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -31,6 +32,20 @@ public:
     // save of the key tries the file again.
     bool save(const QString &app, const QString &section, const QString &key,
               const QString &text);
+
+    // One value of a step saved together.
+    struct Change
+    {
+        QString section;
+        QString key;
+        QString text;
+    };
+    // Reads and saves as one step: from the reading to the writing no other
+    // process saves the file. choose() gets the values as they stand (a
+    // store of this run only, holding the file's values and this run's own)
+    // and returns the ones to save. false, as save() gives it, when they could
+    // not be saved; then none of them is in the file.
+    bool saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose);
 
     // A value for this run only: read() gives it, save() of the same key
     // keeps it in memory, and the file is never touched for it.

@@ -62,6 +62,8 @@ void SimulatedPort::write(const QByteArray &bytes)
     if (!m_open)
         return;
     m_written += bytes;
+    if (m_written.size() > 2 * kWrittenKept)
+        m_written.remove(0, m_written.size() - kWrittenKept);
     for (const QByteArray &line : m_queries.take(bytes)) {
         const qint64 now = m_clock.now();
         for (const SimulatedInstallation::Send &send : m_installation.respond(line))

@@ -31,7 +31,9 @@ public:
     bool dsr() override;
     bool cts() override;
 
-    // Everything the PC has written since the port opened (tests read it).
+    // What the PC has written since the port opened (tests read it), at least
+    // its last kWrittenKept bytes: a night of simulated rounds keeps no more.
+    static constexpr qsizetype kWrittenKept = 65536;
     const QByteArray &written() const { return m_written; }
     void clearWritten() { m_written.clear(); }
     // Number of times the port was opened successfully.

@@ -7,10 +7,12 @@
 #include "support/ptyfixture.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +38,7 @@ private slots:
     void init();
     void foundOnTheSecondAtItsRate();
     void nothingFound();
+    void foundButNotSavedEndsWith73();
 
 private:
     Run find(const QStringList &args, int modemLines);
@@ -162,6 +165,24 @@ void tst_Find::nothingFound()
     }));
     QVERIFY(second.written().isEmpty());
     QVERIFY(!QFile::exists(SettingsStore().fileName()));
+}
+
+// A save asked for and refused is the exit status, so that "find --save &&
+// next step" stops; the verdict lines are the same as a saved find's.
+void tst_Find::foundButNotSavedEndsWith73()
+{
+    PtyFixture line(*m_fixtureStore);
+    QVERIFY2(line.plug(), qPrintable(line.errorString()));
+    line.setScenario(Scenario());
+    // Where the settings file should be, a folder: nothing can be saved there.
+    const QString settings = SettingsStore().fileName();
+    QVERIFY(QDir().mkpath(settings));
+    const auto removeFolder = qScopeGuard([&] { QDir().rmdir(settings); });
+
+    const Run run = find({"--port", line.devicePath(), "--save"}, TIOCM_DSR | TIOCM_CTS);
+    QCOMPARE(run.status, 73);
+    QCOMPARE(run.lines.constLast(), "Установка найдена: " + line.devicePath() + ", 4800 бод");
+    QCOMPARE(run.err.count(QStringLiteral("Не удалось сохранить настройки")), 1);
 }
 
 int main(int argc, char **argv)

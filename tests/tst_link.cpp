@@ -364,6 +364,11 @@ void TestLink::replyEndingAtCrStopsAtTheFirstCr_data()
     QTest::newRow("CR after the time is not part of it") << Pieces{{501, "\r"}} << qint64(500) << "";
     QTest::newRow("CR on the deadline still counts") << Pieces{{500, "@00\r"}} << qint64(500) << "@00\r";
     QTest::newRow("LF never waited for past the time") << Pieces{{498, "@00\r"}} << qint64(500) << "@00\r";
+    // A device that talks on without a line end: a buffer's worth is the reply, at once.
+    const QByteArray chatter(6000, 'x');
+    QTest::newRow("chatter without a CR: one buffer's worth")
+        << Pieces{{10, chatter}, {20, chatter}, {30, chatter}, {40, chatter}} << qint64(30)
+        << QString(SerialPort::kReceiveBufferBytes, QLatin1Char('x'));
 }
 
 void TestLink::replyEndingAtCrStopsAtTheFirstCr()

@@ -5,6 +5,7 @@
 #include "expectedlines.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
+#include "ui/statusbar.h"
 #include "ui/twips.h"
 
 #include <QComboBox>
@@ -105,7 +106,9 @@ private slots:
     void oneCheckAtATime_data();
     void oneCheckAtATime();
     void scanFromTheMenuAndStop();
+    void savedLogFile_data();
     void savedLogFile();
+    void simulatedWindowReachesNoRealPort();
     void failedLogSaveIsTold();
     void addMessage_data();
     void addMessage();
@@ -540,10 +543,20 @@ void TestMainWindow::scanFromTheMenuAndStop()
     QVERIFY(bench.child<QPushButton>("Command1")->isEnabled());
 }
 
+void TestMainWindow::savedLogFile_data()
+{
+    QTest::addColumn<QString>("simulation");   // the scenario; "" a real port
+    QTest::newRow("real port") << "";
+    QTest::newRow("simulated") << "flaky=5";
+}
+
 void TestMainWindow::savedLogFile()
 {
+    QFETCH(QString, simulation);
     Bench bench;
     MainWindow &window = bench.open();
+    if (!simulation.isEmpty())
+        window.showSimulation(simulation);
     window.show();
     window.addMessage("Принято = [@00BSU]");
     window.addMessage("Тестирование прошло успешно");
@@ -586,7 +599,8 @@ void TestMainWindow::savedLogFile()
     const QList<QByteArray> lines = bytes.split('\n');
     QCOMPARE(lines.size(), 7);
     QVERIFY(lines.at(0).startsWith(QStringLiteral("Журнал проверки связи, сохранён ").toUtf8()));
-    QCOMPARE(lines.at(1), QStringLiteral("Порт: COM2, устройство %1, скорость 4800 бод\r").arg(device).toUtf8());
+    const QString port = simulation.isEmpty() ? "устройство " + device : "имитация установки \"flaky=5\"";
+    QCOMPARE(lines.at(1), QStringLiteral("Порт: COM2, %1, скорость 4800 бод\r").arg(port).toUtf8());
     QVERIFY(lines.at(2).startsWith(QStringLiteral("Программа: linkprobe").toUtf8()));
     QCOMPARE(bytes.mid(bytes.indexOf("\r\n\r\n") + 4),
              QStringLiteral("Принято = [@00BSU]\r\nТестирование прошло успешно\r\n").toUtf8());
@@ -595,6 +609,23 @@ void TestMainWindow::savedLogFile()
     // "Очистить" in the menu is the button's.
     window.findChild<QAction *>("mnuClearLog")->trigger();
     QCOMPARE(bench.logLines(), QStringList());
+}
+
+// A simulated window says so; the search and the device mapping, which reach
+// the system's real ports, are off in it, also once a check gives the menus back.
+void TestMainWindow::simulatedWindowReachesNoRealPort()
+{
+    Bench bench;
+    MainWindow &window = bench.open();
+    window.showSimulation("ok");
+    QVERIFY(window.windowTitle().endsWith(QStringLiteral(" — имитация")));
+    QCOMPARE(bench.child<StatusBar>("StatusBar1")->panelText(2), QStringLiteral("Имитация установки \"ok\""));
+    bench.child<QPushButton>("cmdStartTest")->click();
+    QCOMPARE(bench.logLines().constLast(), QStringLiteral("Тестирование прошло успешно"));
+    for (const char *name : {"mnuFindInstallation", "mnuPortDevices"}) {
+        const QAction *action = bench.child<QAction>(name);   // no device mapping on Windows
+        QVERIFY2(!action || !action->isEnabled(), name);
+    }
 }
 
 // A log that cannot be written is told in a message box, and nothing is left behind.

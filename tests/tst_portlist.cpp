@@ -154,7 +154,7 @@ void tst_PortList::foundInstallationSavedUnder()
     found.device = adapter.slave;
     found.outcome = SearchCandidate::Outcome::Found;
     found.baudRate = 19200;
-    QCOMPARE(int(saveFoundInstallation(*store, found, detected, byId.path())), com);
+    QCOMPARE(int(saveFoundInstallation(*store, found, detected, byId.path()).comPort), com);
     if (com == 0) {
         QCOMPARE(store->read(kApp, "COMPORT", "COM", "none"), QStringLiteral("none"));
         QCOMPARE(store->read(kApp, "COMPORT", "BAUD", "none"), QStringLiteral("none"));

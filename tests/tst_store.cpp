@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -332,6 +333,13 @@ void TestStore::concurrentSavesLoseNoKey()
             bool saved = true;
             for (int k = 0; k < kKeysEach; ++k)
                 saved = store.save(kApp, "SAVED", QStringLiteral("K%1-%2").arg(i).arg(k), QString::number(i)) && saved;
+            // A number is chosen among those still free and taken in one step, as a found port takes its COM number.
+            saved = store.saveChosen([i](const SettingsStore &now) {
+                int free = 1;
+                while (!now.read(kApp, "TAKEN", QString::number(free), QString()).isEmpty())
+                    ++free;
+                return QList<SettingsStore::Change>{{"TAKEN", QString::number(free), QString::number(i)}};
+            }) && saved;
             ::_exit(saved ? 0 : 1);
         }
         children << pid;
@@ -346,10 +354,13 @@ void TestStore::concurrentSavesLoseNoKey()
     }
     QCOMPARE(failed, 0);
     QSettings saved(file, QSettings::IniFormat);
+    QSet<QString> takers;
     for (int i = 0; i < kProcesses; ++i) {
         for (int k = 0; k < kKeysEach; ++k)
             QCOMPARE(saved.value(QStringLiteral("SAVED/K%1-%2").arg(i).arg(k)).toString(), QString::number(i));
+        takers << saved.value(QStringLiteral("TAKEN/%1").arg(i + 1)).toString();
     }
+    QCOMPARE(takers.size(), kProcesses);
     QCOMPARE(saved.value("PORTS/COM5").toString(), QString("/dev/ttyUSB0"));
     QCOMPARE(saved.value("COMPORT/COM").toString(), QString("5"));
 }

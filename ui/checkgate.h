@@ -17,6 +17,8 @@ class CheckGate
 public:
     void guard(QWidget *control);
     void guard(QAction *control);
+    // Leaves the control as it is set from now on.
+    void release(QAction *control) { m_actions.removeAll(control); }
 
     bool busy() const { return m_busy; }
     // Runs check unless another one is under way; false when it did not run.

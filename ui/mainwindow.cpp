@@ -270,6 +270,11 @@ void MainWindow::refreshStatus()
     if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
         m_session.openPort();
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
+    if (!m_simulation.isEmpty()) {
+        const QString simulated = QStringLiteral("Имитация установки \"%1\"").arg(m_simulation);
+        m_statusBar->setPanelText(2, m_port.isOpen() ? simulated
+                                                     : QStringLiteral("Порт не открыт! ") + simulated);
+    }
 }
 
 void MainWindow::configurePort()
@@ -307,7 +312,7 @@ void MainWindow::configurePort()
 
 void MainWindow::mapPortDevices()
 {
-    if (m_closing || m_checkGate.busy())
+    if (m_closing || m_checkGate.busy() || !m_simulation.isEmpty())
         return;
     const QString ports = QStringLiteral("PORTS");
     QMap<qint16, QString> saved;
@@ -337,7 +342,7 @@ void MainWindow::mapPortDevices()
 
 void MainWindow::findInstallation()
 {
-    if (m_closing)
+    if (m_closing || !m_simulation.isEmpty())
         return;
     m_checkGate.runSoon(this, [this] { searchForInstallation(); });
 }
@@ -367,7 +372,7 @@ void MainWindow::searchForInstallation()
         question.exec();
         if (m_closing)
             return;
-        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected) == 0) {
+        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected).comPort == 0) {
             QMessageBox::warning(this, QStringLiteral("Поиск установки"),
                                  QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
                                                 "Назначьте устройство в меню Настройки - Устройства COM-портов."));
@@ -423,8 +428,11 @@ void MainWindow::saveLog()
     // A header that says where and when, then the log as the operator sees it.
     const CheckState &state = m_session.state();
     QString text = QStringLiteral("Журнал проверки связи, сохранён %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) + kCrLf
-                   + QStringLiteral("Порт: COM%1, устройство %2, скорость %3 бод")
-                         .arg(state.comPort).arg(m_port.device()).arg(state.baudRate) + kCrLf
+                   + (m_simulation.isEmpty()
+                          ? QStringLiteral("Порт: COM%1, устройство %2, скорость %3 бод")
+                                .arg(state.comPort).arg(m_port.device()).arg(state.baudRate)
+                          : QStringLiteral("Порт: COM%1, имитация установки \"%2\", скорость %3 бод")
+                                .arg(state.comPort).arg(m_simulation).arg(state.baudRate)) + kCrLf
                    + QStringLiteral("Программа: linkprobe %1").arg(QCoreApplication::applicationVersion()) + kCrLf
                    + kCrLf;
     text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
@@ -437,6 +445,20 @@ void MainWindow::saveLog()
                               QStringLiteral("Журнал не сохранён в файл %1:\n%2")
                                   .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
+}
+
+void MainWindow::showSimulation(const QString &scenario)
+{
+    m_simulation = scenario;
+    setWindowTitle(windowTitle() + QStringLiteral(" — имитация"));
+    for (QAction *realPortsOnly : {m_findAction, m_portDevicesAction}) {
+        if (!realPortsOnly)
+            continue;
+        m_checkGate.release(realPortsOnly);
+        realPortsOnly->setEnabled(false);
+        realPortsOnly->setText(realPortsOnly->text() + QStringLiteral(" (только для настоящих портов)"));
+    }
+    refreshStatus();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

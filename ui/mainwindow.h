@@ -47,6 +47,11 @@ public:
     // device mapping and the search); the system's own list unless set.
     void setPortDetection(std::function<QList<DetectedPort>()> detect) { m_detectPorts = std::move(detect); }
 
+    // The window runs on a simulated installation (the scenario as written):
+    // its title, status bar and saved logs say so, and the search and the
+    // device mapping, which work on the system's real ports, are off.
+    void showSimulation(const QString &scenario);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -70,6 +75,7 @@ private:
     PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
+    QString m_simulation;   // the scenario of a simulated installation, "" on a real port
     std::function<QList<DetectedPort>()> m_detectPorts = detectedPorts;
 
     QPlainTextEdit *m_messageLog = nullptr;
