@@ -19,7 +19,8 @@ namespace CheckReport {
 
 // program, version, command, started (ISO 8601 with the UTC offset).
 QJsonObject header(const QString &command, const QDateTime &started);
-// verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open.
+// verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open, -2 the
+// port closed during the test (no verdict).
 QJsonObject link(int verdict, const QString &reply);
 QJsonObject block(const BlockReading &reading);
 QJsonObject round(int number, const ScanRound &round);

@@ -50,6 +50,8 @@ private slots:
     void blockCheckAfterAFailedLink();
     void blockCheckWithNothingSelected();
     void linkTestDuringABlockQueryRunsQuiet();
+    void portPulledMidCheckLeavesNoVerdict_data();
+    void portPulledMidCheckLeavesNoVerdict();
 };
 
 void TestChecks::linkTestVerdicts_data()
@@ -360,3 +362,46 @@ void TestChecks::repeatedScansCountAnIntermittentBlock()
 
 QTEST_GUILESS_MAIN(TestChecks)
 #include "tst_checks.moc"
+
+void TestChecks::portPulledMidCheckLeavesNoVerdict_data()
+{
+    const QString lost = QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<int>("pullAtMs");
+    QTest::addColumn<QStringList>("lines");
+
+    // The link test reads the lines at 1000 ms and has the БСУ's reply until 1500.
+    QTest::newRow("link test, lines settling") << "link" << 500 << QStringList{lost};
+    QTest::newRow("link test, reply awaited") << "link" << 1200 << QStringList{kBsFound, lost};
+    // The block check's own query goes out at 1500 and is awaited until 2500.
+    QTest::newRow("block check, reply awaited") << "block" << 2000 << QStringList{"7: Запрос = [#0702]", lost};
+    // Blocks 1 and 2 answer within 1150 ms; block 3 is silent for its second.
+    QTest::newRow("scan, third block awaited")
+        << "scan" << 1600
+        << kLinkGood + blockLines(1, "01", "@01T+18.5", true) + blockLines(2, "02", "@02T+19.0", true)
+               + QStringList{"3: Запрос = [#0302]", "Отвечают блоки: 1-2 (2 из 2)", lost};
+}
+
+void TestChecks::portPulledMidCheckLeavesNoVerdict()
+{
+    QFETCH(QString, check);
+    QFETCH(int, pullAtMs);
+    QFETCH(QStringList, lines);
+    Rig rig("blocks=1-2,7");
+    rig.panel.listIndex = 6;
+    rig.clock.callAt(pullAtMs, &rig.port, [&] { rig.port.setUnplugged(true); });
+
+    bool noVerdict = false;
+    if (check == QLatin1String("link")) {
+        noVerdict = rig.tests.linkTest() == LineTests::PortLost;
+    } else if (check == QLatin1String("block")) {
+        rig.tests.blockCheck();
+        noVerdict = rig.tests.lastBlock().portLost && !rig.tests.lastBlockAnswered();
+    } else {
+        const ScanRound round = BlockScan(rig.tests, rig.port, rig.panel).run(ReplyEnd::AtFirstCr);
+        noVerdict = round.portLost && round.blocks.size() == 2;
+    }
+    QCOMPARE(rig.panel.lines, lines);
+    QVERIFY(noVerdict);
+    QVERIFY(!rig.state.linkOk || check != QLatin1String("link"));
+}

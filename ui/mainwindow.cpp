@@ -390,11 +390,10 @@ void MainWindow::scanOrStop()
         // The one item left usable while the scan runs: it stops it.
         m_scanAction->setText(QStringLiteral("Остановить проверку"));
         m_scanAction->setEnabled(true);
-        const ScanRound round = scan.run(ReplyEnd::AtFirstCr);
+        // A port lost mid-scan is told by the scan itself, after its summary.
+        scan.run(ReplyEnd::AtFirstCr);
         m_scan = nullptr;
         m_scanAction->setText(kScanAll);
-        if (round.portLost && !m_closing)
-            addMessage(QStringLiteral("Проверка прервана: порт закрылся"));
     });
 }
 
