@@ -588,6 +588,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
 int main(int argc, char *argv[])
 {
     Cli::reserveStandardDescriptors();
+    Cli::ignoreFileSizeLimitSignal();
 #ifdef Q_OS_UNIX
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);

@@ -76,6 +76,7 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceStart;   // for --startup-report
     sinceStart.start();
     Cli::reserveStandardDescriptors();
+    Cli::ignoreFileSizeLimitSignal();
 
     // Help, version and a bad scenario are answered before the window system
     // is needed, so they work without a display too. The window system's own
