@@ -4,6 +4,7 @@
 // byte-order mark, root saving a user's file. The file is never lost or
 // damaged, nothing hangs, and every failure is told once with its reason.
 #include "link/settingsstore.h"
+#include "link/wholefile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -132,6 +133,7 @@ private slots:
     void userFileIsWhereQSettingsKeepsIt();
     void fullDiskLeavesTheFileAsItWas_data();
     void fullDiskLeavesTheFileAsItWas();
+    void wholeFileOnAFullDiskLeavesTheOldOne();
     void whatIsNotAFileIsNeverOpenedNorReplaced_data();
     void whatIsNotAFileIsNeverOpenedNorReplaced();
     void lockHeldByAnotherProcessIsWaitedForThreeSeconds();
@@ -199,6 +201,29 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
     QCOMPARE(folderEntries(folder), before);
     QCOMPARE(run.problems, QStringList{saveFailure(file, reason)});
     QCOMPARE(SettingsStore(file).read(kApp, "PORTS", "COM5", "none"), QString("/dev/ttyUSB0"));
+}
+
+// A saved log (or report) on a full disk: smaller than Qt's write buffer, so
+// the failure shows only when the buffer is flushed.
+void TestStore::wholeFileOnAFullDiskLeavesTheOldOne()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("small");
+    QVERIFY(QDir().mkpath(folder));
+    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=8k") != 0)
+        QSKIP("no right to mount a small tmpfs (needs root)");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH); });
+    const QString log = QDir(folder).filePath("log.txt");
+    QVERIFY(writeFile(log, kKept));
+    QFile filler(QDir(folder).filePath("filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(512, 'x')) > 0) {
+    }
+    const QStringList before = folderEntries(folder);
+
+    QCOMPARE(writeWholeFile(log, QByteArray(2000, 'n')), QStringLiteral("нет места на диске"));
+    QCOMPARE(fileBytes(log), kKept);
+    QCOMPARE(folderEntries(folder), before);
 }
 
 void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced_data()

@@ -7,6 +7,7 @@
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
+#include "link/wholefile.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/portdevicesdialog.h"
@@ -19,7 +20,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QComboBox>
 #include <QGroupBox>
@@ -426,12 +426,11 @@ void MainWindow::saveLog()
     text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
 
     // All or nothing: a file that cannot be written whole keeps what it held.
-    QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const QString failure = writeWholeFile(path, text.toUtf8());
+    if (!failure.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("Сохранение журнала"),
                               QStringLiteral("Журнал не сохранён в файл %1:\n%2")
-                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+                                  .arg(QDir::toNativeSeparators(path), failure));
     }
 }
 
