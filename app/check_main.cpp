@@ -16,6 +16,7 @@
 #include "link/portlist.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
+#include "link/systemports.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
@@ -488,6 +489,14 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         }
     }
 
+    // Another program with the port open may take replies away: told beside
+    // the other hints, and the check goes on.
+    const QList<PortUser> sharers = realPort && opened
+                                        ? portUsers(port->device(), QCoreApplication::applicationPid())
+                                        : QList<PortUser>();
+    for (const QString &line : sharedPortWarnings(portName, sharers))
+        tell(line);
+
     QJsonObject report = CheckReport::header(QLatin1String(kCommandNames[int(o.command)]), started);
     report.insert(QStringLiteral("port"), o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort)
                                                                  : o.portDevice);
@@ -495,6 +504,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     report.insert(QStringLiteral("baud"), state.baudRate);
     report.insert(QStringLiteral("simulated"), o.simulate ? QJsonValue(o.scenario.toString()) : QJsonValue());
     report.insert(QStringLiteral("portOpened"), opened);
+    report.insert(QStringLiteral("sharedWith"), CheckReport::portUsers(sharers));
 
     QElapsedTimer took;
     took.start();

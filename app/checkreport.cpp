@@ -4,6 +4,7 @@
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
+#include "link/systemports.h"
 
 #include <QJsonDocument>
 
@@ -135,6 +136,14 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
             {QStringLiteral("line"), candidateLine(candidate)},
         };
     }
+    return list;
+}
+
+QJsonArray portUsers(const QList<PortUser> &users)
+{
+    QJsonArray list;
+    for (const PortUser &user : users)
+        list << QJsonObject{{QStringLiteral("program"), user.program}, {QStringLiteral("pid"), user.pid}};
     return list;
 }
 

@@ -11,6 +11,7 @@
 
 struct BlockReading;
 struct PortListing;
+struct PortUser;
 struct ScanRound;
 struct SearchCandidate;
 class ScanTally;
@@ -27,6 +28,8 @@ QJsonObject round(int number, const ScanRound &round);
 QJsonArray tally(const ScanTally &tally);
 QJsonArray ports(const QList<PortListing> &ports);
 QJsonArray candidates(const QList<SearchCandidate> &candidates);
+// The other programs that had the port open: program, pid.
+QJsonArray portUsers(const QList<PortUser> &users);
 
 // The document on standard output, UTF-8, indented, one LF at its end.
 void print(const QJsonObject &report);

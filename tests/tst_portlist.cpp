@@ -4,10 +4,12 @@
 // and symlinks in a temporary folder.
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
+#include "link/systemports.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -46,6 +48,7 @@ private slots:
     void searchPassesOverBusyPortsAndTheConsole();
     void foundInstallationSavedUnder_data();
     void foundInstallationSavedUnder();
+    void otherProgramsHoldingThePortAreNamed();
 };
 
 void tst_PortList::mappedAndDetectedPorts()
@@ -163,6 +166,31 @@ void tst_PortList::foundInstallationSavedUnder()
     QCOMPARE(store->read(kApp, "COMPORT", "COM", ""), QString::number(com));
     QCOMPARE(store->read(kApp, "COMPORT", "BAUD", ""), QStringLiteral("19200"));
     QCOMPARE(store->read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), ""), entry.replace("$", stable));
+}
+
+// A terminal left open on the port beside the check: this program's own
+// descriptor is no sharer, the other program is.
+void tst_PortList::otherProgramsHoldingThePortAreNamed()
+{
+    Pty pty;
+    QVERIFY(!pty.slave.isEmpty());
+    QFile ours(pty.slave);
+    QVERIFY(ours.open(QIODevice::ReadWrite));
+    const qint64 self = QCoreApplication::applicationPid();
+    QCOMPARE(portUsers(pty.slave, self).size(), 0);
+
+    QProcess terminal;
+    terminal.setStandardInputFile(pty.slave);
+    terminal.start("sleep", {"30"});
+    QVERIFY(terminal.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        terminal.kill();
+        terminal.waitForFinished();
+    });
+    const QList<PortUser> others = portUsers(pty.slave, self);
+    QCOMPARE(others.size(), 1);
+    QCOMPARE(others.constFirst().program, QStringLiteral("sleep"));
+    QCOMPARE(others.constFirst().pid, terminal.processId());
 }
 
 QTEST_GUILESS_MAIN(tst_PortList)

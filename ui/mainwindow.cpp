@@ -184,11 +184,18 @@ void MainWindow::buildControls()
     if (m_portDevicesAction)
         m_checkGate.guard(m_portDevicesAction);
 
-    connect(m_linkTestButton, &QPushButton::clicked, this,
-            [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
+    connect(m_linkTestButton, &QPushButton::clicked, this, [this] {
+        m_checkGate.run([this] {
+            warnOfSharedPort();
+            m_session.tests().linkTest();
+        });
+    });
     connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
         takeTypedBlock();
-        m_checkGate.run([this] { m_session.tests().blockCheck(); });
+        m_checkGate.run([this] {
+            warnOfSharedPort();
+            m_session.tests().blockCheck();
+        });
     });
     connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
     connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
@@ -385,6 +392,7 @@ void MainWindow::scanOrStop()
     if (m_closing)
         return;
     m_checkGate.run([this] {
+        warnOfSharedPort();
         BlockScan scan(m_session.tests(), m_port, *this);
         m_scan = &scan;
         // The one item left usable while the scan runs: it stops it.
@@ -395,6 +403,18 @@ void MainWindow::scanOrStop()
         m_scan = nullptr;
         m_scanAction->setText(kScanAll);
     });
+}
+
+void MainWindow::warnOfSharedPort()
+{
+    // Only a real port can be shared; the simulated one's device name is borrowed.
+    if (!m_port.isOpen() || !qobject_cast<QtSerialPort *>(&m_port))
+        return;
+    const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
+    const QStringList lines =
+        sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid()));
+    for (const QString &line : lines)
+        addMessage(line);
 }
 
 void MainWindow::saveLog()
