@@ -131,7 +131,7 @@ int main(int argc, char *argv[])
     MainWindow window(*port, store, clock);
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
-        startupReport.emplace(kProgram, window, sinceStart);
+        startupReport.emplace(kProgram, window, *port, sinceStart);
     window.show();
     return app.exec();
 }
