@@ -9,6 +9,11 @@
 #include "support/ptyfixture.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QTest>
@@ -53,6 +58,7 @@ private slots:
     void deviceGoesAway_data();
     void deviceGoesAway();
     void replugAndCheckAgain();
+    void checkProgramPulledMidScan();
 };
 
 void tst_Unplug::init()
@@ -112,6 +118,9 @@ void tst_Unplug::deviceGoesAway()
         QVERIFY(b.panel.linkTestEnabled);
         QVERIFY(!b.panel.lines.isEmpty());
         qInfo() << "the check in progress wrote:" << b.panel.lines;
+        // Its last line says that it has no verdict; no error number claims a cause.
+        QCOMPARE(b.panel.lines.last(),
+                 QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
     }
 
     // A second of the event loop from the unplug on: the port must not spin
@@ -171,6 +180,59 @@ void tst_Unplug::replugAndCheckAgain()
     QVERIFY(b.state.linkOk);
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
     QCOMPARE(b.lost, 1);
+}
+
+// linkprobe-check's scan, its adapter pulled while block 3 is asked: the
+// summary of blocks 1 and 2, the line that the scan has no verdict, exit 6.
+void tst_Unplug::checkProgramPulledMidScan()
+{
+#ifndef LINKPROBE_CHECK_PATH
+    QFAIL("linkprobe-check is not built in this tree");
+#else
+    PtyBench b;
+    QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
+    b.line.setScenario(Scenario());
+    b.line.onLine = [&](const QByteArray &line) {
+        if (line == "#0302")
+            QTimer::singleShot(0, &b.port, [&] { b.line.unplug(); });
+        return line == "#0302";
+    };
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString state = home.filePath("modemlines");
+    QVERIFY(ModemShim::writeStateFile(state, TIOCM_DSR | TIOCM_CTS));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MODEMSHIM_STATE", state);
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    QProcess check;
+    check.setProcessEnvironment(env);
+    check.start(LINKPROBE_CHECK_PATH, {"--port", b.line.devicePath(), "--json", "scan"});
+    // The fixture answers from this event loop while the check runs.
+    QVERIFY(PtyFixture::waitFor([&] { return check.state() == QProcess::NotRunning; }, 15000));
+    const QByteArray out = check.readAllStandardOutput();
+    const QString err = QString::fromUtf8(check.readAllStandardError());
+    QCOMPARE(check.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(check.exitCode() == 6, qPrintable(err));
+    const QJsonObject report = QJsonDocument::fromJson(out).object();
+    QCOMPARE(report.value("void").toBool(), true);
+    const QJsonObject round = report.value("rounds").toArray().at(0).toObject();
+    QCOMPARE(round.value("portLost").toBool(), true);
+    QCOMPARE(round.value("blocks").toArray().size(), 2);
+
+    // The same run as lines: what stdout says, and nothing after the loss claims a cause.
+    QProcess lines;
+    QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
+    b.line.setScenario(Scenario());
+    lines.setProcessEnvironment(env);
+    lines.start(LINKPROBE_CHECK_PATH, {"--port", b.line.devicePath(), "scan"});
+    QVERIFY(PtyFixture::waitFor([&] { return lines.state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(lines.exitCode(), 6);
+    const QStringList said = QString::fromUtf8(lines.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(said.mid(said.size() - 3),
+             (QStringList{"3: Запрос = [#0302]", "Отвечают блоки: 1-2 (2 из 2)",
+                          "Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"}));
+#endif
 }
 
 int main(int argc, char **argv)
