@@ -121,6 +121,7 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
         case Outcome::Absent: return QStringLiteral("absent");
         case Outcome::SkippedInUse: return QStringLiteral("skipped-in-use");
         case Outcome::SkippedConsole: return QStringLiteral("skipped-console");
+        case Outcome::PortLost: return QStringLiteral("port-lost");
         }
         return QString();
     };

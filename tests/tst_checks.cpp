@@ -1,6 +1,7 @@
 // The link test and the block check against a simulated installation: each
 // outcome gives exactly its lines, in order, and leaves the state right.
 #include "checks/blockscan.h"
+#include "checks/installationsearch.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
@@ -52,6 +53,8 @@ private slots:
     void linkTestDuringABlockQueryRunsQuiet();
     void portPulledMidCheckLeavesNoVerdict_data();
     void portPulledMidCheckLeavesNoVerdict();
+    void searchPulledMidProbeFindsNothing_data();
+    void searchPulledMidProbeFindsNothing();
 };
 
 void TestChecks::linkTestVerdicts_data()
@@ -404,4 +407,25 @@ void TestChecks::portPulledMidCheckLeavesNoVerdict()
     QCOMPARE(rig.panel.lines, lines);
     QVERIFY(noVerdict);
     QVERIFY(!rig.state.linkOk || check != QLatin1String("link"));
+}
+
+void TestChecks::searchPulledMidProbeFindsNothing_data()
+{
+    QTest::addColumn<int>("pullAtMs");
+    // The probe reads the lines at 1000 ms, then sends the БСУ's query.
+    QTest::newRow("lines settling") << 500;
+    QTest::newRow("reply awaited") << 1010;
+}
+
+// Lines read as off, or no reply, on a port that went away: neither "no
+// cable" nor "silent" is said of the installation.
+void TestChecks::searchPulledMidProbeFindsNothing()
+{
+    QFETCH(int, pullAtMs);
+    CheckRig rig;
+    rig.clock.callAt(pullAtMs, &rig.port, [&] { rig.port.setUnplugged(true); });
+    SearchCandidate candidate;
+    candidate.device = "/dev/ttyUSB0";
+    const SearchResult result = InstallationSearch(rig.port, rig.watch, rig.panel).run({candidate}, 4800);
+    QCOMPARE(int(result.candidates.constFirst().outcome), int(SearchCandidate::Outcome::PortLost));
 }
