@@ -555,7 +555,8 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             if (round.portLost || round.stopped || scanStopAsked || round.linkVerdict == LineTests::PortNotOpen)
                 break;
         }
-        if (repeated) {
+        // After the lost-port line nothing more is said: each round's summary stands above it.
+        if (repeated && !lost) {
             for (const QString &line : tally.lines())
                 panel.addMessage(line);
         }
