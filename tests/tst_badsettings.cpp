@@ -238,32 +238,22 @@ void TestBadSettings::unreadableFileIsNeverReplaced()
     writeFile(store.path(), before);
     QFile::setPermissions(store.path(), QFileDevice::Permissions());
 #ifdef Q_OS_UNIX
-    // Root reads any file: the save runs as an ordinary user (nobody) who
-    // owns the folder and the file but may not read it.
+    // Root reads any file: the save runs as nobody, owning the folder and the
+    // file; real IDs too (access() asks with them), root's kept as the saved ones.
     const bool root = ::geteuid() == 0;
-    const uid_t nobody = 65534;
     const auto becomeRootAgain = [root] {
         if (root && (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0))
             qFatal("could not become root again");
     };
     auto stayRoot = qScopeGuard(becomeRootAgain);
-    if (root) {
-        QCOMPARE(::chown(QFile::encodeName(store.dir.path()).constData(), nobody, nobody), 0);
-        QCOMPARE(::chown(QFile::encodeName(store.path()).constData(), nobody, nobody), 0);
-        // Real and effective IDs both (access() asks with the real one); the
-        // saved ID stays root's, to come back.
-        QCOMPARE(::setresgid(nobody, nobody, 0), 0);
-        QCOMPARE(::setresuid(nobody, nobody, 0), 0);
-    }
-    QFile probe(store.path());
-    if (probe.open(QIODevice::ReadOnly))
-        QFAIL("the settings file stays readable: nothing would be checked");
+    for (const QString &path : {store.dir.path(), store.path()})
+        QVERIFY(!root || ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    QVERIFY(!root || (::setresgid(65534, 65534, 0) == 0 && ::setresuid(65534, 65534, 0) == 0));
+    QVERIFY2(!QFile(store.path()).open(QIODevice::ReadOnly), "the file stays readable: nothing would be checked");
 #else
-    QFile probe(store.path());
-    if (probe.open(QIODevice::ReadOnly))
+    if (QFile(store.path()).open(QIODevice::ReadOnly))
         QSKIP("a file without permissions stays readable here (read-only on Windows): nothing to check");
 #endif
-
     store->save(kApp, "NBLOCK", "BLOCK", "5");
 #ifdef Q_OS_UNIX
     stayRoot.dismiss();

@@ -132,18 +132,15 @@ private slots:
     {
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QString>("port");
-        QTest::newRow("ok") << "ok" << "open";
-        QTest::newRow("unplugged") << "unplugged" << "closed";
+        QTest::newRow("ok") << "ok" << " open\n";
+        QTest::newRow("unplugged") << "unplugged" << " closed\n";
     }
     void windowTakesItsScenario()
     {
         QFETCH(QString, scenario);
         QFETCH(QString, port);
         const Run r = run(kWindow, {"--simulate=" + scenario, "--startup-report"});
-        QCOMPARE(r.status, 0);
-        QVERIFY2(QRegularExpression("^linkprobe: port \\S+ " + port + "$", QRegularExpression::MultilineOption)
-                     .match(r.err).hasMatch(),
-                 qPrintable(r.err));
+        QVERIFY2(r.status == 0 && r.err.contains(QRegularExpression("linkprobe: port \\S+" + port)), qPrintable(r.err));
     }
 };
 

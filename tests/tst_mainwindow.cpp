@@ -546,12 +546,9 @@ void TestMainWindow::scanEndsWhenThePortIsLost()
     bench.clock.callAt(bench.clock.now() + 1600, &window, [&] { bench.port.setUnplugged(true); });
     auto *scanItem = window.findChild<QAction *>("mnuScanAll");
     scanItem->trigger();
-    const QStringList lines = bench.logLines();
-    QCOMPARE(lines.mid(lines.size() - 3),
-             (QStringList{"4: Запрос = [#0402]", "Отвечают блоки: 1-3 (3 из 3)",
-                          "Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"}));
+    QCOMPARE(bench.logLines().mid(13), (QStringList{"4: Запрос = [#0402]", "Отвечают блоки: 1-3 (3 из 3)",
+                                                    "Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"}));
     QCOMPARE(scanItem->text(), QStringLiteral("Проверка всех блоков"));
-    QVERIFY(bench.child<QPushButton>("cmdStartTest")->isEnabled());
 }
 
 void TestMainWindow::savedLogFile()

@@ -48,6 +48,16 @@ QStringList folderEntries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
+// Fills the file system of the folder up to its last byte.
+void fillUp(const QString &folder)
+{
+    QFile filler(QDir(folder).filePath("filler"));
+    if (filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        while (filler.write(QByteArray(512, 'x')) > 0) {
+        }
+    }
+}
+
 // What a child process said and how it ended.
 struct ChildRun
 {
@@ -180,12 +190,8 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
     }
     const QString file = SettingsStore::fileIn(folder);
     QVERIFY(writeFile(file, kKept));
-    if (tmpfs) {
-        QFile filler(QDir(folder).filePath("filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (filler.write(QByteArray(512, 'x')) > 0) {
-        }
-    }
+    if (tmpfs)
+        fillUp(folder);
     const QStringList before = folderEntries(folder);
 
     const ChildRun run = inChild(file, [tmpfs](SettingsStore &store) {
@@ -203,27 +209,22 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
     QCOMPARE(SettingsStore(file).read(kApp, "PORTS", "COM5", "none"), QString("/dev/ttyUSB0"));
 }
 
-// A saved log (or report) on a full disk: smaller than Qt's write buffer, so
-// the failure shows only when the buffer is flushed.
+// A saved log (or report) on a full disk, smaller than Qt's write buffer:
+// its failure shows only when the buffer is flushed.
 void TestStore::wholeFileOnAFullDiskLeavesTheOldOne()
 {
     QTemporaryDir dir;
-    const QString folder = dir.filePath("small");
-    QVERIFY(QDir().mkpath(folder));
-    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=8k") != 0)
+    const QByteArray folder = QFile::encodeName(dir.path());
+    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=8k") != 0)
         QSKIP("no right to mount a small tmpfs (needs root)");
-    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH); });
-    const QString log = QDir(folder).filePath("log.txt");
+    const auto unmount = qScopeGuard([&] { ::umount2(folder.constData(), MNT_DETACH); });
+    const QString log = dir.filePath("log.txt");
     QVERIFY(writeFile(log, kKept));
-    QFile filler(QDir(folder).filePath("filler"));
-    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(512, 'x')) > 0) {
-    }
-    const QStringList before = folderEntries(folder);
-
+    fillUp(dir.path());
+    const QStringList before = folderEntries(dir.path());
     QCOMPARE(writeWholeFile(log, QByteArray(2000, 'n')), QStringLiteral("нет места на диске"));
     QCOMPARE(fileBytes(log), kKept);
-    QCOMPARE(folderEntries(folder), before);
+    QCOMPARE(folderEntries(dir.path()), before);
 }
 
 void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced_data()
