@@ -118,9 +118,6 @@ void tst_Unplug::deviceGoesAway()
         QVERIFY(b.panel.linkTestEnabled);
         QVERIFY(!b.panel.lines.isEmpty());
         qInfo() << "the check in progress wrote:" << b.panel.lines;
-        // Its last line says that it has no verdict; no error number claims a cause.
-        QCOMPARE(b.panel.lines.last(),
-                 QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
     }
 
     // A second of the event loop from the unplug on: the port must not spin
