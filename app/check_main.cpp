@@ -16,6 +16,7 @@
 #include "link/portlist.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
+#include "link/systemports.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
@@ -91,9 +92,9 @@ const char kUsage[] =
     "или другой сигнал - сразу, код 130). Со --repeat и --json каждый круг - строка JSON по его окончании.\n"
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
-    "(со --repeat - хотя бы раз); 6 - порт не открылся; 7 - установка не найдена (find);\n"
-    "73 - установка найдена, но не сохранена (find --save); 64 - неверные аргументы;\n"
-    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
+    "(со --repeat - хотя бы раз); 6 - порт не открылся или закрылся во время проверки (строки до этого -\n"
+    "не диагноз); 7 - установка не найдена (find); 73 - установка найдена, но не сохранена (find --save);\n"
+    "64 - неверные аргументы; 74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
     "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
 
 const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find"};
@@ -286,7 +287,17 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
 
 int linkStatus(int verdict)
 {
-    return verdict == LineTests::PortNotOpen ? kPortNotOpen : verdict;
+    // A port lost during the test is one that did not stay open: no verdict.
+    return verdict == LineTests::PortNotOpen || verdict == LineTests::PortLost ? kPortNotOpen : verdict;
+}
+
+// The closing line on standard error and the status it names, which is the
+// one the program ends with: a standard output that failed makes it 74.
+int closingStatus(const QString &what, qint64 ms, int status)
+{
+    status = Cli::exitStatus(QStringLiteral("linkprobe-check"), status);
+    tell(QStringLiteral("%1 %2 мс, код завершения %3").arg(what).arg(ms).arg(status));
+    return status;
 }
 
 // The user's own settings. Whatever stands in the way of reading or saving
@@ -309,14 +320,14 @@ int listPortsCommand(const Options &o)
         report.insert(QStringLiteral("ports"), CheckReport::ports(ports));
         report.insert(QStringLiteral("exitStatus"), kEverythingAnswered);
         CheckReport::print(report);
-        return kEverythingAnswered;
+        return Cli::exitStatus(QStringLiteral("linkprobe-check"), kEverythingAnswered);
     }
     ConsolePanel panel;
     for (const PortListing &port : ports)
         panel.addMessage(portListingLine(port));
     if (ports.isEmpty())
         tell(QStringLiteral("Последовательных портов в системе нет, и в [PORTS] ничего не записано"));
-    return kEverythingAnswered;
+    return Cli::exitStatus(QStringLiteral("linkprobe-check"), kEverythingAnswered);
 }
 
 int findCommand(const Options &o, std::optional<int> *stoppedBy)
@@ -376,7 +387,6 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
             status = kNotSaved;
         }
     }
-    tell(QStringLiteral("Поиск занял %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("find"), started);
         report.insert(QStringLiteral("firstBaud"), firstRate);
@@ -388,7 +398,7 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
         report.insert(QStringLiteral("exitStatus"), status);
         CheckReport::print(report);
     }
-    return status;
+    return closingStatus(QStringLiteral("Поиск занял"), took.elapsed(), status);
 }
 
 int run(const Options &o, std::optional<int> *stoppedBy)
@@ -478,6 +488,14 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         }
     }
 
+    // Another program with the port open may take replies away: told beside
+    // the other hints, and the check goes on.
+    const QList<PortUser> sharers = realPort && opened
+                                        ? portUsers(port->device(), QCoreApplication::applicationPid())
+                                        : QList<PortUser>();
+    for (const QString &line : sharedPortWarnings(portName, sharers))
+        tell(line);
+
     QJsonObject report = CheckReport::header(QLatin1String(kCommandNames[int(o.command)]), started);
     report.insert(QStringLiteral("port"), o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort)
                                                                  : o.portDevice);
@@ -485,27 +503,31 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     report.insert(QStringLiteral("baud"), state.baudRate);
     report.insert(QStringLiteral("simulated"), o.simulate ? QJsonValue(o.scenario.toString()) : QJsonValue());
     report.insert(QStringLiteral("portOpened"), opened);
+    report.insert(QStringLiteral("sharedWith"), CheckReport::portUsers(sharers));
 
     QElapsedTimer took;
     took.start();
     int status = kEverythingAnswered;
+    bool lost = false;   // the port closed during the check, which has told it: no verdict
     tests.setReplyEnd(o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait);
     switch (o.command) {
     case Command::Link:
-        tests.linkTest();
-        status = linkStatus(tests.lastLinkVerdict());
+        status = linkStatus(tests.linkTest());
+        lost = tests.lastLinkVerdict() == LineTests::PortLost;
         report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
         break;
     case Command::Block:
         tests.blockCheck();
-        if (!opened)
+        lost = tests.lastLinkVerdict() == LineTests::PortLost || tests.lastBlock().portLost;
+        if (!opened || lost)
             status = kPortNotOpen;
         else if (tests.lastLinkVerdict() != LineTests::LinkGood)
             status = linkStatus(tests.lastLinkVerdict());
         else
             status = tests.lastBlockAnswered() ? kEverythingAnswered : kBlockSilent;
         report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
-        report.insert(QStringLiteral("blocks"), tests.lastBlock().number > 0
+        // A block whose query the loss cut short has no reading to report.
+        report.insert(QStringLiteral("blocks"), tests.lastBlock().number > 0 && !tests.lastBlock().portLost
                                                     ? QJsonArray{CheckReport::block(tests.lastBlock())}
                                                     : QJsonArray());
         break;
@@ -531,18 +553,22 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             tally.add(round);
             if (round.linkVerdict != LineTests::LinkGood) {
                 linkFailure = linkStatus(round.linkVerdict);
-                if (repeated && round.linkVerdict != LineTests::PortNotOpen)
+                if (repeated && round.linkVerdict > LineTests::LinkGood)
                     panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.linkVerdict));
             }
+            lost = lost || round.portLost;
             // Without the port every later round would fail the same way.
             if (round.portLost || round.stopped || scanStopAsked || round.linkVerdict == LineTests::PortNotOpen)
                 break;
         }
-        if (repeated) {
+        // After the lost-port line nothing more is said: each round's summary stands above it.
+        if (repeated && !lost) {
             for (const QString &line : tally.lines())
                 panel.addMessage(line);
         }
-        if (linkFailure != kEverythingAnswered)
+        if (lost)
+            status = kPortNotOpen;
+        else if (linkFailure != kEverythingAnswered)
             status = linkFailure;
         else
             status = tally.allAnswered() ? kEverythingAnswered : kBlockSilent;
@@ -565,23 +591,19 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         *stoppedBy = stop.exitStatus();
         return stop.exitStatus();
     }
-    if (opened && !port->isOpen()) {
-        tell(QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"));
-        status = kPortNotOpen;
-    }
     if (realPort && realPort->modemLinesUnreadable())
         tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
                             "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
                             "и питании БС").arg(portName));
-    tell(QStringLiteral("Проверка заняла %1 мс, код завершения %2").arg(took.elapsed()).arg(status));
     if (o.json) {
+        report.insert(QStringLiteral("void"), lost);
         report.insert(QStringLiteral("exitStatus"), status);
         if (o.repeat)
             CheckReport::printOneLine(report);
         else
             CheckReport::print(report);
     }
-    return status;
+    return closingStatus(QStringLiteral("Проверка заняла"), took.elapsed(), status);
 }
 
 } // namespace
@@ -589,6 +611,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
 int main(int argc, char *argv[])
 {
     Cli::reserveStandardDescriptors();
+    Cli::ignoreFileSizeLimitSignal();
 #ifdef Q_OS_UNIX
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);
@@ -607,5 +630,5 @@ int main(int argc, char *argv[])
     std::optional<int> stoppedBy;
     const int status = run(*options, &stoppedBy);
     // A check cut short by a signal ends as the signal would have ended it.
-    return stoppedBy ? *stoppedBy : Cli::exitStatus(program, status);
+    return stoppedBy ? *stoppedBy : status;
 }

@@ -4,6 +4,7 @@
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
+#include "link/systemports.h"
 
 #include <QJsonDocument>
 
@@ -120,6 +121,7 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
         case Outcome::Absent: return QStringLiteral("absent");
         case Outcome::SkippedInUse: return QStringLiteral("skipped-in-use");
         case Outcome::SkippedConsole: return QStringLiteral("skipped-console");
+        case Outcome::PortLost: return QStringLiteral("port-lost");
         }
         return QString();
     };
@@ -135,6 +137,14 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates)
             {QStringLiteral("line"), candidateLine(candidate)},
         };
     }
+    return list;
+}
+
+QJsonArray portUsers(const QList<PortUser> &users)
+{
+    QJsonArray list;
+    for (const PortUser &user : users)
+        list << QJsonObject{{QStringLiteral("program"), user.program}, {QStringLiteral("pid"), user.pid}};
     return list;
 }
 

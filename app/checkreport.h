@@ -11,6 +11,7 @@
 
 struct BlockReading;
 struct PortListing;
+struct PortUser;
 struct ScanRound;
 struct SearchCandidate;
 class ScanTally;
@@ -19,13 +20,16 @@ namespace CheckReport {
 
 // program, version, command, started (ISO 8601 with the UTC offset).
 QJsonObject header(const QString &command, const QDateTime &started);
-// verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open.
+// verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open, -2 the
+// port closed during the test (no verdict).
 QJsonObject link(int verdict, const QString &reply);
 QJsonObject block(const BlockReading &reading);
 QJsonObject round(int number, const ScanRound &round);
 QJsonArray tally(const ScanTally &tally);
 QJsonArray ports(const QList<PortListing> &ports);
 QJsonArray candidates(const QList<SearchCandidate> &candidates);
+// The other programs that had the port open: program, pid.
+QJsonArray portUsers(const QList<PortUser> &users);
 
 // The document on standard output, UTF-8, indented, one LF at its end.
 void print(const QJsonObject &report);

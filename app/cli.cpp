@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "link/systemerror.h"
@@ -84,6 +85,13 @@ void reserveStandardDescriptors()
         if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd && fd == 1)
             g_stdoutClosed = true;
     }
+#endif
+}
+
+void ignoreFileSizeLimitSignal()
+{
+#ifdef Q_OS_UNIX
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

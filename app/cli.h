@@ -21,6 +21,10 @@ constexpr int kOutputFailed = 74;
 // On Windows both streams become binary: LF stays LF.
 void reserveStandardDescriptors();
 
+// A file size limit (ulimit -f) makes a write that passes it fail with EFBIG,
+// told like any other failed write, instead of killing the program (SIGXFSZ).
+void ignoreFileSizeLimitSignal();
+
 // One line on standard error, at once.
 void tell(const QString &text);
 // One line on standard output, at once. After a line that could not be

@@ -28,8 +28,9 @@ const char kUsage[] =
     "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
     "                        blocks=СПИСОК (например blocks=1-5,9), flaky=СПИСОК (блоки отвечают через раз),\n"
     "                        noise, late, unplugged; по умолчанию ok\n"
-    "  --startup-report      когда окно показано, вывести в поток ошибок время от запуска, через\n"
-    "                        секунду - занятую память, затем выйти с кодом 0 (для поддержки и замеров)\n"
+    "  --startup-report      когда окно показано, вывести в поток ошибок время от запуска и порт\n"
+    "                        (открыт ли он), через секунду - занятую память, затем выйти с кодом 0\n"
+    "                        (для поддержки и замеров)\n"
     "  -v, --version         версия программы\n"
     "  -h, --help            эта справка\n"
     "Параметры Qt (например -platform, -style) тоже действуют.\n"
@@ -76,6 +77,7 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceStart;   // for --startup-report
     sinceStart.start();
     Cli::reserveStandardDescriptors();
+    Cli::ignoreFileSizeLimitSignal();
 
     // Help, version and a bad scenario are answered before the window system
     // is needed, so they work without a display too. The window system's own
@@ -135,7 +137,7 @@ int main(int argc, char *argv[])
         window.showSimulation(Scenario::parse(cli.parser.value(cli.simulate))->toString());
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
-        startupReport.emplace(kProgram, window, sinceStart);
+        startupReport.emplace(kProgram, window, *port, sinceStart);
     window.show();
     return app.exec();
 }

@@ -263,6 +263,7 @@ private:
 int main(int argc, char *argv[])
 {
     Cli::reserveStandardDescriptors();
+    Cli::ignoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     Options options;
     QString error;

@@ -33,9 +33,9 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
     ScanRound round;
     const ReplyEnd before = m_tests.replyEnd();
     m_tests.setReplyEnd(end);
-    m_tests.linkTest();
-    round.linkVerdict = m_tests.lastLinkVerdict();
+    round.linkVerdict = m_tests.linkTest();
     round.linkReply = m_tests.lastLinkReply();
+    round.portLost = round.linkVerdict == LineTests::PortLost;
     if (round.linkVerdict == LineTests::LinkGood) {
         for (int n = 1; n <= LineTests::kBlockCount; ++n) {
             // An adapter pulled mid-scan would make every later block look silent.
@@ -47,14 +47,21 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 round.stopped = true;
                 break;
             }
-            round.blocks << m_tests.queryBlock(qint16(n));
+            const BlockReading reading = m_tests.queryBlock(qint16(n));
+            // The block whose query the loss cut short has no result.
+            if (reading.portLost) {
+                round.portLost = true;
+                break;
+            }
+            round.blocks << reading;
         }
-        if (!m_port.isOpen())
-            round.portLost = true;
         if (round.stopped)
             m_panel.addMessage(QStringLiteral("Проверка остановлена"));
-        if (!round.portLost && !round.blocks.isEmpty())
+        // What the blocks queried before the loss said still holds.
+        if (!round.blocks.isEmpty())
             m_panel.addMessage(summaryPrefix + summary(round.answered(), int(round.blocks.size())));
+        if (round.portLost)
+            m_tests.tellPortLost();
     }
     m_tests.setReplyEnd(before);
     // The next round is a whole one again.

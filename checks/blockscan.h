@@ -15,15 +15,18 @@ struct ScanRound
 {
     int linkVerdict = LineTests::PortNotOpen;
     QString linkReply;
-    QList<BlockReading> blocks;   // in the order queried
+    QList<BlockReading> blocks;   // in the order queried, each with its result
     bool stopped = false;         // stopped on request before the last block
-    bool portLost = false;        // the port closed under it (an adapter pulled)
+    bool portLost = false;        // the port closed under it (an adapter pulled):
+                                  // the round has no verdict
 
     QList<int> answered() const;
 };
 
 // The scan of all blocks, for the window's menu and for linkprobe-check:
-// the link test's lines, each block's three lines and a summary line. Each
+// the link test's lines, each block's three lines and a summary line. A port
+// lost mid-scan ends it with the summary of the blocks queried so far and
+// the line that the scan has no verdict. Each
 // reply wait ends at the reply's line end unless full waits are asked for;
 // a block that does not answer still gets its full time.
 class BlockScan

@@ -63,6 +63,8 @@ QString candidateLine(const SearchCandidate &c)
         return d + QStringLiteral(": пропущен - занят: ") + c.reason;
     case SearchCandidate::Outcome::SkippedConsole:
         return d + QStringLiteral(": пропущен - системная консоль");
+    case SearchCandidate::Outcome::PortLost:
+        return d + QStringLiteral(": порт закрылся во время проверки (адаптер отключён?), итог недостоверен");
     }
     return d;
 }
@@ -140,11 +142,22 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     m_wait.wait(1000);
     if (m_wait.abandoned())
         return;
-    if (!m_port.dsr()) {
+    // Lines that read as off on a port that went away say nothing of the cable or the БС.
+    const auto lost = [&] {
+        if (m_port.isOpen())
+            return false;
+        candidate.outcome = SearchCandidate::Outcome::PortLost;
+        return true;
+    };
+    const bool dsr = m_port.dsr();
+    const bool cts = dsr && m_port.cts();
+    if (lost())
+        return;
+    if (!dsr) {
         candidate.outcome = SearchCandidate::Outcome::NoCable;
         return;
     }
-    if (!m_port.cts()) {
+    if (!cts) {
         candidate.outcome = SearchCandidate::Outcome::NoPower;
         return;
     }
@@ -162,6 +175,8 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
             return;
         candidate.ratesTried << rate;
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
+        if (lost())
+            return;
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
         if (reply.contains(LineTests::kBsuQuery)) {
             candidate.outcome = SearchCandidate::Outcome::Echo;

@@ -25,6 +25,7 @@ struct SearchCandidate
         Absent,           // a mapped device that is not there
         SkippedInUse,     // another program holds it (reason: which)
         SkippedConsole,   // the system's console: probing would write into it
+        PortLost,         // the port closed under the probe (an adapter pulled): no finding
     };
 
     QString device;

@@ -12,6 +12,7 @@
 namespace {
 
 const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
+const QString kPortLost = QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
 
 const QStringList kError1 = {
     QStringLiteral("ОШИБКА №1, возможные причины:"),
@@ -63,18 +64,66 @@ QString LineTests::blockAddress(qint16 n)
     return hex.size() == 1 ? QLatin1Char('0') + hex : hex;
 }
 
-void LineTests::linkTest()
+void LineTests::tellPortLost()
 {
-    const auto diagnose = [this](int error, const QStringList &lines) {
-        m_lastVerdict = error;
-        for (const QString &line : lines)
-            m_panel.addMessage(line);
-    };
-    const auto progress = [this](const QString &line) {
-        if (!m_state.quietMode)
-            m_panel.addMessage(line);
-    };
+    m_panel.addMessage(kPortLost);
+}
 
+void LineTests::diagnose(int error, const QStringList &lines)
+{
+    m_lastVerdict = error;
+    for (const QString &line : lines)
+        m_panel.addMessage(line);
+}
+
+void LineTests::progress(const QString &line)
+{
+    if (!m_state.quietMode)
+        m_panel.addMessage(line);
+}
+
+bool LineTests::portLost()
+{
+    // Lines that read as off and a reply that never came are no fault of the
+    // cable or the БС when the port itself went away: no diagnosis then.
+    if (m_port.isOpen())
+        return false;
+    m_lastVerdict = PortLost;
+    tellPortLost();
+    return true;
+}
+
+void LineTests::judgeLines(bool dsr, bool cts)
+{
+    if (!dsr) {
+        diagnose(1, kError1);
+        return;
+    }
+    if (!cts) {
+        diagnose(2, kError2);
+        return;
+    }
+    progress(QStringLiteral("Соединение с БС обнаружено"));
+    const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, m_replyEnd));
+    m_lastLinkReply = reply;
+    if (portLost())
+        return;
+    progress(receivedLine(reply));
+    // An echo means the БС passes the query back: the БСУ is not there to take it.
+    if (reply.contains(kBsuQuery)) {
+        diagnose(4, kError4);
+    } else if (reply.contains(kBsuIdentity)) {
+        progress(QStringLiteral("Соединение с БСУ обнаружено"));
+        progress(QStringLiteral("Тестирование прошло успешно"));
+        m_state.linkOk = true;
+        m_lastVerdict = LinkGood;
+    } else {
+        diagnose(3, kError3);
+    }
+}
+
+int LineTests::linkTest()
+{
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, false);
     m_state.linkOk = false;
     m_lastVerdict = PortNotOpen;
@@ -83,34 +132,18 @@ void LineTests::linkTest()
         m_panel.addMessage(kPortError);
         // Enabled again so that the check can be repeated once the port is put right.
         m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
-        return;
+        return m_lastVerdict;
     }
     m_port.setDtr(true);
     m_port.setRts(false);
     m_wait.wait(1000);
 
-    if (!m_port.dsr()) {
-        diagnose(1, kError1);
-    } else if (!m_port.cts()) {
-        diagnose(2, kError2);
-    } else {
-        progress(QStringLiteral("Соединение с БС обнаружено"));
-        const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, m_replyEnd));
-        m_lastLinkReply = reply;
-        progress(receivedLine(reply));
-        // An echo means the БС passes the query back: the БСУ is not there to take it.
-        if (reply.contains(kBsuQuery)) {
-            diagnose(4, kError4);
-        } else if (reply.contains(kBsuIdentity)) {
-            progress(QStringLiteral("Соединение с БСУ обнаружено"));
-            progress(QStringLiteral("Тестирование прошло успешно"));
-            m_state.linkOk = true;
-            m_lastVerdict = LinkGood;
-        } else {
-            diagnose(3, kError3);
-        }
-    }
+    const bool dsr = m_port.dsr();
+    const bool cts = dsr && m_port.cts();
+    if (!portLost())
+        judgeLines(dsr, cts);
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
+    return m_lastVerdict;
 }
 
 BlockReading LineTests::queryBlock(qint16 n)
@@ -124,6 +157,11 @@ BlockReading LineTests::queryBlock(qint16 n)
     const qint64 startNs = m_wait.clockNs();
     reading.reply = cutAtFirstCr(sendCommand(m_port, m_wait, reading.query, 1000, m_replyEnd));
     reading.ms = (m_wait.clockNs() - startNs) / 1000000;
+    if (!m_port.isOpen()) {
+        reading.portLost = true;
+        reading.reply.clear();
+        return reading;
+    }
     m_panel.addMessage(number + QStringLiteral(": ") + receivedLine(reading.reply));
     reading.answered = reading.reply.contains(QLatin1Char('@') + address);
     if (reading.answered)
@@ -157,6 +195,8 @@ void LineTests::blockCheck()
             m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
                          QString::number(m_state.blockNumber));
             m_lastBlock = queryBlock(m_state.blockNumber);
+            if (m_lastBlock.portLost)
+                tellPortLost();
         }
     }
     m_state.quietMode = false;

@@ -1,6 +1,7 @@
 #include "link/systemports.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -46,36 +47,54 @@ QString stablePortPath(const QString &device, const QString &stableDir)
 #endif
 }
 
-QString portHolder(const QString &device, const QString &procDir)
+QList<PortUser> portUsers(const QString &device, qint64 except, const QString &procDir)
 {
+    QList<PortUser> users;
 #ifdef Q_OS_WIN
     Q_UNUSED(device);
+    Q_UNUSED(except);
     Q_UNUSED(procDir);
-    return QString();
 #else
     const QString target = resolvedDevice(device);
     const QStringList pids = QDir(procDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : pids) {
+    for (const QString &pidText : pids) {
         bool numeric = false;
-        pid.toLongLong(&numeric);
-        if (!numeric)
+        const qint64 pid = pidText.toLongLong(&numeric);
+        if (!numeric || pid == except)
             continue;
         // Another user's descriptors are closed to us: those processes stay unseen.
-        const QDir fds(procDir + QLatin1Char('/') + pid + QStringLiteral("/fd"));
+        const QDir fds(procDir + QLatin1Char('/') + pidText + QStringLiteral("/fd"));
         const QStringList entries = fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
         for (const QString &fd : entries) {
             if (QFile::symLinkTarget(fds.filePath(fd)) != target)
                 continue;
-            QFile comm(procDir + QLatin1Char('/') + pid + QStringLiteral("/comm"));
+            QFile comm(procDir + QLatin1Char('/') + pidText + QStringLiteral("/comm"));
             QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed()
                                                           : QString();
-            if (name.isEmpty())
-                name = QStringLiteral("?");
-            return QStringLiteral("%1 (процесс %2)").arg(name, pid);
+            users.append({name.isEmpty() ? QStringLiteral("?") : name, pid});
+            break;
         }
     }
-    return QString();
+    std::sort(users.begin(), users.end(), [](const PortUser &a, const PortUser &b) { return a.pid < b.pid; });
 #endif
+    return users;
+}
+
+QString portHolder(const QString &device, const QString &procDir)
+{
+    const QList<PortUser> users = portUsers(device, 0, procDir);
+    if (users.isEmpty())
+        return QString();
+    return QStringLiteral("%1 (процесс %2)").arg(users.constFirst().program).arg(users.constFirst().pid);
+}
+
+QStringList sharedPortWarnings(const QString &portName, const QList<PortUser> &others)
+{
+    QStringList lines;
+    for (const PortUser &user : others)
+        lines << QStringLiteral("Порт %1 открыт также программой %2 (процесс %3): ответы могут теряться")
+                     .arg(portName, user.program).arg(user.pid);
+    return lines;
 }
 
 QStringList consoleDevices()

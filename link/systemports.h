@@ -26,9 +26,28 @@ QString stablePortPath(const QString &device, const QString &stableDir = kStable
 // on Windows the port's name without the device namespace prefix, in capitals.
 QString resolvedDevice(const QString &device);
 
+// A process that holds a device open.
+struct PortUser
+{
+    QString program;   // its name, "?" when /proc does not tell it
+    qint64 pid = 0;
+};
+
+// The processes that hold the device open, by process number, leaving out
+// `except` (this program itself, as a rule); none when /proc does not show
+// them (another user's processes, Windows, where an open port is refused to
+// every other program anyway).
+QList<PortUser> portUsers(const QString &device, qint64 except = 0,
+                          const QString &procDir = QStringLiteral("/proc"));
+
 // The process that holds the device open, as "minicom (процесс 1234)"; ""
 // when none does or /proc does not show it (another user's processes, Windows).
 QString portHolder(const QString &device, const QString &procDir = QStringLiteral("/proc"));
+
+// One line for each other program that has the port this program opened
+// open too: it may take replies away or send bytes of its own. `portName` is
+// the port as the technician knows it ("COM1 (/dev/ttyUSB0)").
+QStringList sharedPortWarnings(const QString &portName, const QList<PortUser> &others);
 
 // The system's console devices (/sys/class/tty/console/active and the
 // kernel's console= arguments), as /dev paths. Probing one writes into the console.

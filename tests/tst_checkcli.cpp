@@ -17,6 +17,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+#include <functional>
 
 namespace {
 
@@ -57,9 +61,14 @@ class TestCheckCli : public QObject
 #endif
     }
 
-    static Run run(const QStringList &args)
+    // childSetup runs in the child before the program starts (Unix only).
+    static Run run(const QStringList &args, const std::function<void()> &childSetup = {})
     {
         QProcess process;
+#ifdef Q_OS_UNIX
+        if (childSetup)
+            process.setChildProcessModifier(childSetup);
+#endif
         QElapsedTimer wall;
         wall.start();
         process.start(program(), args);
@@ -470,6 +479,21 @@ private slots:
         QCOMPARE(r.err.count(save), 1);
         QVERIFY(QFileInfo(m_settingsFile).isDir());
     }
+
+#ifdef Q_OS_UNIX
+    // Under a file size limit the settings are not saved: told, not fatal, no size probe left.
+    void fileSizeLimitIsAToldFailure()
+    {
+        const Run r = run({"--simulate", "--instant", "block", "6"}, [] {
+            const rlimit oneByte {1, 1};
+            ::setrlimit(RLIMIT_FSIZE, &oneByte);
+        });
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains("Не удалось сохранить настройки в " + m_settingsFile), qPrintable(r.err));
+        const QFileInfo settings(m_settingsFile);
+        QCOMPARE(settings.dir().entryList({settings.fileName() + ".probe-*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+#endif
 
     // The one run in real time: the fixed waits are kept, and not by much more.
     void realTimeLinkTest()

@@ -94,6 +94,9 @@ void TestCheckEdges::failedOutputEndsWith74()
     QCOMPARE(check.exitCode(), 74);
     const QString err = QString::fromUtf8(check.readAllStandardError());
     QCOMPARE(err.count("linkprobe-check: не удалось записать на стандартный вывод: " + reason + "\n"), 1);
+    // A check's closing line names the status the program ends with.
+    QCOMPARE(err.count("код завершения 74\n"), args.contains("link") ? 1 : 0);
+    QCOMPARE(err.count("код завершения"), err.count("код завершения 74\n"));
 }
 
 // With standard output and standard error closed, the files opened next

@@ -1,6 +1,7 @@
 // The link test and the block check against a simulated installation: each
 // outcome gives exactly its lines, in order, and leaves the state right.
 #include "checks/blockscan.h"
+#include "checks/installationsearch.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
@@ -50,6 +51,10 @@ private slots:
     void blockCheckAfterAFailedLink();
     void blockCheckWithNothingSelected();
     void linkTestDuringABlockQueryRunsQuiet();
+    void portPulledMidCheckLeavesNoVerdict_data();
+    void portPulledMidCheckLeavesNoVerdict();
+    void searchPulledMidProbeFindsNothing_data();
+    void searchPulledMidProbeFindsNothing();
 };
 
 void TestChecks::linkTestVerdicts_data()
@@ -360,3 +365,62 @@ void TestChecks::repeatedScansCountAnIntermittentBlock()
 
 QTEST_GUILESS_MAIN(TestChecks)
 #include "tst_checks.moc"
+
+void TestChecks::portPulledMidCheckLeavesNoVerdict_data()
+{
+    const QString lost = QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<int>("pullAtMs");
+    QTest::addColumn<QStringList>("lines");
+    // The link test reads the lines at 1000 ms and awaits the БСУ until 1500;
+    // the block check's query goes out at 1500; in a scan block 3 is asked at 1150.
+    QTest::newRow("link test, lines settling") << "link" << 500 << QStringList{lost};
+    QTest::newRow("link test, reply awaited") << "link" << 1200 << QStringList{kBsFound, lost};
+    QTest::newRow("block check, reply awaited") << "block" << 2000 << QStringList{"7: Запрос = [#0702]", lost};
+    QTest::newRow("scan, third block awaited")
+        << "scan" << 1600
+        << kLinkGood + blockLines(1, "01", "@01T+18.5", true) + blockLines(2, "02", "@02T+19.0", true)
+               + QStringList{"3: Запрос = [#0302]", "Отвечают блоки: 1-2 (2 из 2)", lost};
+}
+
+void TestChecks::portPulledMidCheckLeavesNoVerdict()
+{
+    QFETCH(QString, check);
+    QFETCH(int, pullAtMs);
+    QFETCH(QStringList, lines);
+    Rig rig("blocks=1-2,7");
+    rig.panel.listIndex = 6;
+    rig.clock.callAt(pullAtMs, &rig.port, [&] { rig.port.setUnplugged(true); });
+    bool noVerdict = false;
+    if (check == "link") {
+        noVerdict = rig.tests.linkTest() == LineTests::PortLost;
+    } else if (check == "block") {
+        rig.tests.blockCheck();
+        noVerdict = rig.tests.lastBlock().portLost;
+    } else {
+        const ScanRound round = BlockScan(rig.tests, rig.port, rig.panel).run(ReplyEnd::AtFirstCr);
+        noVerdict = round.portLost && round.blocks.size() == 2;
+    }
+    QCOMPARE(rig.panel.lines, lines);
+    QVERIFY(noVerdict);
+}
+
+// Lines off, or no reply, on a port that went away: neither "no cable" nor
+// "silent" is said. The probe reads the lines at 1000 ms, then queries.
+void TestChecks::searchPulledMidProbeFindsNothing_data()
+{
+    QTest::addColumn<int>("pullAtMs");
+    QTest::newRow("lines settling") << 500;
+    QTest::newRow("reply awaited") << 1010;
+}
+
+void TestChecks::searchPulledMidProbeFindsNothing()
+{
+    QFETCH(int, pullAtMs);
+    CheckRig rig;
+    rig.clock.callAt(pullAtMs, &rig.port, [&] { rig.port.setUnplugged(true); });
+    SearchCandidate candidate;
+    candidate.device = "/dev/ttyUSB0";
+    const SearchResult result = InstallationSearch(rig.port, rig.watch, rig.panel).run({candidate}, 4800);
+    QCOMPARE(int(result.candidates.constFirst().outcome), int(SearchCandidate::Outcome::PortLost));
+}

@@ -2,6 +2,7 @@
 // output, a wrong argument told on standard error with the way to the help,
 // and "--simulate SCENARIO" the same as "--simulate=SCENARIO".
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -124,6 +125,22 @@ private slots:
             QCOMPARE(r.status, 0);
             QVERIFY2(r.err.contains("window shown in"), qPrintable(r.err));
         }
+    }
+
+    // The window runs on the installation it was given: an unplugged one leaves its port closed.
+    void windowTakesItsScenario_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("ok") << "ok" << " open\n";
+        QTest::newRow("unplugged") << "unplugged" << " closed\n";
+    }
+    void windowTakesItsScenario()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, port);
+        const Run r = run(kWindow, {"--simulate=" + scenario, "--startup-report"});
+        QVERIFY2(r.status == 0 && r.err.contains(QRegularExpression("linkprobe: port \\S+" + port)), qPrintable(r.err));
     }
 };
 

@@ -107,6 +107,7 @@ private slots:
     void oneCheckAtATime();
     void scanFromTheMenuAndStop();
     void savedLogFile_data();
+    void scanEndsWhenThePortIsLost();
     void savedLogFile();
     void simulatedWindowReachesNoRealPort();
     void failedLogSaveIsTold();
@@ -541,6 +542,21 @@ void TestMainWindow::scanFromTheMenuAndStop()
     QVERIFY(scanItem->isEnabled());
     QVERIFY(bench.child<QPushButton>("cmdStartTest")->isEnabled());
     QVERIFY(bench.child<QPushButton>("Command1")->isEnabled());
+}
+
+void TestMainWindow::scanEndsWhenThePortIsLost()
+{
+    Bench bench("blocks=1-3");
+    MainWindow &window = bench.open();
+    window.show();
+    // At 1600 ms block 3 has answered and block 4 is having its second.
+    bench.clock.callAt(bench.clock.now() + 1600, &window, [&] { bench.port.setUnplugged(true); });
+    auto *scanItem = window.findChild<QAction *>("mnuScanAll");
+    scanItem->trigger();
+    QCoreApplication::processEvents();
+    QCOMPARE(bench.logLines().mid(13), (QStringList{"4: Запрос = [#0402]", "Отвечают блоки: 1-3 (3 из 3)",
+                                                    "Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен"}));
+    QCOMPARE(scanItem->text(), QStringLiteral("Проверка всех блоков"));
 }
 
 void TestMainWindow::savedLogFile_data()

@@ -4,10 +4,12 @@
 // and symlinks in a temporary folder.
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
+#include "link/systemports.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -46,6 +48,7 @@ private slots:
     void searchPassesOverBusyPortsAndTheConsole();
     void foundInstallationSavedUnder_data();
     void foundInstallationSavedUnder();
+    void otherProgramsHoldingThePortAreNamed();
 };
 
 void tst_PortList::mappedAndDetectedPorts()
@@ -163,6 +166,25 @@ void tst_PortList::foundInstallationSavedUnder()
     QCOMPARE(store->read(kApp, "COMPORT", "COM", ""), QString::number(com));
     QCOMPARE(store->read(kApp, "COMPORT", "BAUD", ""), QStringLiteral("19200"));
     QCOMPARE(store->read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), ""), entry.replace("$", stable));
+}
+
+// A terminal left open on the port: it is named, this program's own descriptor is not.
+void tst_PortList::otherProgramsHoldingThePortAreNamed()
+{
+    Pty pty;
+    QFile ours(pty.slave);
+    QVERIFY(ours.open(QIODevice::ReadWrite));
+    QProcess terminal;
+    terminal.setStandardInputFile(pty.slave);
+    terminal.start("sleep", {"30"});
+    QVERIFY(terminal.waitForStarted());
+    const qint64 pid = terminal.processId();
+    const QList<PortUser> others = portUsers(pty.slave, QCoreApplication::applicationPid());
+    terminal.kill();
+    terminal.waitForFinished();
+    QCOMPARE(others.size(), 1);
+    QCOMPARE(others.constFirst().program, QStringLiteral("sleep"));
+    QCOMPARE(others.constFirst().pid, pid);
 }
 
 QTEST_GUILESS_MAIN(tst_PortList)

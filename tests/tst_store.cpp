@@ -4,6 +4,7 @@
 // byte-order mark, root saving a user's file. The file is never lost or
 // damaged, nothing hangs, and every failure is told once with its reason.
 #include "link/settingsstore.h"
+#include "link/wholefile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -46,6 +47,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 QStringList folderEntries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Fills the file system of the folder up to its last byte.
+void fillUp(const QString &folder)
+{
+    QFile filler(QDir(folder).filePath("filler"));
+    if (filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        while (filler.write(QByteArray(512, 'x')) > 0) {
+        }
+    }
 }
 
 // What a child process said and how it ended.
@@ -133,6 +144,7 @@ private slots:
     void userFileIsWhereQSettingsKeepsIt();
     void fullDiskLeavesTheFileAsItWas_data();
     void fullDiskLeavesTheFileAsItWas();
+    void wholeFileOnAFullDiskLeavesTheOldOne();
     void whatIsNotAFileIsNeverOpenedNorReplaced_data();
     void whatIsNotAFileIsNeverOpenedNorReplaced();
     void lockHeldByAnotherProcessIsWaitedForThreeSeconds();
@@ -179,12 +191,8 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
     }
     const QString file = SettingsStore::fileIn(folder);
     QVERIFY(writeFile(file, kKept));
-    if (tmpfs) {
-        QFile filler(QDir(folder).filePath("filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (filler.write(QByteArray(512, 'x')) > 0) {
-        }
-    }
+    if (tmpfs)
+        fillUp(folder);
     const QStringList before = folderEntries(folder);
 
     const ChildRun run = inChild(file, [tmpfs](SettingsStore &store) {
@@ -200,6 +208,24 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
     QCOMPARE(folderEntries(folder), before);
     QCOMPARE(run.problems, QStringList{saveFailure(file, reason)});
     QCOMPARE(SettingsStore(file).read(kApp, "PORTS", "COM5", "none"), QString("/dev/ttyUSB0"));
+}
+
+// A saved log (or report) on a full disk, smaller than Qt's write buffer:
+// its failure shows only when the buffer is flushed.
+void TestStore::wholeFileOnAFullDiskLeavesTheOldOne()
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=8k") != 0)
+        QSKIP("no right to mount a small tmpfs (needs root)");
+    const auto unmount = qScopeGuard([&] { ::umount2(folder.constData(), MNT_DETACH); });
+    const QString log = dir.filePath("log.txt");
+    QVERIFY(writeFile(log, kKept));
+    fillUp(dir.path());
+    const QStringList before = folderEntries(dir.path());
+    QCOMPARE(writeWholeFile(log, QByteArray(2000, 'n')), QStringLiteral("нет места на диске"));
+    QCOMPARE(fileBytes(log), kKept);
+    QCOMPARE(folderEntries(dir.path()), before);
 }
 
 void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced_data()

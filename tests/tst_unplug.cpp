@@ -9,6 +9,11 @@
 #include "support/ptyfixture.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QTest>
@@ -53,12 +58,13 @@ private slots:
     void deviceGoesAway_data();
     void deviceGoesAway();
     void replugAndCheckAgain();
+    void checkProgramPulledMidScan();
 };
 
 void tst_Unplug::init()
 {
     if (!ModemShim::loaded())
-        QSKIP("libmodemshim.so is not preloaded: the checks need DSR and CTS on the pseudo-terminal");
+        QFAIL("libmodemshim.so is not preloaded: the checks need DSR and CTS on the pseudo-terminal");
 }
 
 void tst_Unplug::deviceGoesAway_data()
@@ -171,6 +177,38 @@ void tst_Unplug::replugAndCheckAgain()
     QVERIFY(b.state.linkOk);
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
     QCOMPARE(b.lost, 1);
+}
+
+// linkprobe-check's scan, its adapter pulled while block 3 is asked: no
+// verdict, exit 6; blocks 1 and 2 keep their readings.
+void tst_Unplug::checkProgramPulledMidScan()
+{
+    PtyBench b;
+    QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
+    b.line.setScenario(Scenario());
+    b.line.onLine = [&](const QByteArray &line) {
+        if (line == "#0302")
+            QTimer::singleShot(0, &b.port, [&] { b.line.unplug(); });
+        return line == "#0302";
+    };
+    QTemporaryDir home;
+    const QString state = home.filePath("modemlines");
+    QVERIFY(ModemShim::writeStateFile(state, TIOCM_DSR | TIOCM_CTS));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MODEMSHIM_STATE", state);
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    QProcess check;
+    check.setProcessEnvironment(env);
+    check.start(LINKPROBE_CHECK_PATH, {"--port", b.line.devicePath(), "--json", "scan"});
+    // The fixture answers from this event loop while the check runs.
+    QVERIFY(PtyFixture::waitFor([&] { return check.state() == QProcess::NotRunning; }, 15000));
+    QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 6, check.readAllStandardError());
+    const QJsonObject report = QJsonDocument::fromJson(check.readAllStandardOutput()).object();
+    QCOMPARE(report.value("void").toBool(), true);
+    const QJsonObject round = report.value("rounds").toArray().at(0).toObject();
+    QCOMPARE(round.value("portLost").toBool(), true);
+    QCOMPARE(round.value("blocks").toArray().size(), 2);
 }
 
 int main(int argc, char **argv)

@@ -7,6 +7,7 @@
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
+#include "link/wholefile.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/portdevicesdialog.h"
@@ -19,7 +20,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QComboBox>
 #include <QGroupBox>
@@ -185,11 +185,18 @@ void MainWindow::buildControls()
     if (m_portDevicesAction)
         m_checkGate.guard(m_portDevicesAction);
 
-    connect(m_linkTestButton, &QPushButton::clicked, this,
-            [this] { m_checkGate.run([this] { m_session.tests().linkTest(); }); });
+    connect(m_linkTestButton, &QPushButton::clicked, this, [this] {
+        m_checkGate.run([this] {
+            warnOfSharedPort();
+            m_session.tests().linkTest();
+        });
+    });
     connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
         takeTypedBlock();
-        m_checkGate.run([this] { m_session.tests().blockCheck(); });
+        m_checkGate.run([this] {
+            warnOfSharedPort();
+            m_session.tests().blockCheck();
+        });
     });
     connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
     connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
@@ -392,11 +399,11 @@ void MainWindow::scanOrStop()
         return;
     auto scan = std::make_shared<BlockScan>(m_session.tests(), m_port, *this);
     const bool started = m_checkGate.runSoon(this, [this, scan] {
-        const ScanRound round = scan->run(ReplyEnd::AtFirstCr);
+        warnOfSharedPort();
+        // A port lost mid-scan is told by the scan itself, after its summary.
+        scan->run(ReplyEnd::AtFirstCr);
         m_scan = nullptr;
         m_scanAction->setText(kScanAll);
-        if (round.portLost && !m_closing)
-            addMessage(QStringLiteral("Проверка прервана: порт закрылся"));
     });
     if (!started)
         return;
@@ -404,6 +411,18 @@ void MainWindow::scanOrStop()
     // The one item left usable while the scan runs: it stops it.
     m_scanAction->setText(QStringLiteral("Остановить проверку"));
     m_scanAction->setEnabled(true);
+}
+
+void MainWindow::warnOfSharedPort()
+{
+    // Only a real port can be shared; the simulated one's device name is borrowed.
+    if (!m_port.isOpen() || !qobject_cast<QtSerialPort *>(&m_port))
+        return;
+    const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
+    const QStringList lines =
+        sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid()));
+    for (const QString &line : lines)
+        addMessage(line);
 }
 
 void MainWindow::saveLog()
@@ -438,12 +457,11 @@ void MainWindow::saveLog()
     text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
 
     // All or nothing: a file that cannot be written whole keeps what it held.
-    QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const QString failure = writeWholeFile(path, text.toUtf8());
+    if (!failure.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("Сохранение журнала"),
                               QStringLiteral("Журнал не сохранён в файл %1:\n%2")
-                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+                                  .arg(QDir::toNativeSeparators(path), failure));
     }
 }
 

@@ -66,6 +66,8 @@ private:
     void findInstallation();
     void searchForInstallation();
     void scanOrStop();
+    // Before a check: a line for each other program that has the port open too.
+    void warnOfSharedPort();
     void saveLog();
 
     SerialPort &m_port;

@@ -44,7 +44,9 @@ bool PtyFixture::plug()
 {
     closeAll();
     m_error.clear();
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Close-on-exec, both: a program the test starts must not keep the line
+    // alive (an unplug would then never reach it).
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_master < 0) {
         m_error = systemError("posix_openpt");
         return false;
@@ -60,7 +62,7 @@ bool PtyFixture::plug()
     // discipline is raw before the program opens it (no echo, no CR/LF
     // translation of what is sent early), and the master never sees a hang-up
     // when the program closes its port.
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_slave < 0 || !makeRaw(m_slave)) {
         m_error = systemError("raw mode");
         closeAll();
