@@ -1,17 +1,21 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <functional>
 
-// The per-user store of text values addressed by application, section and
-// key: an INI file kept by QSettings. The program never deletes a value.
-// Keys it does not know (the [PORTS] map, anything a technician adds) are
+// The per-user store of text values addressed by section and key: an INI
+// file as QSettings writes it, read and written here. The program never
+// deletes a value. Keys it does not know (anything a technician adds) are
 // written back as they were read; comments are not.
 //
 // The file is only a convenience: a store that cannot read it gives the
 // defaults, one that cannot save leaves it exactly as it was and holds the
-// value for the run, and either tells why through the problem handler.
+// value for the run, and either tells why through the problem handler. Only
+// a regular file of at most 1 MiB is ever opened; a save writes a new file
+// beside it and renames it over, under the lock QSettings itself takes, so
+// that saves of many processes at once lose nothing.
 class SettingsStore
 {
 public:
@@ -32,6 +36,20 @@ public:
     bool save(const QString &app, const QString &section, const QString &key,
               const QString &text);
 
+    // One value of a step saved together.
+    struct Change
+    {
+        QString section;
+        QString key;
+        QString text;
+    };
+    // Reads and saves as one step: from the reading to the writing no other
+    // process saves the file. choose() gets the values as they stand (a
+    // store of this run only, holding the file's values and this run's own)
+    // and returns the ones to save. false, as save() gives it, when they could
+    // not be saved; then none of them is in the file.
+    bool saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose);
+
     // A value for this run only: read() gives it, save() of the same key
     // keeps it in memory, and the file is never touched for it.
     void overrideForRun(const QString &section, const QString &key, const QString &text);
@@ -47,7 +65,7 @@ private:
     QHash<QString, QString> m_overrides;
     QHash<QString, QString> m_unsaved;
     std::function<void(const QString &)> m_tellProblem;
-    mutable QString m_readProblem;   // told once until the file can be read again
+    mutable QString m_readProblem;    // told once until the file can be read again
 };
 
 // The application name under which every value is kept.
