@@ -5,14 +5,17 @@
 #include <QString>
 #include <functional>
 
-// The per-user store of text values addressed by application, section and
-// key: an INI file kept by QSettings. The program never deletes a value.
-// Keys it does not know (the [PORTS] map, anything a technician adds) are
+// The per-user store of text values addressed by section and key: an INI
+// file as QSettings writes it, read and written here. The program never
+// deletes a value. Keys it does not know (anything a technician adds) are
 // written back as they were read; comments are not.
 //
 // The file is only a convenience: a store that cannot read it gives the
 // defaults, one that cannot save leaves it exactly as it was and holds the
-// value for the run, and either tells why through the problem handler.
+// value for the run, and either tells why through the problem handler. Only
+// a regular file of at most 1 MiB is ever opened; a save writes a new file
+// beside it and renames it over, under the lock QSettings itself takes, so
+// that saves of many processes at once lose nothing.
 class SettingsStore
 {
 public:
@@ -62,7 +65,7 @@ private:
     QHash<QString, QString> m_overrides;
     QHash<QString, QString> m_unsaved;
     std::function<void(const QString &)> m_tellProblem;
-    mutable QString m_readProblem;   // told once until the file can be read again
+    mutable QString m_readProblem;    // told once until the file can be read again
 };
 
 // The application name under which every value is kept.
