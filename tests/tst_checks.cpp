@@ -1,6 +1,7 @@
 // The link test and the block check against a simulated installation: each
 // outcome gives exactly its lines, in order, and leaves the state right.
 #include "checks/blockscan.h"
+#include "checks/installationsearch.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
 #include "link/openport.h"
@@ -50,6 +51,8 @@ private slots:
     void blockCheckAfterAFailedLink();
     void blockCheckWithNothingSelected();
     void linkTestDuringABlockQueryRunsQuiet();
+    void searchChangesRatesOnTheOpenPort_data();
+    void searchChangesRatesOnTheOpenPort();
 };
 
 void TestChecks::linkTestVerdicts_data()
@@ -356,6 +359,44 @@ void TestChecks::repeatedScansCountAnIntermittentBlock()
     steady.add(okScan.run(ReplyEnd::AtFirstCr));
     QVERIFY(steady.allAnswered());
     QCOMPARE(steady.lines(), QStringList{"Каждый опрошенный блок ответил в каждом круге"});
+}
+
+void TestChecks::searchChangesRatesOnTheOpenPort_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("savedRate");
+    QTest::addColumn<int>("highestRate");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString silent = "COM5: БС подключён и включён, но БСУ не ответил ни на одной скорости ";
+    const QString refused = "COM5: скорость 256000 бод не поддерживается портом";
+    QTest::newRow("every rate") << "line-break" << 4800 << 256000
+                                << QStringList{silent + "(4800, 2400, 9600, 19200, 38400, 57600, 115200, 256000 бод)",
+                                               "Установка не найдена"};
+    QTest::newRow("a built-in port") << "line-break" << 4800 << 115200
+                                     << QStringList{refused,
+                                                    silent + "(4800, 2400, 9600, 19200, 38400, 57600, 115200 бод)",
+                                                    "Установка не найдена"};
+    QTest::newRow("the saved rate refused") << "ok" << 256000 << 115200
+                                            << QStringList{refused,
+                                                           "COM5: БСУ отвечает на скорости 2400 бод, принято = [@00BSU]",
+                                                           "Установка найдена: COM5, 2400 бод"};
+}
+
+void TestChecks::searchChangesRatesOnTheOpenPort()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, savedRate);
+    QFETCH(int, highestRate);
+    QFETCH(QStringList, lines);
+    CheckRig rig(scenario);
+    rig.port.setHighestRate(highestRate);
+    SearchCandidate candidate;
+    candidate.device = "COM5";
+    InstallationSearch(rig.port, rig.watch, rig.panel).run({candidate}, savedRate);
+    QCOMPARE(rig.panel.lines, lines);
+    // One opening for all the rates: DTR is never dropped between them.
+    QCOMPARE(rig.port.openCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestChecks)
