@@ -234,7 +234,7 @@ wine_scan() {
     relay_pid=$!
     for _ in $(seq 50); do [ -s "$scratch/slaves" ] && break; sleep 0.1; done
     read -r a b <"$scratch/slaves"
-    LD_PRELOAD=$shim "$build/sim/rig/linkprobe-sim" --port "$b" ok 2>/dev/null &
+    LD_PRELOAD=$shim "$build/app/linkprobe-sim" --port "$b" ok 2>/dev/null &
     sim_pid=$!
     "$win/wine-run" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$a" /f >/dev/null 2>&1
     ln -sfn "$a" "$win/wineprefix/dosdevices/com5"
