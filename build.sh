@@ -5,6 +5,8 @@
 #   ./build.sh test            build and run every test, run them again under the sanitizers,
 #                              fuzz the reply path for a minute (FUZZ_SECONDS=N for longer), then
 #                              build everything for Windows and run the tests there under Wine
+#                              (skipped, with a line that says so, where the Windows kit is not:
+#                              see packaging/windows/qt-kit/README.md)
 #   ./build.sh windows         build for Windows: installer and zip in build-win/
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,10 +16,14 @@ test_deps=(clang libclang-rt-14-dev desktop-file-utils)
 run_deps=(xvfb xauth x11-apps imagemagick)
 windows_deps=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb nsis)
 
-# Qt for Windows is no Debian package: it comes from the folder shared beside
-# this clone, with the CMake toolchain file for the cross build.
-windows_kit=../shared/windows
-qt_windows=/opt/qt6-mingw
+# Qt for Windows is no Debian package: the Windows stage uses a packed kit
+# (packaging/windows/qt-kit/README.md tells what it is and how to make it),
+# unpacked at LINKPROBE_QT_MINGW, or else unpacked there from its archive in
+# LINKPROBE_WINDOWS_KIT (the folder shared beside this clone by default).
+windows_kit=${LINKPROBE_WINDOWS_KIT:-../shared/windows}
+windows_archive=$windows_kit/qt6.4.2-mingw-w64-x86_64.tar.xz
+qt_windows=${LINKPROBE_QT_MINGW:-/opt/qt6-mingw}
+windows_toolchain=$PWD/packaging/windows/qt-kit/mingw-w64.cmake
 
 install_missing() {
     local missing=()
@@ -138,20 +144,29 @@ fuzz_run() {
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' build-fuzz/fuzz.log >&2
 }
 
+# Why the Windows stage cannot run on this machine; nothing when it can.
+windows_kit_missing() {
+    [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && return 0
+    if [ ! -f "$windows_archive" ]; then
+        echo "no Qt for Windows in $qt_windows and no kit at $windows_archive"
+    elif [ "$(id -u)" -ne 0 ]; then
+        echo "Qt for Windows is not unpacked in $qt_windows, and only root may unpack $windows_archive there"
+    fi
+}
+windows_kit_hint="put the kit qt6.4.2-mingw-w64-x86_64.tar.xz in ../shared/windows (or name its folder in \
+LINKPROBE_WINDOWS_KIT), or make it with packaging/windows/qt-kit/build-qt.sh (see its README.md)"
+
 install_qt_windows() {
     [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && return 0
-    local archive=$windows_kit/qt6.4.2-mingw-w64-x86_64.tar.xz
-    if [ ! -f "$archive" ] || [ "$(id -u)" -ne 0 ]; then
-        echo "Qt for Windows is missing from $qt_windows: unpack $archive there, as root" >&2
-        exit 1
-    fi
     echo "Unpacking Qt for Windows to $qt_windows" >&2
-    tar -C "$(dirname "$qt_windows")" -xJf "$archive"
+    mkdir -p "$qt_windows"
+    tar -C "$qt_windows" --strip-components=1 -xJf "$windows_archive"
 }
 
 # Everything again, cross-built for Windows with MinGW-w64, tests included.
 windows_build() {
-    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$(realpath "$windows_kit/mingw-w64.cmake")" \
+    [ -f "$windows_toolchain" ] || { echo "The toolchain file $windows_toolchain is missing" >&2; return 1; }
+    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$windows_toolchain" \
         -DQT_MINGW_PREFIX="$qt_windows" -DCMAKE_BUILD_TYPE=Release "$unity" "$@" >/dev/null
     cmake --build build-win -j"$(nproc)"
 }
@@ -193,8 +208,13 @@ run)
     exec build/app/linkprobe "$@"
     ;;
 test)
-    install_missing "${build_deps[@]}" "${test_deps[@]}" "${windows_deps[@]}"
-    install_qt_windows
+    windows_skipped=$(windows_kit_missing)
+    if [ -z "$windows_skipped" ]; then
+        install_missing "${build_deps[@]}" "${test_deps[@]}" "${windows_deps[@]}"
+        install_qt_windows
+    else
+        install_missing "${build_deps[@]}" "${test_deps[@]}"
+    fi
     trap stop_beside EXIT
     stage build build -DBUILD_TESTING=ON
     beside "sanitizer build" build-asan.log nice sanitizer_build
@@ -205,13 +225,23 @@ test)
     joined
     # The fuzzer keeps one core for its minute, at full priority.
     beside fuzzing build-fuzz/run.log fuzz_run
-    stage "Windows build" windows_build -DBUILD_TESTING=ON
+    [ -z "$windows_skipped" ] && stage "Windows build" windows_build -DBUILD_TESTING=ON
     joined
     cat build-fuzz/run.log >&2
-    stage "Windows tests" windows_tests
-    echo "== all stages passed in $SECONDS s" >&2
+    if [ -z "$windows_skipped" ]; then
+        stage "Windows tests" windows_tests
+        echo "== all stages passed in $SECONDS s" >&2
+    else
+        echo "== Windows stage skipped: $windows_skipped; to run it, $windows_kit_hint" >&2
+        echo "== all Linux stages passed in $SECONDS s" >&2
+    fi
     ;;
 windows)
+    windows_skipped=$(windows_kit_missing)
+    if [ -n "$windows_skipped" ]; then
+        echo "Cannot build for Windows: $windows_skipped; $windows_kit_hint" >&2
+        exit 1
+    fi
     install_missing "${windows_deps[@]}"
     install_qt_windows
     windows_build -DBUILD_TESTING=OFF

@@ -142,9 +142,22 @@ public:
 
     bool open()
     {
+#ifdef Q_OS_WIN
+        // The port's settings carry the lines from its opening on.
+        m_port.setDtr(m_installation.dsr());
+        m_port.setRts(m_installation.cts());
+        if (!m_port.open(m_options.device, m_options.baud)) {
+            explainOpenFailure(m_port.openError(), m_port.openDeniedAccess());
+            return false;
+        }
+        // The port there keeps what comes until it is read: a look every few milliseconds.
+        connect(&m_poll, &QTimer::timeout, this, &Rig::readLines);
+        m_poll.start(5);
+        connect(&m_port, &SerialPort::lost, this, [this] { lose(QStringLiteral("устройство пропало")); });
+#else
         m_port.setPortName(m_options.device);
         if (!m_port.open(QIODevice::ReadWrite)) {
-            explainOpenFailure();
+            explainOpenFailure(m_port.errorString(), m_port.error() == QSerialPort::PermissionError);
             return false;
         }
         if (!m_port.setBaudRate(m_options.baud) || !m_port.setDataBits(QSerialPort::Data8)
@@ -161,14 +174,9 @@ public:
                                 "не увидит ни DSR, ни CTS").arg(m_options.device, m_port.errorString()));
             m_port.clearError();
         }
-#ifdef Q_OS_WIN
-        // The port there keeps what comes until it is read: a look every few milliseconds.
-        connect(&m_poll, &QTimer::timeout, this, &Rig::readLines);
-        m_poll.start(5);
-#else
         connect(&m_port, &QSerialPort::readyRead, this, &Rig::readLines);
+        connect(&m_port, &QSerialPort::errorOccurred, this, &Rig::onError);
 #endif
-        connect(&m_port, &decltype(m_port)::errorOccurred, this, &Rig::onError);
         tell(QStringLiteral("linkprobe-sim: %1, %2 бод 8N1, сценарий %3; DTR %4 (кабель БС), RTS %5 (питание БС). "
                             "Остановка: Ctrl+C")
                  .arg(m_options.device).arg(m_options.baud).arg(m_installation.scenario().toString(),
@@ -181,6 +189,7 @@ public:
 private:
     static QString onOff(bool on) { return on ? QStringLiteral("вкл") : QStringLiteral("выкл"); }
 
+#ifndef Q_OS_WIN
     static QString lossReason(QSerialPort::SerialPortError error)
     {
         switch (error) {
@@ -196,13 +205,13 @@ private:
             return QStringLiteral("ошибка порта (код %1)").arg(int(error));
         }
     }
+#endif
 
-    void explainOpenFailure()
+    void explainOpenFailure(const QString &why, bool denied)
     {
-        const bool denied = m_port.error() == QSerialPort::PermissionError;
         tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2")
-                 .arg(m_options.device, Cli::unopenedPortReason(m_options.device, m_port.errorString(), denied)));
-        for (const QString &hint : Cli::unopenedPortHints(m_port.portName(), denied))
+                 .arg(m_options.device, Cli::unopenedPortReason(m_options.device, why, denied)));
+        for (const QString &hint : Cli::unopenedPortHints(m_options.device, denied))
             tell(hint);
     }
 
@@ -232,6 +241,7 @@ private:
         });
     }
 
+#ifndef Q_OS_WIN
     void onError(QSerialPort::SerialPortError error)
     {
         if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError
@@ -242,7 +252,13 @@ private:
         // Close on the first error: a vanished adapter would otherwise report one error after another.
         // The port's error text may still be that of an earlier, cleared error
         // (a stale system error after a read of nothing): say what this one is.
-        tell(QStringLiteral("linkprobe-sim: порт %1 потерян (адаптер отключён?): %2").arg(m_options.device, lossReason(error)));
+        lose(lossReason(error));
+    }
+#endif
+
+    void lose(const QString &reason)
+    {
+        tell(QStringLiteral("linkprobe-sim: порт %1 потерян (адаптер отключён?): %2").arg(m_options.device, reason));
         m_port.close();
         QCoreApplication::exit(kPortFailed);
     }

@@ -15,6 +15,8 @@
 #    and CPU time (user + sys) as a share of wall;
 #  - the peak resident memory of linkprobe-check after 100 and after 10,000
 #    rounds of the scan on virtual time (--instant), with and without --json.
+#  - with LINKPROBE_WINDOWS_BUILD=BUILD-WIN: the scan of the Windows build
+#    under Wine on a pseudo-terminal, beside this build's on the same, one run.
 # Each figure is the median of RUNS runs, after one warm-up run that is not
 # counted; the two scans take ~3 s and ~18 s a run, so they are run SCAN_RUNS times (default 1).
 #
@@ -232,6 +234,43 @@ for json in "" --json; do
     row "scan --repeat${json:+ $json}: peak memory, 100 rounds" "$few MB" "" "" ""
     row "  10,000 rounds, grown by" "$many MB" "+$grown MB" "< 5 MB" "$(verdict "$grown" 5)"
 done
+
+# The same scan by the Windows build under Wine (LINKPROBE_WINDOWS_BUILD names
+# it: the folder with wine-run), beside this build's, one run each: both on a
+# pseudo-terminal joined to another (bench/ptyrelay.py) on which this build's
+# linkprobe-sim plays the installation; the modem line shim gives DSR and CTS.
+# Each figure is the program's own account of its check, Wine's start left out.
+wine_scan() {
+    local win=$LINKPROBE_WINDOWS_BUILD shim=$build/tests/modemshim/libmodemshim.so a b linux windows
+    if [ ! -x "$win/wine-run" ] || [ ! -f "$shim" ]; then
+        echo "scan under Wine: left out, it needs $win/wine-run and $shim (a build with tests)"
+        return
+    fi
+    cmake --build "$build" --target linkprobe-sim >/dev/null
+    echo $((0x120)) >"$scratch/modemlines"   # TIOCM_DSR | TIOCM_CTS
+    python3 "$root/bench/ptyrelay.py" >"$scratch/slaves" &
+    relay_pid=$!
+    for _ in $(seq 50); do [ -s "$scratch/slaves" ] && break; sleep 0.1; done
+    read -r a b <"$scratch/slaves"
+    LD_PRELOAD=$shim "$build/app/linkprobe-sim" --port "$b" ok 2>/dev/null &
+    sim_pid=$!
+    "$win/wine-run" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$a" /f >/dev/null 2>&1
+    ln -sfn "$a" "$win/wineprefix/dosdevices/com5"
+    "$win/wine-run" --restart
+    sleep 1
+    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines "$check" --port "$a" --baud 4800 scan >/dev/null 2>"$scratch/err"
+    linux=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
+    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines "$win/wine-run" "$win/app/linkprobe-check.exe" \
+        --port 5 --baud 4800 scan >/dev/null 2>"$scratch/err"
+    windows=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
+    kill "$sim_pid" "$relay_pid" 2>/dev/null
+    wait "$sim_pid" "$relay_pid" 2>/dev/null || true
+    row "scan on a pseudo-terminal, Linux build" "${linux:-?} ms" "" "" ""
+    row "  Windows build under Wine (COM5)" "${windows:-?} ms" "" "" ""
+    row "  ratio Windows to Linux" "$(ratio "${windows:-0}" "${linux:-1}")" "" "<= 1.3" \
+        "$(verdict "$(ratio "${windows:-0}" "${linux:-1}")" 1.305)"
+}
+[ -n "${LINKPROBE_WINDOWS_BUILD:-}" ] && wine_scan
 
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

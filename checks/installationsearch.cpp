@@ -128,15 +128,23 @@ SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 s
 
 void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 {
-    const auto openAt = [&](qint32 rate) {
-        if (m_port.open(candidate.device, rate))
-            return true;
+    QList<qint32> rates {savedRate};
+    for (qint32 rate : kRates) {
+        if (rate != savedRate)
+            rates << rate;
+    }
+    const auto refused = [&](qint32 rate) {
+        m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
+    };
+    if (!m_port.open(candidate.device, savedRate)) {
         candidate.outcome = SearchCandidate::Outcome::NotOpened;
         candidate.reason = openFailure ? openFailure() : QString();
-        return false;
-    };
-    if (!openAt(savedRate))
-        return;
+        // A port may refuse only the rate (a built-in one, above 115200): it opens at the next.
+        if (!m_port.open(candidate.device, rates.at(1)))
+            return;
+        refused(rates.takeFirst());
+        candidate.reason.clear();
+    }
     m_port.setDtr(true);
     m_port.setRts(false);
     m_wait.wait(1000);
@@ -162,17 +170,19 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
         return;
     }
 
-    QList<qint32> rates {savedRate};
-    for (qint32 rate : kRates) {
-        if (rate != savedRate)
-            rates << rate;
-    }
     candidate.outcome = SearchCandidate::Outcome::Silent;
     for (qint32 rate : rates) {
         if (m_wait.abandoned())
             return;
-        if (m_port.baudRate() != rate && !openAt(rate))
-            return;
+        // The rate changes on the open port: DTR stays on and RTS off between rates.
+        if (m_port.baudRate() != rate && !m_port.setBaudRate(rate)) {
+            if (!m_port.isOpen()) {
+                candidate.outcome = SearchCandidate::Outcome::Absent;
+                return;
+            }
+            refused(rate);
+            continue;
+        }
         candidate.ratesTried << rate;
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
         if (lost())

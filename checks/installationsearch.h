@@ -55,7 +55,8 @@ QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<
 
 // Looks for the БСУ on each candidate in turn, as the link test would find
 // it: DTR on, RTS off, a second for the lines, DSR and CTS, then "#0002" at
-// the saved rate and at each of the eight rates the settings dialog offers.
+// the saved rate and at each of the eight rates the settings dialog offers,
+// changed on the open port. A rate the port refuses is told and passed over.
 // Each candidate's line goes to the panel as soon as it is known; the first
 // answer ends the search. The port is left closed.
 class InstallationSearch

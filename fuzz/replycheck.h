@@ -79,6 +79,7 @@ public:
     bool isOpen() const override { return m_open; }
     QString device() const override { return QStringLiteral("COM1"); }
     qint32 baudRate() const override { return 4800; }
+    bool setBaudRate(qint32 baudRate) override { return m_open && baudRate == 4800; }
     qsizetype bytesWaiting() override { return m_in.size(); }
     QByteArray readAll() override
     {

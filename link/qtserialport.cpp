@@ -2,10 +2,8 @@
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
-#ifndef Q_OS_WIN
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
-#endif
-    connect(&m_port, &decltype(m_port)::errorOccurred, this, &QtSerialPort::onError);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -50,6 +48,19 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
     m_port.setDataTerminalReady(m_dtr);
     m_port.setRequestToSend(m_rts);
     m_port.clearError();
+    return true;
+}
+
+bool QtSerialPort::setBaudRate(qint32 baudRate)
+{
+    // Set on the open device as it is: DTR and RTS stay as they are.
+    if (!m_port.isOpen() || baudRate <= 0)
+        return false;
+    if (!m_port.setBaudRate(baudRate)) {
+        m_port.clearError();
+        return false;
+    }
+    m_baudRate = baudRate;
     return true;
 }
 

@@ -2,10 +2,13 @@
 
 #include "link/serialport.h"
 
-#include <QSerialPort>
 #ifdef Q_OS_WIN
 #include "link/windowscomport.h"
-#endif
+
+// The real serial port of the Windows build: QSerialPort hangs under Wine (see windowscomport.h).
+using QtSerialPort = WindowsComPort;
+#else
+#include <QSerialPort>
 
 // The real serial port. Received bytes collect in a bounded buffer of our own.
 class QtSerialPort : public SerialPort
@@ -20,6 +23,7 @@ public:
     bool isOpen() const override;
     QString device() const override { return m_device; }
     qint32 baudRate() const override { return m_baudRate; }
+    bool setBaudRate(qint32 baudRate) override;
     qsizetype bytesWaiting() override;
     QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
@@ -44,11 +48,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     QSerialPort::PinoutSignals pinout();
 
-#ifdef Q_OS_WIN
-    WindowsComPort m_port;   // Qt's own hangs under Wine: see windowscomport.h
-#else
     QSerialPort m_port;
-#endif
     QString m_device;
     qint32 m_baudRate = 0;
     bool m_dtr = false;
@@ -58,3 +58,4 @@ private:
     bool m_openDenied = false;
     bool m_linesUnreadable = false;
 };
+#endif

@@ -5,9 +5,9 @@
 #include <QString>
 
 // The serial port as the checks use it: a device opened at a baud rate, 8N1,
-// no flow control; bytes in and out; DTR and RTS set, DSR and CTS read. Two
-// implementations exist: the real port over QSerialPort, and the simulated
-// installation.
+// no flow control; bytes in and out; DTR and RTS set, DSR and CTS read. The
+// implementations: the real port (QSerialPort, or the Win32 port on
+// Windows) and the simulated installation.
 //
 // Every operation is safe on a closed port or one that failed while open:
 // lines read as off, readAll() gives nothing, write() goes nowhere.
@@ -30,6 +30,10 @@ public:
     // The device and rate of the last open(), whether it succeeded or not.
     virtual QString device() const = 0;
     virtual qint32 baudRate() const = 0;
+    // Changes the rate of the open port without closing it: DTR and RTS stay
+    // as they are. False when the port is closed or refuses the rate (it keeps
+    // its rate then, or is lost and raises lost()).
+    virtual bool setBaudRate(qint32 baudRate) = 0;
 
     virtual qsizetype bytesWaiting() = 0;
     // The waiting bytes; they leave the buffer.

@@ -1,8 +1,5 @@
 #include "link/windowscomport.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <windows.h>
 
 namespace {
@@ -12,37 +9,25 @@ HANDLE handleOf(void *h)
     return static_cast<HANDLE>(h);
 }
 
-// The kinds of failure as QSerialPort names them for the same system errors.
-QSerialPort::SerialPortError errorKind(DWORD code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return QSerialPort::DeviceNotFoundError;
-    case ERROR_ACCESS_DENIED:
-        return QSerialPort::PermissionError;
-    case ERROR_INVALID_HANDLE:
-    case ERROR_BAD_COMMAND:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_OPERATION_ABORTED:
-        return QSerialPort::ResourceError;
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED:
-        return QSerialPort::UnsupportedOperationError;
-    default:
-        return QSerialPort::UnknownError;
-    }
-}
+// The watch takes in received bytes this often while the line is busy; a
+// reply's end is seen this late at most.
+constexpr int kWatchIntervalMs = 2;
+// ... and for this long after the last write or byte: longer than any wait
+// for a reply.
+constexpr qint64 kWatchForMs = 3000;
 
 } // namespace
 
-WindowsComPort::WindowsComPort(QObject *parent) : QObject(parent), m_handle(INVALID_HANDLE_VALUE) {}
+WindowsComPort::WindowsComPort(QObject *parent) : SerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
+{
+    m_lineWatch.setTimerType(Qt::PreciseTimer);
+    m_lineWatch.setInterval(kWatchIntervalMs);
+    connect(&m_lineWatch, &QTimer::timeout, this, &WindowsComPort::watchLine);
+}
 
 WindowsComPort::~WindowsComPort()
 {
-    close();
+    WindowsComPort::close();
 }
 
 bool WindowsComPort::isOpen() const
@@ -50,23 +35,21 @@ bool WindowsComPort::isOpen() const
     return m_handle != INVALID_HANDLE_VALUE;
 }
 
-void WindowsComPort::setSystemError(unsigned long code)
+bool WindowsComPort::open(const QString &device, qint32 baudRate)
 {
-    m_error = errorKind(code);
-    m_errorString = qt_error_string(int(code));
-    emit errorOccurred(m_error);
-}
-
-bool WindowsComPort::open(QIODevice::OpenMode mode)
-{
-    if (isOpen() || (mode & QIODevice::ReadWrite) != QIODevice::ReadWrite)
-        return false;
+    WindowsComPort::close();
+    m_device = device;
+    m_baudRate = baudRate;
+    m_openError.clear();
+    m_openDenied = false;
     // The device namespace reaches every COM port, COM10 and above too.
-    const QString path = m_name.startsWith(QLatin1String("\\\\.\\")) ? m_name : QStringLiteral("\\\\.\\") + m_name;
+    const QString path = device.startsWith(QLatin1String("\\\\.\\")) ? device : QStringLiteral("\\\\.\\") + device;
     const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        setSystemError(GetLastError());
+        const DWORD code = GetLastError();
+        m_openError = qt_error_string(int(code));
+        m_openDenied = code == ERROR_ACCESS_DENIED;
         return false;
     }
     m_handle = h;
@@ -77,11 +60,11 @@ bool WindowsComPort::open(QIODevice::OpenMode mode)
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.WriteTotalTimeoutMultiplier = 10;
     timeouts.WriteTotalTimeoutConstant = 1000;
-    if (!applyLineSettings() || !SetCommTimeouts(h, &timeouts)) {
-        const DWORD code = GetLastError();
+    if (baudRate <= 0 || !applyLineSettings(baudRate) || !SetCommTimeouts(h, &timeouts)) {
+        const DWORD code = baudRate <= 0 ? DWORD(ERROR_INVALID_PARAMETER) : GetLastError();
         CloseHandle(h);
         m_handle = INVALID_HANDLE_VALUE;
-        setSystemError(code);
+        m_openError = qt_error_string(int(code));
         return false;
     }
     return true;
@@ -89,32 +72,46 @@ bool WindowsComPort::open(QIODevice::OpenMode mode)
 
 void WindowsComPort::close()
 {
+    m_lineWatch.stop();
+    m_buffer.clear();
     if (!isOpen())
         return;
     CloseHandle(handleOf(m_handle));
     m_handle = INVALID_HANDLE_VALUE;
 }
 
-bool WindowsComPort::applyLineSettings()
+bool WindowsComPort::survives(WindowsPortCall call, unsigned long code)
+{
+    if (windowsPortFailure(call, code) == WindowsPortFailure::Refused)
+        return true;
+    if (isOpen()) {
+        close();
+        emit lost();
+    }
+    return false;
+}
+
+bool WindowsComPort::applyLineSettings(qint32 baudRate)
 {
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(handleOf(m_handle), &dcb))
         return false;
-    dcb.BaudRate = DWORD(m_baudRate);
+    dcb.BaudRate = DWORD(baudRate);
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = TRUE;
     dcb.fParity = FALSE;
-    // No flow control of any kind: DTR and RTS are the program's to set.
+    // No flow control of any kind: DTR and RTS are the program's to set, and
+    // the DCB says how they are, or setting it again would drop them.
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDsrSensitivity = FALSE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fDtrControl = m_dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = m_rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
@@ -123,117 +120,120 @@ bool WindowsComPort::applyLineSettings()
 
 bool WindowsComPort::setBaudRate(qint32 baudRate)
 {
-    if (baudRate <= 0)
+    if (!isOpen() || baudRate <= 0)
         return false;
-    const qint32 previous = m_baudRate;
+    if (!applyLineSettings(baudRate)) {
+        survives(WindowsPortCall::SetRate, GetLastError());
+        return false;
+    }
     m_baudRate = baudRate;
-    if (isOpen() && !applyLineSettings()) {
-        m_baudRate = previous;
-        setSystemError(GetLastError());
-        return false;
-    }
     return true;
 }
 
-bool WindowsComPort::setDataTerminalReady(bool on)
+void WindowsComPort::setDtr(bool on)
 {
-    return setLine(on ? SETDTR : CLRDTR);
+    m_dtr = on;
+    setLine(on ? SETDTR : CLRDTR);
 }
 
-bool WindowsComPort::setRequestToSend(bool on)
+void WindowsComPort::setRts(bool on)
 {
-    return setLine(on ? SETRTS : CLRRTS);
+    m_rts = on;
+    setLine(on ? SETRTS : CLRRTS);
 }
 
-bool WindowsComPort::setLine(unsigned long function)
+void WindowsComPort::setLine(unsigned long function)
 {
-    if (!isOpen())
-        return false;
-    if (!EscapeCommFunction(handleOf(m_handle), function)) {
-        setSystemError(GetLastError());
-        return false;
-    }
-    return true;
+    if (isOpen() && !EscapeCommFunction(handleOf(m_handle), function))
+        survives(WindowsPortCall::SetLine, GetLastError());
 }
 
-QSerialPort::PinoutSignals WindowsComPort::pinoutSignals()
+unsigned long WindowsComPort::modemStatus()
 {
     DWORD status = 0;
-    if (!isOpen())
-        return QSerialPort::NoSignal;
-    if (!GetCommModemStatus(handleOf(m_handle), &status)) {
-        setSystemError(GetLastError());
-        return QSerialPort::NoSignal;
+    if (isOpen() && !GetCommModemStatus(handleOf(m_handle), &status)) {
+        survives(WindowsPortCall::ModemStatus, GetLastError());
+        return 0;
     }
-    QSerialPort::PinoutSignals pins = QSerialPort::NoSignal;
-    if (status & MS_CTS_ON)
-        pins |= QSerialPort::ClearToSendSignal;
-    if (status & MS_DSR_ON)
-        pins |= QSerialPort::DataSetReadySignal;
-    if (status & MS_RING_ON)
-        pins |= QSerialPort::RingIndicatorSignal;
-    if (status & MS_RLSD_ON)
-        pins |= QSerialPort::DataCarrierDetectSignal;
-    return pins;
+    return status;
 }
 
-qint64 WindowsComPort::bytesAvailable()
+bool WindowsComPort::dsr()
 {
-    if (!isOpen())
-        return 0;
+    return modemStatus() & MS_DSR_ON;
+}
+
+bool WindowsComPort::cts()
+{
+    return modemStatus() & MS_CTS_ON;
+}
+
+void WindowsComPort::absorb()
+{
     DWORD errors = 0;
     COMSTAT status {};
     if (!ClearCommError(handleOf(m_handle), &errors, &status)) {
-        setSystemError(GetLastError());
-        return 0;
+        survives(WindowsPortCall::ClearErrors, GetLastError());
+        return;
     }
-    return status.cbInQue;
-}
-
-bool WindowsComPort::waitForReadyRead(int msecs)
-{
-    const QDeadlineTimer deadline(msecs);
-    while (isOpen()) {
-        if (bytesAvailable() > 0)
-            return true;
-        if (deadline.hasExpired())
-            break;
-        QThread::msleep(1);
-    }
-    return false;
-}
-
-QByteArray WindowsComPort::readAll()
-{
-    QByteArray bytes;
+    // Read whatever the queue says: ReadFile returns at once with what is there.
     char chunk[4096];
     while (isOpen()) {
         DWORD got = 0;
         if (!ReadFile(handleOf(m_handle), chunk, sizeof chunk, &got, nullptr)) {
-            setSystemError(GetLastError());
-            break;
+            survives(WindowsPortCall::Read, GetLastError());
+            return;
         }
         if (got == 0)
-            break;
-        bytes.append(chunk, qsizetype(got));
+            return;
+        m_sinceActivity.start();
+        // A full buffer drops what comes on top of it.
+        const qsizetype room = kReceiveBufferBytes - m_buffer.size();
+        if (room > 0)
+            m_buffer.append(chunk, qMin(room, qsizetype(got)));
+        if (got < sizeof chunk)
+            return;
     }
+}
+
+void WindowsComPort::watchLine()
+{
+    if (isOpen())
+        absorb();
+    if (!isOpen() || m_sinceActivity.hasExpired(kWatchForMs))
+        m_lineWatch.stop();
+}
+
+qsizetype WindowsComPort::bytesWaiting()
+{
+    if (isOpen())
+        absorb();
+    return m_buffer.size();
+}
+
+QByteArray WindowsComPort::readAll()
+{
+    bytesWaiting();
+    QByteArray bytes;
+    bytes.swap(m_buffer);
     return bytes;
 }
 
-qint64 WindowsComPort::write(const QByteArray &bytes)
+void WindowsComPort::write(const QByteArray &bytes)
 {
     if (!isOpen())
-        return -1;
+        return;
     DWORD written = 0;
     if (!WriteFile(handleOf(m_handle), bytes.constData(), DWORD(bytes.size()), &written, nullptr)) {
-        setSystemError(GetLastError());
-        return -1;
+        survives(WindowsPortCall::Write, GetLastError());
+        return;
     }
+    // Without flow control only a device that is gone takes longer than its bytes need.
     if (written < DWORD(bytes.size())) {
-        // Without flow control only a device that is gone takes longer than its bytes need.
-        m_error = QSerialPort::WriteError;
-        m_errorString = qt_error_string(ERROR_TIMEOUT);
-        emit errorOccurred(m_error);
+        survives(WindowsPortCall::Write, ERROR_TIMEOUT);
+        return;
     }
-    return qint64(written);
+    m_sinceActivity.start();
+    if (!m_lineWatch.isActive())
+        m_lineWatch.start();
 }

@@ -1,25 +1,30 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
-#include <QSerialPort>
-#include <QString>
+#include "link/serialport.h"
+#include "link/windowsportfailure.h"
 
-// A COM port through the Windows communications API, with the part of
-// QSerialPort's interface that QtSerialPort uses, so that it stands in for
-// QSerialPort on Windows.
+#include <QElapsedTimer>
+#include <QTimer>
+
+// A COM port through the Windows communications API: the real port of the
+// Windows build.
 //
 // Why not QSerialPort there: it reads through overlapped I/O and a completion
 // port, and Wine 8 (Debian 12's) serves an overlapped WaitCommEvent without an
 // event handle synchronously and never posts its completion. Opening a port
 // whose lines can be read then blocks until a byte arrives, and no byte is read
 // after. Here the handle is synchronous and reads return at once with what the
-// driver holds (ReadIntervalTimeout MAXDWORD); the checks poll for replies
-// anyway, so nothing waits on events.
+// driver holds (ReadIntervalTimeout MAXDWORD).
 //
-// Failures are reported as QSerialPort reports them: error(), errorString()
-// and errorOccurred with the same error kinds.
-class WindowsComPort : public QObject
+// Why no reader thread: Windows runs the calls on a synchronous handle one at a
+// time, so a read blocked in another thread would hold back every write and
+// every look at the lines. Instead, from each write until the line has been
+// quiet for a while, a short timer takes in what arrived: it wakes the wait for
+// a reply within a few milliseconds, and an idle port costs no wake-up at all.
+//
+// Any failure to move bytes or read the lines closes the port and raises
+// lost(): see windowsportfailure.h.
+class WindowsComPort : public SerialPort
 {
     Q_OBJECT
 public:
@@ -27,48 +32,46 @@ public:
     ~WindowsComPort() override;
 
     // "COM3" or "\\.\COM12"; both name the same kind of device.
-    void setPortName(const QString &name) { m_name = name; }
-    QString portName() const { return m_name; }
-    bool setBaudRate(qint32 baudRate);
-    // The line is always 8 data bits, no parity, one stop bit, no flow control.
-    bool setDataBits(QSerialPort::DataBits bits) { return bits == QSerialPort::Data8; }
-    bool setParity(QSerialPort::Parity parity) { return parity == QSerialPort::NoParity; }
-    bool setStopBits(QSerialPort::StopBits bits) { return bits == QSerialPort::OneStop; }
-    bool setFlowControl(QSerialPort::FlowControl flow) { return flow == QSerialPort::NoFlowControl; }
+    bool open(const QString &device, qint32 baudRate) override;
+    void close() override;
+    bool isOpen() const override;
+    QString device() const override { return m_device; }
+    qint32 baudRate() const override { return m_baudRate; }
+    bool setBaudRate(qint32 baudRate) override;
+    qsizetype bytesWaiting() override;
+    QByteArray readAll() override;
+    void write(const QByteArray &bytes) override;
+    bool dtr() const override { return m_dtr; }
+    void setDtr(bool on) override;
+    bool rts() const override { return m_rts; }
+    void setRts(bool on) override;
+    bool dsr() override;
+    bool cts() override;
 
-    bool open(QIODevice::OpenMode mode);
-    void close();
-    bool isOpen() const;
-
-    QSerialPort::SerialPortError error() const { return m_error; }
-    QString errorString() const { return m_errorString; }
-    void clearError() { m_error = QSerialPort::NoError; m_errorString.clear(); }
-
-    bool setDataTerminalReady(bool on);
-    bool setRequestToSend(bool on);
-    QSerialPort::PinoutSignals pinoutSignals();
-
-    // Bytes the driver holds now; a wait of 0 ms asks only that.
-    qint64 bytesAvailable();
-    bool waitForReadyRead(int msecs);
-    QByteArray readAll();
-    qint64 write(const QByteArray &bytes);
-    // Writes go to the driver as they are made.
-    bool flush() { return isOpen(); }
-
-signals:
-    // There is no readyRead: received bytes stay with the driver until read.
-    void errorOccurred(QSerialPort::SerialPortError error);
+    // Why the last opening failed, in words for the operator ("" when it did not fail).
+    QString openError() const { return m_openError; }
+    // The failed opening was refused access: another program holds the port.
+    bool openDeniedAccess() const { return m_openDenied; }
+    // Every Windows driver tells its modem lines, or fails and the port is lost.
+    bool modemLinesUnreadable() const { return false; }
 
 private:
-    bool applyLineSettings();
-    // Raises or drops DTR or RTS: EscapeCommFunction's SETDTR, CLRDTR, SETRTS or CLRRTS.
-    bool setLine(unsigned long function);
-    void setSystemError(unsigned long code);
+    bool applyLineSettings(qint32 baudRate);
+    void setLine(unsigned long function);
+    unsigned long modemStatus();
+    void absorb();
+    void watchLine();
+    // A failed call: the port is lost, or the request refused (returns false then).
+    bool survives(WindowsPortCall call, unsigned long code);
 
     void *m_handle;   // a HANDLE; INVALID_HANDLE_VALUE while closed
-    QString m_name;
-    qint32 m_baudRate = 9600;
-    QSerialPort::SerialPortError m_error = QSerialPort::NoError;
-    QString m_errorString;
+    QString m_device;
+    qint32 m_baudRate = 0;
+    bool m_dtr = false;
+    bool m_rts = false;
+    QByteArray m_buffer;
+    QString m_openError;
+    bool m_openDenied = false;
+    QTimer m_lineWatch;
+    QElapsedTimer m_sinceActivity;
 };

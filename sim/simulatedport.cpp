@@ -33,12 +33,21 @@ bool SimulatedPort::open(const QString &device, qint32 baudRate)
     SimulatedPort::close();
     m_device = device;
     m_baud = baudRate;
-    if (baudRate <= 0 || m_installation.scenario().unplugged)
+    if (baudRate <= 0 || baudRate > m_highestRate || m_installation.scenario().unplugged)
         return false;
     m_open = true;
     discardInFlight();
     m_written.clear();
     ++m_openCount;
+    return true;
+}
+
+bool SimulatedPort::setBaudRate(qint32 baudRate)
+{
+    checkLost();
+    if (!m_open || baudRate <= 0 || baudRate > m_highestRate)
+        return false;
+    m_baud = baudRate;
     return true;
 }
 

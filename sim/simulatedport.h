@@ -4,6 +4,8 @@
 #include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
 
+#include <limits>
+
 class Clock;
 
 // A serial port whose far end is a simulated installation, in-process.
@@ -21,6 +23,7 @@ public:
     bool isOpen() const override;
     QString device() const override { return m_device; }
     qint32 baudRate() const override { return m_baud; }
+    bool setBaudRate(qint32 baudRate) override;
     qsizetype bytesWaiting() override;
     QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
@@ -41,6 +44,9 @@ public:
     // Bytes reach the PC's receive buffer now, as if the line had carried them
     // (a hand-played installation, line noise for training).
     void arrive(const QByteArray &bytes);
+    // The port refuses rates above this one, at opening and on the open port
+    // (a built-in port has nothing above 115200).
+    void setHighestRate(qint32 baudRate) { m_highestRate = baudRate; }
     // The adapter goes away (or comes back) now: an open port is lost.
     void setUnplugged(bool unplugged);
 
@@ -55,6 +61,7 @@ private:
     bool m_open = false;
     QString m_device;
     qint32 m_baud = 9600;
+    qint32 m_highestRate = std::numeric_limits<qint32>::max();
     bool m_dtr = false;
     bool m_rts = false;
     QByteArray m_inBuffer;

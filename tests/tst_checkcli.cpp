@@ -282,7 +282,7 @@ private slots:
         }
         const QJsonObject report = documents.takeAt(documents.size() - 1).toObject();
 
-        // The fields the README documents, with their types.
+        // The fields docs/REFERENCE.md documents, with their types.
         const auto has = [&](const QJsonObject &object, const QString &key, QJsonValue::Type type) {
             QVERIFY2(object.value(key).type() == type,
                      qPrintable(QStringLiteral("%1 is of type %2").arg(key).arg(int(object.value(key).type()))));

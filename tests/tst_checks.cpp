@@ -55,6 +55,8 @@ private slots:
     void portPulledMidCheckLeavesNoVerdict();
     void searchPulledMidProbeFindsNothing_data();
     void searchPulledMidProbeFindsNothing();
+    void searchChangesRatesOnTheOpenPort_data();
+    void searchChangesRatesOnTheOpenPort();
 };
 
 void TestChecks::linkTestVerdicts_data()
@@ -363,8 +365,43 @@ void TestChecks::repeatedScansCountAnIntermittentBlock()
     QCOMPARE(steady.lines(), QStringList{"Каждый опрошенный блок ответил в каждом круге"});
 }
 
-QTEST_GUILESS_MAIN(TestChecks)
-#include "tst_checks.moc"
+void TestChecks::searchChangesRatesOnTheOpenPort_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("savedRate");
+    QTest::addColumn<int>("highestRate");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString silent = "COM5: БС подключён и включён, но БСУ не ответил ни на одной скорости ";
+    const QString refused = "COM5: скорость 256000 бод не поддерживается портом";
+    QTest::newRow("every rate") << "line-break" << 4800 << 256000
+                                << QStringList{silent + "(4800, 2400, 9600, 19200, 38400, 57600, 115200, 256000 бод)",
+                                               "Установка не найдена"};
+    QTest::newRow("a built-in port") << "line-break" << 4800 << 115200
+                                     << QStringList{refused,
+                                                    silent + "(4800, 2400, 9600, 19200, 38400, 57600, 115200 бод)",
+                                                    "Установка не найдена"};
+    QTest::newRow("the saved rate refused") << "ok" << 256000 << 115200
+                                            << QStringList{refused,
+                                                           "COM5: БСУ отвечает на скорости 2400 бод, принято = [@00BSU]",
+                                                           "Установка найдена: COM5, 2400 бод"};
+}
+
+void TestChecks::searchChangesRatesOnTheOpenPort()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, savedRate);
+    QFETCH(int, highestRate);
+    QFETCH(QStringList, lines);
+    CheckRig rig(scenario);
+    rig.port.setHighestRate(highestRate);
+    SearchCandidate candidate;
+    candidate.device = "COM5";
+    InstallationSearch(rig.port, rig.watch, rig.panel).run({candidate}, savedRate);
+    QCOMPARE(rig.panel.lines, lines);
+    // One opening for all the rates: DTR is never dropped between them.
+    QCOMPARE(rig.port.openCount(), 1);
+}
 
 void TestChecks::portPulledMidCheckLeavesNoVerdict_data()
 {
@@ -424,3 +461,6 @@ void TestChecks::searchPulledMidProbeFindsNothing()
     const SearchResult result = InstallationSearch(rig.port, rig.watch, rig.panel).run({candidate}, 4800);
     QCOMPARE(int(result.candidates.constFirst().outcome), int(SearchCandidate::Outcome::PortLost));
 }
+
+QTEST_GUILESS_MAIN(TestChecks)
+#include "tst_checks.moc"

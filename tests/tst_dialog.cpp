@@ -104,6 +104,7 @@ private slots:
     void oneVisitSavesAndReopens();
     void laterOpeningsKeepOrRebuild_data();
     void laterOpeningsKeepOrRebuild();
+    void refusedRateIsToldAndNotSaved();
     void closingTheMainWindowEndsTheDialog();
     void changeDuringACheck();
     void pulledAdapterShowsAndComesBack();
@@ -243,6 +244,19 @@ void TestDialog::laterOpeningsKeepOrRebuild()
     QCOMPARE(bench.saved("BAUD"), baud);
     QCOMPARE(bench.port.openCount() - openings, reopenedBySecond);
     QCOMPARE(bench.window->portSettingsDialog() == nullptr, secondLeave == "close");
+}
+
+void TestDialog::refusedRateIsToldAndNotSaved()
+{
+    // A built-in port: nothing above 115200.
+    Bench bench;
+    bench.port.setHighestRate(115200);
+    bench.visit(Visit{-1, 8});
+    QCOMPARE(bench.saved("BAUD"), kNone);
+    QCOMPARE(bench.log(), QStringLiteral("COM2 (%1): скорость 256000 бод не поддерживается портом")
+                              .arg(deviceForComPort(*bench.store, 2)) + "\n");
+    QVERIFY(bench.port.isOpen());
+    QCOMPARE(bench.port.baudRate(), 4800);
 }
 
 void TestDialog::closingTheMainWindowEndsTheDialog()

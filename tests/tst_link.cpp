@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "link/openport.h"
 #include "link/wait.h"
+#include "link/windowsportfailure.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
 
@@ -52,6 +53,8 @@ class TestLink : public QObject
     Q_OBJECT
 
 private slots:
+    void windowsFailureLosesThePort_data();
+    void windowsFailureLosesThePort();
     void openPortReadsTheStore_data();
     void openPortReadsTheStore();
     void openPortReopensAndFailsSilently();
@@ -70,6 +73,34 @@ private slots:
     void replyEndingAtCrStopsAtTheFirstCr();
     void installationReplyEndsAtItsCrByte();
 };
+
+void TestLink::windowsFailureLosesThePort_data()
+{
+    QTest::addColumn<WindowsPortCall>("call");
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<bool>("lost");
+    using C = WindowsPortCall;
+    // Codes drivers give after an unplug, and the ones for a request they have not.
+    QTest::newRow("WriteFile, 121 semaphore timeout") << C::Write << 121u << true;
+    QTest::newRow("ClearCommError, 87 invalid parameter") << C::ClearErrors << 87u << true;
+    QTest::newRow("ReadFile, 995 operation aborted") << C::Read << 995u << true;
+    QTest::newRow("ReadFile, 1 invalid function") << C::Read << 1u << true;
+    QTest::newRow("GetCommModemStatus, 22 bad command") << C::ModemStatus << 22u << true;
+    QTest::newRow("GetCommModemStatus, 50 not supported") << C::ModemStatus << 50u << true;
+    QTest::newRow("SetCommState, 87: a rate the port has not") << C::SetRate << 87u << false;
+    QTest::newRow("SetCommState, 31 device gone") << C::SetRate << 31u << true;
+    QTest::newRow("EscapeCommFunction, 1 invalid function") << C::SetLine << 1u << false;
+    QTest::newRow("EscapeCommFunction, 50 not supported") << C::SetLine << 50u << false;
+    QTest::newRow("EscapeCommFunction, 1167 device not connected") << C::SetLine << 1167u << true;
+}
+
+void TestLink::windowsFailureLosesThePort()
+{
+    QFETCH(WindowsPortCall, call);
+    QFETCH(uint, code);
+    QFETCH(bool, lost);
+    QCOMPARE(windowsPortFailure(call, code) == WindowsPortFailure::Lost, lost);
+}
 
 void TestLink::openPortReadsTheStore_data()
 {

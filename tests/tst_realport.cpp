@@ -388,6 +388,12 @@ void tst_RealPort::everyOfferedRateOpens()
     // The device runs at the rate asked for, 256000 included, which Linux
     // has no standard speed code for.
     QCOMPARE(deviceRate(b.line.slaveFd()), baud);
+    // The open port moves to another rate and back without closing.
+    QVERIFY(b.port.setBaudRate(2400));
+    QCOMPARE(deviceRate(b.line.slaveFd()), 2400);
+    QVERIFY(b.port.setBaudRate(baud));
+    QCOMPARE(deviceRate(b.line.slaveFd()), baud);
+    QVERIFY(b.port.isOpen());
 }
 
 void tst_RealPort::openingFailureSaysWhy_data()

@@ -304,7 +304,15 @@ void MainWindow::configurePort()
 
     bool saved = false;
     const qint16 comPort = m_dialogAnswer.comPort;
-    const qint32 baudRate = m_dialogAnswer.baudRate;
+    qint32 baudRate = m_dialogAnswer.baudRate;
+    // The open port tries a new rate before it is saved: one it refuses is told and not kept.
+    const bool samePort = comPort < 1 || comPort > 8 || comPort == m_session.state().comPort;
+    if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
+        && !m_port.setBaudRate(baudRate)) {
+        addMessage(QStringLiteral("COM%1 (%2): скорость %3 бод не поддерживается портом")
+                       .arg(m_session.state().comPort).arg(m_port.device()).arg(baudRate));
+        baudRate = 0;
+    }
     if (comPort >= 1 && comPort <= 8) {
         m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("COM"), QString::number(comPort));
         saved = true;
