@@ -1,5 +1,6 @@
 #include "report/blockmappicture.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPalette>
 
@@ -45,11 +46,16 @@ void paintCell(QPainter &painter, const QRectF &cell, int block, const BlockStat
     painter.drawRoundedRect(box, 4, 4);
 
     const qreal line = box.height() / 4;
+    const QRectF inner = box.adjusted(4, 2, -4, -2);
+    // As large as the cell's height allows, and small enough for the longest word.
     QFont font = painter.font();
-    font.setPixelSize(qMax(6, int(line * 0.75)));
+    int pixels = qMax(6, int(line * 0.75));
+    font.setPixelSize(pixels);
+    while (pixels > 6 && QFontMetricsF(font, painter.device()).horizontalAdvance(blockStateWord(BlockState::NotInstalled)) > inner.width()) {
+        font.setPixelSize(--pixels);
+    }
     QFont bold = font;
     bold.setBold(true);
-    const QRectF inner = box.adjusted(4, 2, -4, -2);
     const auto row = [&](int index) { return QRectF(inner.left(), inner.top() + index * line, inner.width(), line); };
 
     painter.setFont(bold);

@@ -78,16 +78,17 @@ QString html(const Header &header, const BlockStatistics &statistics)
     text += field(QStringLiteral("Блоки установки"), QStringLiteral("%1 (%2)")
                                                          .arg(blockRanges(statistics.installed(), QStringLiteral(", ")))
                                                          .arg(statistics.installed().size()));
-    text += QStringLiteral("</table><p><img src=\"map:blocks\" width=\"640\" height=\"176\"></p>");
+    text += QStringLiteral("</table><p><img src=\"map:blocks\" width=\"600\" height=\"165\"></p>");
     text += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><tr>");
     for (const QString &column : kColumns)
         text += QStringLiteral("<th>%1</th>").arg(column);
     text += QStringLiteral("</tr>");
     for (const int n : statistics.installed()) {
         text += QStringLiteral("<tr>");
-        const QStringList row = rowOf(statistics, n);
+        QStringList row = rowOf(statistics, n);
+        row[1].replace(QLatin1Char(' '), QChar(0x00A0));   // the state in one line
         for (qsizetype i = 0; i < row.size(); ++i)
-            text += (i == 1 ? QStringLiteral("<td nowrap>%1</td>") : QStringLiteral("<td align=\"right\">%1</td>")).arg(row.at(i));
+            text += (i == 1 ? QStringLiteral("<td>%1</td>") : QStringLiteral("<td align=\"right\">%1</td>")).arg(row.at(i));
         text += QStringLiteral("</tr>");
     }
     return text + QStringLiteral("</table>");
@@ -121,7 +122,8 @@ QByteArray pdf(const Header &header, const BlockStatistics &statistics)
     {
         QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        // QTextDocument::print() keeps its own margins of 2 cm.
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
         writer.setTitle(QStringLiteral("Отчёт о проверке связи с блоками термометрии"));
         writer.setCreator(QStringLiteral("linkprobe ") + header.version);
         QTextDocument document;

@@ -16,7 +16,7 @@ BlockCell::BlockCell(int block, const BlockStatistics &statistics, QWidget *pare
     : QWidget(parent), m_block(block), m_statistics(statistics)
 {
     setObjectName(QStringLiteral("block%1").arg(block));
-    setMinimumSize(104, 76);
+    setMinimumSize(88, 76);
     setFocusPolicy(Qt::TabFocus);
     refresh();
 }

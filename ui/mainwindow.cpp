@@ -521,13 +521,17 @@ void MainWindow::showBlockMap()
     if (!m_map) {
         m_map = new BlockMapWindow(m_statistics, m_store, this);
         m_map->adjustSize();
-        // Beside the main window, where the screen leaves room.
-        QRect place(frameGeometry().topRight() + QPoint(8, 0), m_map->sizeHint());
+        // Beside the main window where the screen leaves room, else below it.
+        const QRect main = frameGeometry();
+        QRect place(main.topRight() + QPoint(8, 0), m_map->sizeHint());
         if (const QScreen *screen = this->screen()) {
             const QRect free = screen->availableGeometry();
             if (place.right() > free.right())
+                place.moveTopLeft(main.bottomLeft() + QPoint(0, 8));
+            if (place.bottom() > free.bottom())
+                place.moveBottom(free.bottom());
+            if (place.right() > free.right())
                 place.moveRight(free.right());
-            place.moveTop(qBound(free.top(), place.top(), free.bottom() - place.height()));
         }
         m_map->move(place.topLeft());
     }
