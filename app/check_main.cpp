@@ -611,7 +611,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         scanning = true;
         const InstallationWatch::Result watched = watch.run(o.repeat.value_or(0));
         status = watchStatus(watched, statistics);
-        report.insert(QStringLiteral("rounds"), watched.rounds);
+        report.insert(QStringLiteral("roundCount"), watched.rounds);
         report.insert(QStringLiteral("totals"), CheckReport::statistics(statistics));
         break;
     }

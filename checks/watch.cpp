@@ -35,7 +35,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
 
     int round = 0;
     int lastVerdict = kNoVerdictYet;
-    bool firstRound = true;   // of those that reached the blocks
+    bool freshBlocks = false;   // in this round
     const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
     scan.onLinkTest = [&](int verdict) {
         m_statistics.addLinkTest(verdict);
@@ -56,8 +56,12 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     };
     scan.onBlock = [&](const BlockReading &reading) {
         const BlockState before = m_statistics.state(reading.number);
-        // The first round is told in one summary line, as a scan tells it.
-        if (m_statistics.add(reading, QDateTime::currentDateTime()) != before && !firstRound)
+        const BlockState after = m_statistics.add(reading, QDateTime::currentDateTime());
+        // Blocks asked for the first time (at the start, after the map was
+        // cleared) are told in the round's summary line, as a scan tells them.
+        if (before == BlockState::NotAsked || before == BlockState::NotInstalled)
+            freshBlocks = true;
+        else if (after != before)
             m_panel.addMessage(prefix() + m_statistics.description(reading.number));
         if (onChange)
             onChange(reading.number);
@@ -68,14 +72,12 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     while (!m_stopRequested && (rounds == 0 || round < rounds)) {
         ++round;
         m_held.lines.clear();
+        freshBlocks = false;
         m_statistics.addRound();
         const ScanRound scanned = scan.run(ReplyEnd::AtFirstCr);
         result.rounds = round;
-        if (firstRound && !scanned.blocks.isEmpty()) {
-            firstRound = false;
-            if (!scanned.portLost)
-                m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
-        }
+        if (freshBlocks && !scanned.portLost)
+            m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
         if (scanned.linkVerdict == LineTests::PortNotOpen) {
             result.portNotOpen = true;
             break;

@@ -512,6 +512,8 @@ void MainWindow::buildMapControls()
     m_saveReportAction->setObjectName(QStringLiteral("mnuSaveReport"));
     m_logMenu->insertAction(m_logMenu->actions().value(1), m_saveReportAction);
     connect(m_saveReportAction, &QAction::triggered, this, &MainWindow::saveReport);
+    // A dialog open over a check would hold its wait, and the reply times with it.
+    m_checkGate.guard(m_saveReportAction);
 }
 
 void MainWindow::showBlockMap()
