@@ -26,7 +26,6 @@ void InstallationWatch::requestStop()
 InstallationWatch::Result InstallationWatch::run(int rounds)
 {
     Result result;
-    m_stopRequested = false;
     // Its own checks, writing to the held panel; state, port and waits are the session's.
     LineTests tests(m_session.state(), m_session.port(), m_session.stopwatch(), m_session.store(), m_held);
     BlockScan scan(tests, m_session.port(), m_held);
@@ -92,5 +91,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
     if (result.stopped)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
+    // A stop asked before the run began holds; the next run is a whole one again.
+    m_stopRequested = false;
     return result;
 }

@@ -27,7 +27,7 @@ public:
     };
     // Runs rounds until requestStop() (or `rounds` of them, 0 for no limit).
     Result run(int rounds = 0);
-    // Stops after the block under way.
+    // Stops after the block under way (asked before run(), the run stops at once).
     void requestStop();
 
     // Told after each result has gone into the statistics: the block's

@@ -562,19 +562,22 @@ void MainWindow::watchOrStop()
     }
     if (m_closing)
         return;
-    m_checkGate.run([this] {
-        InstallationWatch watch(m_session, *this, m_statistics);
-        watch.onChange = [this](int block) { refreshMap(block); };
-        m_watch = &watch;
-        // The one item left usable while the watch runs: it stops it.
-        m_watchAction->setText(QStringLiteral("Остановить наблюдение"));
-        m_watchAction->setEnabled(true);
-        const InstallationWatch::Result result = watch.run();
+    auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
+    watch->onChange = [this](int block) { refreshMap(block); };
+    // Started once the menu's handler has returned, as the scan is.
+    const bool started = m_checkGate.runSoon(this, [this, watch] {
+        const InstallationWatch::Result result = watch->run();
         m_watch = nullptr;
         m_watchAction->setText(kWatch);
         if (result.portLost && !m_closing)
             addMessage(QStringLiteral("Проверка прервана: порт закрылся"));
     });
+    if (!started)
+        return;
+    m_watch = watch.get();
+    // The one item left usable while the watch runs: it stops it.
+    m_watchAction->setText(QStringLiteral("Остановить наблюдение"));
+    m_watchAction->setEnabled(true);
 }
 
 void MainWindow::saveReport()
