@@ -672,7 +672,12 @@ int main(int argc, char *argv[])
         pdfReport = pdfReport || (qstrcmp(argv[i], "--report") == 0 && QByteArray(argv[i + 1]).toLower().endsWith(".pdf"));
     for (int i = 1; i < argc; ++i)
         pdfReport = pdfReport || (qstrncmp(argv[i], "--report=", 9) == 0 && QByteArray(argv[i]).toLower().endsWith(".pdf"));
-#ifdef Q_OS_UNIX
+    // Platforms with fonts and no window: offscreen here, Windows' own there
+    // (the minimal one, which a Wine prefix may name, has no fonts to embed).
+#ifdef Q_OS_WIN
+    if (pdfReport)
+        qputenv("QT_QPA_PLATFORM", "windows");
+#else
     if (pdfReport)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
