@@ -8,6 +8,8 @@
 #include "app/consolepanel.h"
 #include "app/stopsignals.h"
 #include "checks/blockscan.h"
+#include "checks/blockstatistics.h"
+#include "checks/watch.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
 #include "checks/blockranges.h"
@@ -17,6 +19,7 @@
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
 #include "link/systemports.h"
+#include "report/installationreport.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
@@ -24,6 +27,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QList>
 #include <QRegularExpression>
 #include <QStringList>
@@ -39,7 +43,8 @@ constexpr int kEverythingAnswered = 0;
 constexpr int kBlockSilent = 5;
 constexpr int kPortNotOpen = 6;
 constexpr int kInstallationNotFound = 7;
-// find --save found the installation but could not save it (as sysexits' EX_CANTCREAT).
+// A save that was asked for (find --save, --report) failed, as sysexits'
+// EX_CANTCREAT; the verdict is on standard output all the same.
 constexpr int kNotSaved = 73;
 
 constexpr int kBlockCount = 32;
@@ -48,7 +53,9 @@ const char kUsage[] =
     "Использование: linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
     "                               [--json] [--fast] link | block N\n"
     "       linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
-    "                               [--json] [--full-waits] [--repeat N] scan\n"
+    "                               [--json] [--full-waits] [--repeat N] [--report ФАЙЛ] scan\n"
+    "       linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
+    "                               [--json] [--repeat N] [--report ФАЙЛ] watch\n"
     "       linkprobe-check [--json] ports\n"
     "       linkprobe-check [--port N|УСТРОЙСТВО]... [--baud СКОРОСТЬ] [--save] [--json] find\n"
     "\n"
@@ -62,6 +69,8 @@ const char kUsage[] =
     "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет.\n"
     "             Ожидание каждого ответа кончается с концом его строки (CR LF); блок, который\n"
     "             не отвечает, ждут полную секунду\n"
+    "  watch      наблюдение: круги проверки связи и опроса блоков установки до Ctrl+C (или --repeat N\n"
+    "             кругов); строка - только когда меняется состояние блока или итог проверки связи\n"
     "  ports      последовательные порты системы и устройства из [PORTS]: номер COM, устройство,\n"
     "             постоянное имя в /dev/serial/by-id, описание, изготовитель, серийный номер, состояние\n"
     "  find       поиск установки: на каждом порту DTR, RTS, DSR и CTS как в проверке связи, затем\n"
@@ -79,6 +88,9 @@ const char kUsage[] =
     "  --full-waits          только со scan: полное время ожидания каждого ответа, как у кнопок окна\n"
     "  --repeat N            только со scan: N кругов подряд (0 - пока не нажато Ctrl+C), итог каждого\n"
     "                        круга и в конце - сколько раз ответил каждый блок, пропустивший ответ\n"
+    "  --report ФАЙЛ         только со scan и watch: отчёт по блокам в ФАЙЛ, PDF для .pdf, CSV для .csv\n"
+    "  --object ТЕКСТ        название объекта в отчёте (по умолчанию - сохранённое в окне)\n"
+    "  --technician ТЕКСТ    кто проверял, для отчёта (по умолчанию - сохранённое в окне)\n"
     "  --json                вместо строк - один документ JSON на стандартный вывод (поля - в docs/REFERENCE.md)\n"
     "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
     "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
@@ -93,15 +105,16 @@ const char kUsage[] =
     "\n"
     "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
     "(со --repeat - хотя бы раз); 6 - порт не открылся или закрылся во время проверки (строки до этого -\n"
-    "не диагноз); 7 - установка не найдена (find); 73 - установка найдена, но не сохранена (find --save);\n"
-    "64 - неверные аргументы; 74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
+    "не диагноз); 7 - установка не найдена (find); 73 - не сохранено то, что просили сохранить\n"
+    "(find --save, --report; итог - на стандартном выводе); 64 - неверные аргументы;\n"
+    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
     "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
 
-const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find"};
+const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find", "watch"};
 
 using Cli::tell;
 
-enum class Command { Link, Block, Scan, Ports, Find };
+enum class Command { Link, Block, Scan, Ports, Find, Watch };
 
 struct Options
 {
@@ -120,6 +133,9 @@ struct Options
     Scenario scenario;
     bool instant = false;
     bool help = false;
+    QString report;       // scan, watch: the report's file
+    std::optional<QString> object;
+    std::optional<QString> technician;
 };
 
 bool isDecimal(const QString &text)
@@ -178,7 +194,7 @@ bool setBaud(const QString &value, Options &o, QString *error)
 }
 
 const QStringList kCommandWords = {QStringLiteral("link"), QStringLiteral("block"), QStringLiteral("scan"),
-                                   QStringLiteral("ports"), QStringLiteral("find")};
+                                   QStringLiteral("ports"), QStringLiteral("find"), QStringLiteral("watch")};
 
 // Fills the options from the arguments (the program's name first); nothing,
 // and the reason in *error, when they do not make a run.
@@ -201,7 +217,10 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
     const QCommandLineOption repeat(QStringLiteral("repeat"), QString(), QStringLiteral("rounds"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({port, baud, simulate, instant, save, fast, fullWaits, repeat, json, help});
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("file"));
+    const QCommandLineOption object(QStringLiteral("object"), QString(), QStringLiteral("text"));
+    const QCommandLineOption technician(QStringLiteral("technician"), QString(), QStringLiteral("text"));
+    parser.addOptions({port, baud, simulate, instant, save, fast, fullWaits, repeat, json, help, report, object, technician});
     if (!Cli::parse(parser, Cli::joinSimulateValue(args, kCommandWords), error))
         return std::nullopt;
     if (parser.isSet(help)) {
@@ -234,12 +253,21 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
             return fail(QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(value));
         o.repeat = int(*rounds);
     }
+    if (parser.isSet(report)) {
+        o.report = parser.values(report).constLast();
+        if (InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown)
+            return fail(QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report));
+    }
+    if (parser.isSet(object))
+        o.object = parser.values(object).constLast();
+    if (parser.isSet(technician))
+        o.technician = parser.values(technician).constLast();
     const QStringList words = parser.positionalArguments();
 
     if (o.instant && !o.simulate)
         return fail(QStringLiteral("--instant действует только вместе с --simulate"));
     if (words.isEmpty())
-        return fail(QStringLiteral("не задана команда: link, block N, scan, ports или find"));
+        return fail(QStringLiteral("не задана команда: link, block N, scan, watch, ports или find"));
 
     const QString &command = words.first();
     int expectedWords = 1;
@@ -247,6 +275,8 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
         o.command = Command::Link;
     } else if (command == QLatin1String("scan")) {
         o.command = Command::Scan;
+    } else if (command == QLatin1String("watch")) {
+        o.command = Command::Watch;
     } else if (command == QLatin1String("block")) {
         o.command = Command::Block;
         if (words.size() < 2)
@@ -268,7 +298,7 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
             o.findPorts << (one.portNumber ? QString::number(*one.portNumber) : one.portDevice);
         }
     } else {
-        return fail(QStringLiteral("неизвестная команда \"%1\": нужна link, block N, scan, ports или find").arg(command));
+        return fail(QStringLiteral("неизвестная команда \"%1\": нужна link, block N, scan, watch, ports или find").arg(command));
     }
     if (o.save && o.command != Command::Find)
         return fail(QStringLiteral("--save действует только с командой find"));
@@ -276,8 +306,10 @@ std::optional<Options> parseArguments(const QStringList &args, QString *error)
         return fail(QStringLiteral("--fast действует только с командами link и block (scan и так ждёт до конца строки)"));
     if (o.fullWaits && o.command != Command::Scan)
         return fail(QStringLiteral("--full-waits действует только с командой scan"));
-    if (o.repeat && o.command != Command::Scan)
-        return fail(QStringLiteral("--repeat действует только с командой scan"));
+    if (o.repeat && o.command != Command::Scan && o.command != Command::Watch)
+        return fail(QStringLiteral("--repeat действует только с командами scan и watch"));
+    if ((!o.report.isEmpty() || o.object || o.technician) && o.command != Command::Scan && o.command != Command::Watch)
+        return fail(QStringLiteral("--report, --object и --technician действуют только с командами scan и watch"));
     if (o.simulate && (o.command == Command::Ports || o.command == Command::Find))
         return fail(QStringLiteral("--simulate не действует с командами ports и find: они смотрят настоящие порты"));
     if (words.size() > expectedWords)
@@ -298,6 +330,20 @@ int closingStatus(const QString &what, qint64 ms, int status)
     status = Cli::exitStatus(QStringLiteral("linkprobe-check"), status);
     tell(QStringLiteral("%1 %2 мс, код завершения %3").arg(what).arg(ms).arg(status));
     return status;
+}
+
+// A watch ends as a repeated scan would: the link test's error of its last
+// round, else whether every block of the installation answered every time.
+int watchStatus(const InstallationWatch::Result &watched, const BlockStatistics &statistics)
+{
+    if (watched.portNotOpen)
+        return kPortNotOpen;
+    if (statistics.lastLinkVerdict() != LineTests::LinkGood)
+        return linkStatus(statistics.lastLinkVerdict());
+    for (const int n : statistics.installed())
+        if (statistics.state(n) != BlockState::Answering)
+            return kBlockSilent;
+    return kEverythingAnswered;
 }
 
 // The user's own settings. Whatever stands in the way of reading or saving
@@ -439,6 +485,21 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         panel.silence();
     CheckSession session(*port, store, *clock, panel);
     BlockScan scan(session.tests(), *port, panel);
+    // The installation's blocks, as saved in the window; what each reply showed.
+    BlockStatistics statistics;
+    {
+        QString problem;
+        statistics.setInstalled(savedInstalledBlocks(store, &problem));
+        if (!problem.isEmpty())
+            tell(problem);
+    }
+    scan.setBlocks(statistics.installed());
+    scan.onLinkTest = [&statistics](int verdict) {
+        statistics.addRound();
+        statistics.addLinkTest(verdict);
+    };
+    scan.onBlock = [&statistics](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
+    InstallationWatch watch(session, panel, statistics);
     bool scanning = false;
     bool scanStopAsked = false;
     bool stoppedAtOnce = false;
@@ -449,6 +510,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         if (signal == SIGINT && scanning && !scanStopAsked && !stoppedAtOnce) {
             scanStopAsked = true;
             scan.requestStop();
+            watch.requestStop();
             return;
         }
         stoppedAtOnce = true;
@@ -578,7 +640,15 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             report.insert(QStringLiteral("roundCount"), roundsRun);
         else
             report.insert(QStringLiteral("rounds"), roundReports);
-        report.insert(QStringLiteral("totals"), CheckReport::tally(tally));
+        report.insert(QStringLiteral("totals"), CheckReport::tally(tally, statistics));
+        break;
+    }
+    case Command::Watch: {
+        scanning = true;
+        const InstallationWatch::Result watched = watch.run(o.repeat.value_or(0));
+        status = watchStatus(watched, statistics);
+        report.insert(QStringLiteral("roundCount"), watched.rounds);
+        report.insert(QStringLiteral("totals"), CheckReport::statistics(statistics));
         break;
     }
     case Command::Ports:
@@ -595,10 +665,26 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
                             "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
                             "и питании БС").arg(portName));
+    if (!o.report.isEmpty()) {
+        const QString reportSection = QStringLiteral("REPORT");
+        InstallationReport::Header header;
+        header.made = QDateTime::currentDateTime();
+        header.object = o.object.value_or(store.read(kApp, reportSection, QStringLiteral("OBJECT"), QString()));
+        header.technician = o.technician.value_or(store.read(kApp, reportSection, QStringLiteral("TECHNICIAN"), QString()));
+        header.port = o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort) : o.portDevice;
+        header.device = port->device();
+        header.baud = state.baudRate;
+        header.version = QStringLiteral(LINKPROBE_VERSION);
+        QString why;
+        if (!InstallationReport::save(o.report, header, statistics, &why)) {
+            tell(QStringLiteral("Отчёт не записан в файл %1: %2").arg(o.report, why));
+            status = kNotSaved;
+        }
+    }
     if (o.json) {
         report.insert(QStringLiteral("void"), lost);
         report.insert(QStringLiteral("exitStatus"), status);
-        if (o.repeat)
+        if (o.repeat && o.command == Command::Scan)
             CheckReport::printOneLine(report);
         else
             CheckReport::print(report);
@@ -616,7 +702,23 @@ int main(int argc, char *argv[])
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    QCoreApplication app(argc, argv);
+    // A PDF report needs fonts, and so Qt Gui, without a window system.
+    bool pdfReport = false;
+    for (int i = 1; i + 1 < argc; ++i)
+        pdfReport = pdfReport || (qstrcmp(argv[i], "--report") == 0 && QByteArray(argv[i + 1]).toLower().endsWith(".pdf"));
+    for (int i = 1; i < argc; ++i)
+        pdfReport = pdfReport || (qstrncmp(argv[i], "--report=", 9) == 0 && QByteArray(argv[i]).toLower().endsWith(".pdf"));
+    // Platforms with fonts and no window: offscreen here, Windows' own there
+    // (the minimal one, which a Wine prefix may name, has no fonts to embed).
+#ifdef Q_OS_WIN
+    if (pdfReport)
+        qputenv("QT_QPA_PLATFORM", "windows");
+#else
+    if (pdfReport)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+    std::unique_ptr<QCoreApplication> application = pdfReport ? std::make_unique<QGuiApplication>(argc, argv)
+                                                              : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
     const QString program = QStringLiteral("linkprobe-check");

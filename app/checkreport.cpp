@@ -2,6 +2,7 @@
 
 #include "app/cli.h"
 #include "checks/blockscan.h"
+#include "checks/blockstatistics.h"
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
 #include "link/systemports.h"
@@ -64,15 +65,45 @@ QJsonObject round(int number, const ScanRound &round)
     };
 }
 
-QJsonArray tally(const ScanTally &tally)
+namespace {
+
+// minMs, avgMs, maxMs of a block's replies into entry; null while it never answered.
+void addReplyTimes(QJsonObject &entry, const BlockTally &block)
+{
+    const auto ms = [&block](qint64 value) { return block.answered > 0 ? QJsonValue(value) : QJsonValue(); };
+    entry.insert(QStringLiteral("minMs"), ms(block.minMs));
+    entry.insert(QStringLiteral("avgMs"), ms(block.avgMs()));
+    entry.insert(QStringLiteral("maxMs"), ms(block.maxMs));
+}
+
+} // namespace
+
+QJsonArray tally(const ScanTally &tally, const BlockStatistics &statistics)
 {
     QJsonArray counts;
     for (auto it = tally.counts().cbegin(); it != tally.counts().cend(); ++it) {
-        counts << QJsonObject{{QStringLiteral("number"), it.key()},
-                              {QStringLiteral("queried"), it.value().queried},
-                              {QStringLiteral("answered"), it.value().answered}};
+        QJsonObject entry{{QStringLiteral("number"), it.key()},
+                          {QStringLiteral("queried"), it.value().queried},
+                          {QStringLiteral("answered"), it.value().answered}};
+        addReplyTimes(entry, statistics.tally(it.key()));
+        counts << entry;
     }
     return counts;
+}
+
+QJsonArray statistics(const BlockStatistics &statistics)
+{
+    QJsonArray blocks;
+    for (const int n : statistics.installed()) {
+        const BlockTally &block = statistics.tally(n);
+        QJsonObject entry{{QStringLiteral("number"), n},
+                          {QStringLiteral("state"), blockStateWord(statistics.state(n))},
+                          {QStringLiteral("queried"), block.asked},
+                          {QStringLiteral("answered"), block.answered}};
+        addReplyTimes(entry, block);
+        blocks << entry;
+    }
+    return blocks;
 }
 
 QJsonArray ports(const QList<PortListing> &ports)

@@ -15,6 +15,7 @@ struct PortUser;
 struct ScanRound;
 struct SearchCandidate;
 class ScanTally;
+class BlockStatistics;
 
 namespace CheckReport {
 
@@ -25,7 +26,10 @@ QJsonObject header(const QString &command, const QDateTime &started);
 QJsonObject link(int verdict, const QString &reply);
 QJsonObject block(const BlockReading &reading);
 QJsonObject round(int number, const ScanRound &round);
-QJsonArray tally(const ScanTally &tally);
+// Per block: queried, answered and minMs, avgMs, maxMs of its replies (null while it never answered).
+QJsonArray tally(const ScanTally &tally, const BlockStatistics &statistics);
+// The same for a watch, block by block of the installation, with its state word.
+QJsonArray statistics(const BlockStatistics &statistics);
 QJsonArray ports(const QList<PortListing> &ports);
 QJsonArray candidates(const QList<SearchCandidate> &candidates);
 // The other programs that had the port open: program, pid.

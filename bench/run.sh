@@ -18,7 +18,10 @@
 #  - with LINKPROBE_WINDOWS_BUILD=BUILD-WIN: the scan of the Windows build
 #    under Wine on a pseudo-terminal, beside this build's on the same, one run.
 # Each figure is the median of RUNS runs, after one warm-up run that is not
-# counted; the two scans take ~3 s and ~18 s a run, so they are run SCAN_RUNS times (default 1).
+# counted; the two scans take ~3 s and ~18 s a run, and the watch's three
+# rounds ~9 s, so they are run SCAN_RUNS times (default 1). Then the watch's
+# memory and log over 100 and 10,000 rounds on virtual time, and how long the
+# report of 32 blocks (PDF, CSV) adds to a run.
 #
 #   bench/run.sh [BUILD_DIR] [RUNS] [SCAN_RUNS]    default: build/ beside this folder, 5 runs, 1 scan
 #
@@ -272,6 +275,50 @@ wine_scan() {
 }
 [ -n "${LINKPROBE_WINDOWS_BUILD:-}" ] && wine_scan
 
+# The watch: rounds of the link test and the 32 blocks in real time, against
+# what the line needs for them; its CPU beyond a link test run's.
+watch_rounds=3
+: >"$scratch/watch"
+for _ in $(seq "$scan_runs"); do check_run --repeat "$watch_rounds" watch >>"$scratch/watch"; done
+watch_round=$(awk -v k="$(column 3 "$scratch/watch")" -v n="$watch_rounds" 'BEGIN { printf "%d", k / n }')
+watch_need=$(line_need 32 0)
+watch_own=$(awk -v c="$(column 2 "$scratch/watch")" -v l="$(column 2 "$scratch/link")" -v k="$(column 3 "$scratch/watch")" \
+    'BEGIN { d = c - l; printf "%.2f", 100 * (d < 0 ? 0 : d) / k }')
+row "watch, a round of 32 answering blocks" "$watch_round ms" "" "" ""
+row "  ratio to what the line needs ($watch_need ms)" "$(ratio "$watch_round" "$watch_need")" "" "<= 1.2" "$(verdict "$(ratio "$watch_round" "$watch_need")" 1.205)"
+row "  CPU beyond a link test run, share" "$watch_own %" "" "< 1 %" "$(verdict "$watch_own" 1)"
+# Memory and log over a long watch, on virtual time: peak resident memory and
+# lines written after 100 and after 10,000 rounds (a flaky block included).
+watch_memory() {   # rounds: prints "peak_kB lines"
+    python3 -c 'import resource, subprocess, sys
+r = subprocess.run(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, len(r.stdout.splitlines()))' \
+        "$check" --simulate=flaky=5 --instant --repeat "$1" watch
+}
+read -r mem100 lines100 <<<"$(watch_memory 100)"
+read -r mem10k lines10k <<<"$(watch_memory 10000)"
+grow=$(awk -v a="$mem100" -v b="$mem10k" 'BEGIN { printf "%.1f", (b - a) / 1024 }')
+row "watch memory, 100 / 10,000 rounds (peak)" "$(awk -v a="$mem100" 'BEGIN { printf "%.1f", a / 1024 }') MB" "$(awk -v b="$mem10k" 'BEGIN { printf "%.1f", b / 1024 }') MB" "" ""
+row "  growth over 9,900 rounds" "$grow MB" "" "< 5 MB" "$(verdict "$grow" 5)"
+row "  log lines after 100 / 10,000 rounds" "$lines100" "$lines10k" "equal" "$([ "$lines100" = "$lines10k" ] && echo ok || echo MISSED)"
+# The report of 32 blocks: a whole run on virtual time with and without it.
+report_run() {   # file or "": prints wall ms
+    local t0=$EPOCHREALTIME t1
+    "$check" --simulate=flaky=5 --instant --repeat 10 ${1:+--report "$1"} scan >/dev/null 2>&1 || [ $? -eq 5 ]
+    t1=$EPOCHREALTIME
+    awk -v a="${t0/[.,]/}" -v b="${t1/[.,]/}" 'BEGIN { printf "%d", (b - a) / 1000 }'
+}
+: >"$scratch/nopdf" && : >"$scratch/pdf" && : >"$scratch/csv"
+for _ in $(seq "$runs"); do
+    report_run "" >>"$scratch/nopdf"; echo >>"$scratch/nopdf"
+    report_run "$scratch/report.pdf" >>"$scratch/pdf"; echo >>"$scratch/pdf"
+    report_run "$scratch/report.csv" >>"$scratch/csv"; echo >>"$scratch/csv"
+done
+for kind in pdf csv; do
+    took=$(awk -v a="$(median <"$scratch/$kind")" -v b="$(median <"$scratch/nopdf")" 'BEGIN { print a - b }')
+    row "report of 32 blocks, $kind, beyond the run" "$took ms" "" "< 1000 ms" "$(verdict "$took" 1000)"
+done
+
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "linkprobe-check runs are whole runs of the program (start and exit included); the scan ran $scan_runs time(s)"
@@ -282,3 +329,4 @@ echo "runs, link test   (wall, CPU, in check, ms): $(runs_of "$scratch/link")"
 echo "runs, block check (wall, CPU, in check, ms): $(runs_of "$scratch/block")"
 echo "runs, scan        (wall, CPU, in check, ms): $(runs_of "$scratch/scan")"
 echo "runs, scan 1-16   (wall, CPU, in check, ms): $(runs_of "$scratch/scan16")"
+echo "runs, watch x$watch_rounds  (wall, CPU, in check, ms): $(runs_of "$scratch/watch")"

@@ -16,6 +16,8 @@ QList<int> ScanRound::answered() const
 BlockScan::BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel)
     : m_tests(tests), m_port(port), m_panel(panel)
 {
+    for (int n = 1; n <= LineTests::kBlockCount; ++n)
+        m_blocks << n;
 }
 
 QString BlockScan::summary(const QList<int> &answered, int queried)
@@ -36,8 +38,10 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
     round.linkVerdict = m_tests.linkTest();
     round.linkReply = m_tests.lastLinkReply();
     round.portLost = round.linkVerdict == LineTests::PortLost;
+    if (onLinkTest)
+        onLinkTest(round.linkVerdict);
     if (round.linkVerdict == LineTests::LinkGood) {
-        for (int n = 1; n <= LineTests::kBlockCount; ++n) {
+        for (const int n : std::as_const(m_blocks)) {
             // An adapter pulled mid-scan would make every later block look silent.
             if (!m_port.isOpen()) {
                 round.portLost = true;
@@ -54,6 +58,8 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 break;
             }
             round.blocks << reading;
+            if (onBlock)
+                onBlock(reading);
         }
         if (round.stopped)
             m_panel.addMessage(QStringLiteral("Проверка остановлена"));

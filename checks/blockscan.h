@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <functional>
 
 class OperatorPanel;
 class SerialPort;
@@ -41,6 +42,13 @@ public:
     // summary of the blocks queried so far. Asked before run(), the round
     // stops before its first block.
     void requestStop() { m_stopRequested = true; }
+    // The blocks a round queries, ascending: the installation's (1 to 32 unless set).
+    void setBlocks(const QList<int> &blocks) { m_blocks = blocks; }
+
+    // Told as each result comes, before the next query: whoever keeps the
+    // block map sees the line's answers as they arrive.
+    std::function<void(int verdict)> onLinkTest;
+    std::function<void(const BlockReading &)> onBlock;
 
     // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.
     static QString summary(const QList<int> &answered, int queried);
@@ -50,6 +58,7 @@ private:
     SerialPort &m_port;
     OperatorPanel &m_panel;
     bool m_stopRequested = false;
+    QList<int> m_blocks;
 };
 
 // What several rounds found, block by block.

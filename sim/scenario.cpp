@@ -23,18 +23,11 @@ std::nullopt_t reject(QString *error, const QString &message)
 // One number or range of a block list: "7" or "1-5".
 bool addBlocks(const QString &item, std::bitset<33> &blocks, QString *error)
 {
-    static const QRegularExpression form(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    const QRegularExpressionMatch m = form.match(item);
-    if (!m.hasMatch())
-        return fail(error, QStringLiteral("Неверный номер блока \"%1\": нужно число от 1 до 32 или диапазон вида 1-5").arg(item));
-    const int first = m.captured(1).toInt();
-    const int last = m.capturedLength(2) ? m.captured(2).toInt() : first;
-    if (first < 1 || first > 32 || last < 1 || last > 32)
-        return fail(error, QStringLiteral("Номер блока вне 1..32: \"%1\"").arg(item));
-    if (first > last)
-        return fail(error, QStringLiteral("Диапазон блоков задан наоборот: \"%1\"").arg(item));
-    for (int n = first; n <= last; ++n)
-        blocks.set(n);
+    const std::optional<QList<int>> named = parseBlockRanges(item, error);
+    if (!named)
+        return false;
+    for (const int n : *named)
+        blocks.set(size_t(n));
     return true;
 }
 

@@ -2,12 +2,15 @@
 
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
+#include "checks/watch.h"
 #include "link/openport.h"
 #include "link/portlist.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
+#include "report/installationreport.h"
+#include "ui/blockmapwindow.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/portdevicesdialog.h"
@@ -22,7 +25,9 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
@@ -174,6 +179,8 @@ void MainWindow::buildControls()
     clearAction->setObjectName(QStringLiteral("mnuClearLog"));
     connect(clearAction, &QAction::triggered, this, &MainWindow::clearLog);
 
+    buildMapControls();
+
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
@@ -189,13 +196,23 @@ void MainWindow::buildControls()
         m_checkGate.run([this] {
             warnOfSharedPort();
             m_session.tests().linkTest();
+            recordLinkTest();
         });
     });
     connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
         takeTypedBlock();
         m_checkGate.run([this] {
             warnOfSharedPort();
+            const bool open = m_port.isOpen();
             m_session.tests().blockCheck();
+            if (!open)
+                return;
+            recordLinkTest();
+            const BlockReading &block = m_session.tests().lastBlock();
+            if (block.number > 0 && !block.portLost) {
+                m_statistics.add(block, QDateTime::currentDateTime());
+                refreshMap(block.number);
+            }
         });
     });
     connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
@@ -210,6 +227,10 @@ void MainWindow::load()
         m_statusBar->setPanelWidth(panel, 500);
     for (int i = 1; i <= 32; ++i)
         m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    QString installationProblem;
+    m_statistics.setInstalled(savedInstalledBlocks(m_store, &installationProblem));
+    if (!installationProblem.isEmpty())
+        addMessage(installationProblem);
     m_statusTimer->setInterval(1000);
     m_session.state().quietMode = false;
     m_session.openPort();
@@ -406,6 +427,16 @@ void MainWindow::scanOrStop()
     if (m_closing)
         return;
     auto scan = std::make_shared<BlockScan>(m_session.tests(), m_port, *this);
+    scan->setBlocks(m_statistics.installed());
+    scan->onLinkTest = [this](int verdict) {
+        m_statistics.addRound();
+        m_statistics.addLinkTest(verdict);
+        refreshMap(0);
+    };
+    scan->onBlock = [this](const BlockReading &reading) {
+        m_statistics.add(reading, QDateTime::currentDateTime());
+        refreshMap(reading.number);
+    };
     const bool started = m_checkGate.runSoon(this, [this, scan] {
         warnOfSharedPort();
         // A port lost mid-scan is told by the scan itself, after its summary.
@@ -498,5 +529,161 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_session.stopwatch().abandon();
     if (m_dialog && m_dialog->isVisible())
         m_dialog->hide();
+    if (m_map)
+        m_map->hide();
+    if (m_watch)
+        m_watch->requestStop();
     event->accept();
+}
+
+namespace {
+const QString kWatch = QStringLiteral("Наблюдение за установкой");
+const QString kObjectKey = QStringLiteral("OBJECT");
+const QString kTechnicianKey = QStringLiteral("TECHNICIAN");
+} // namespace
+
+void MainWindow::buildMapControls()
+{
+    m_checkMenu->addSeparator();
+    m_watchAction = m_checkMenu->addAction(kWatch);
+    m_watchAction->setObjectName(QStringLiteral("mnuWatch"));
+    connect(m_watchAction, &QAction::triggered, this, &MainWindow::watchOrStop);
+    m_mapAction = m_checkMenu->addAction(QStringLiteral("Карта блоков"));
+    m_mapAction->setObjectName(QStringLiteral("mnuBlockMap"));
+    connect(m_mapAction, &QAction::triggered, this, &MainWindow::showBlockMap);
+    m_checkGate.guard(m_watchAction);
+
+    m_saveReportAction = new QAction(QStringLiteral("Сохранить отчёт…"), m_logMenu);
+    m_saveReportAction->setObjectName(QStringLiteral("mnuSaveReport"));
+    m_logMenu->insertAction(m_logMenu->actions().value(1), m_saveReportAction);
+    connect(m_saveReportAction, &QAction::triggered, this, &MainWindow::saveReport);
+    // A dialog open over a check would hold its wait, and the reply times with it.
+    m_checkGate.guard(m_saveReportAction);
+}
+
+void MainWindow::showBlockMap()
+{
+    if (m_closing)
+        return;
+    if (!m_map) {
+        m_map = new BlockMapWindow(m_statistics, m_store, this);
+        m_map->adjustSize();
+        // Beside the main window where the screen leaves room, else below it.
+        const QRect main = frameGeometry();
+        QRect place(main.topRight() + QPoint(8, 0), m_map->sizeHint());
+        if (const QScreen *screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            if (place.right() > free.right())
+                place.moveTopLeft(main.bottomLeft() + QPoint(0, 8));
+            if (place.bottom() > free.bottom())
+                place.moveBottom(free.bottom());
+            if (place.right() > free.right())
+                place.moveRight(free.right());
+        }
+        m_map->move(place.topLeft());
+    }
+    m_map->show();
+    m_map->raise();
+    m_map->activateWindow();
+}
+
+void MainWindow::recordLinkTest()
+{
+    m_statistics.addLinkTest(m_session.tests().lastLinkVerdict());
+    refreshMap(0);
+}
+
+void MainWindow::refreshMap(int block)
+{
+    if (m_map)
+        m_map->refreshBlock(block);
+}
+
+void MainWindow::watchOrStop()
+{
+    if (m_watch) {
+        m_watch->requestStop();
+        return;
+    }
+    if (m_closing)
+        return;
+    auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
+    watch->onChange = [this](int block) { refreshMap(block); };
+    // Started once the menu's handler has returned, as the scan is.
+    const bool started = m_checkGate.runSoon(this, [this, watch] {
+        // A port lost mid-watch is told by the watch itself.
+        watch->run();
+        m_watch = nullptr;
+        m_watchAction->setText(kWatch);
+    });
+    if (!started)
+        return;
+    m_watch = watch.get();
+    // The one item left usable while the watch runs: it stops it.
+    m_watchAction->setText(QStringLiteral("Остановить наблюдение"));
+    m_watchAction->setEnabled(true);
+}
+
+void MainWindow::saveReport()
+{
+    if (m_closing)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QDir(folder).exists())
+        folder = QDir::homePath();
+    QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"));
+    dialog.setObjectName(QStringLiteral("saveReportDialog"));
+    // Qt's own dialog: the object and the technician are typed in it.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    const QString pdfFilter = QStringLiteral("Отчёт PDF (*.pdf)");
+    const QString csvFilter = QStringLiteral("Таблица CSV (*.csv)");
+    dialog.setNameFilters({pdfFilter, csvFilter});
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.setDirectory(folder);
+    dialog.selectFile(QDir(folder).filePath(now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'"))));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
+        const QString suffix = filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf");
+        dialog.setDefaultSuffix(suffix);
+    });
+
+    const QString report = QStringLiteral("REPORT");
+    auto *objectEdit = new QLineEdit(m_store.read(kApp, report, kObjectKey, QString()), &dialog);
+    objectEdit->setObjectName(QStringLiteral("reportObject"));
+    auto *technicianEdit = new QLineEdit(m_store.read(kApp, report, kTechnicianKey, QString()), &dialog);
+    technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        const int row = grid->rowCount();
+        auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
+        objectLabel->setBuddy(objectEdit);
+        auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
+        technicianLabel->setBuddy(technicianEdit);
+        grid->addWidget(objectLabel, row, 0);
+        grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
+        grid->addWidget(technicianLabel, row + 1, 0);
+        grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
+        return;
+    QString path = dialog.selectedFiles().constFirst();
+    // A name typed with another ending gets the chosen type's.
+    if (InstallationReport::formatFor(path) == InstallationReport::Format::Unknown)
+        path += dialog.selectedNameFilter() == csvFilter ? QStringLiteral(".csv") : QStringLiteral(".pdf");
+
+    InstallationReport::Header header;
+    header.made = now;
+    header.object = objectEdit->text().trimmed();
+    header.technician = technicianEdit->text().trimmed();
+    m_store.save(kApp, report, kObjectKey, header.object);
+    m_store.save(kApp, report, kTechnicianKey, header.technician);
+    header.port = QStringLiteral("COM%1").arg(m_session.state().comPort);
+    header.device = m_port.device();
+    header.baud = m_session.state().baudRate;
+    header.version = QCoreApplication::applicationVersion();
+    QString why;
+    if (!InstallationReport::save(path, header, m_statistics, &why)) {
+        QMessageBox::critical(this, QStringLiteral("Сохранение отчёта"),
+                              QStringLiteral("Отчёт не сохранён в файл %1:\n%2").arg(QDir::toNativeSeparators(path), why));
+    }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "checks/blockstatistics.h"
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
 #include "link/systemports.h"
+#include "ui/blockmapwindow.h"
 #include "ui/checkgate.h"
 #include "ui/portsettingsdialog.h"
 
@@ -12,6 +14,7 @@
 
 class Clock;
 class BlockScan;
+class InstallationWatch;
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -42,6 +45,8 @@ public:
     // The port settings dialog while it exists (between its first showing
     // and a use of its close box).
     PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
+    // The block map window while it exists (from its first opening on).
+    BlockMapWindow *blockMap() const { return m_map; }
 
     // Where the window learns which serial ports the system has (for the
     // device mapping and the search); the system's own list unless set.
@@ -69,6 +74,12 @@ private:
     // Before a check: a line for each other program that has the port open too.
     void warnOfSharedPort();
     void saveLog();
+    void buildMapControls();
+    void showBlockMap();
+    void watchOrStop();
+    void recordLinkTest();
+    void refreshMap(int block);
+    void saveReport();
 
     SerialPort &m_port;
     SettingsStore &m_store;
@@ -97,4 +108,11 @@ private:
     QAction *m_saveLogAction = nullptr;
     BlockScan *m_scan = nullptr;       // the scan under way
     QTimer *m_statusTimer = nullptr;
+
+    BlockStatistics m_statistics;      // what the block map and the report show
+    QPointer<BlockMapWindow> m_map;
+    QAction *m_mapAction = nullptr;
+    QAction *m_watchAction = nullptr;  // reads "Остановить наблюдение" while the watch runs
+    QAction *m_saveReportAction = nullptr;
+    InstallationWatch *m_watch = nullptr;   // the watch under way
 };

@@ -1,0 +1,100 @@
+#include "checks/watch.h"
+
+#include "checks/blockscan.h"
+#include "checks/blockstatistics.h"
+#include "checks/checksession.h"
+#include "checks/blockranges.h"
+
+#include <QDateTime>
+
+namespace {
+constexpr int kNoVerdictYet = -2;
+}
+
+InstallationWatch::InstallationWatch(CheckSession &session, OperatorPanel &panel, BlockStatistics &statistics)
+    : m_session(session), m_panel(panel), m_statistics(statistics), m_held(panel)
+{
+}
+
+void InstallationWatch::requestStop()
+{
+    m_stopRequested = true;
+    if (m_stopScan)
+        m_stopScan();
+}
+
+InstallationWatch::Result InstallationWatch::run(int rounds)
+{
+    Result result;
+    // Its own checks, writing to the held panel; state, port and waits are the session's.
+    LineTests tests(m_session.state(), m_session.port(), m_session.stopwatch(), m_session.store(), m_held);
+    BlockScan scan(tests, m_session.port(), m_held);
+    scan.setBlocks(m_statistics.installed());
+    m_stopScan = [&scan] { scan.requestStop(); };
+
+    int round = 0;
+    int lastVerdict = kNoVerdictYet;
+    bool freshBlocks = false;   // in this round
+    const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
+    scan.onLinkTest = [&](int verdict) {
+        m_statistics.addLinkTest(verdict);
+        if (verdict != lastVerdict) {
+            if (verdict == LineTests::LinkGood) {
+                m_panel.addMessage(prefix() + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
+                                                                            : QStringLiteral("связь восстановлена")));
+            } else {
+                if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
+                    m_panel.addMessage(prefix() + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
+                for (const QString &line : std::as_const(m_held.lines))
+                    m_panel.addMessage(line);
+            }
+            lastVerdict = verdict;
+        }
+        if (onChange)
+            onChange(0);
+    };
+    scan.onBlock = [&](const BlockReading &reading) {
+        const BlockState before = m_statistics.state(reading.number);
+        const BlockState after = m_statistics.add(reading, QDateTime::currentDateTime());
+        // Blocks asked for the first time (at the start, after the map was
+        // cleared) are told in the round's summary line, as a scan tells them.
+        if (before == BlockState::NotAsked || before == BlockState::NotInstalled)
+            freshBlocks = true;
+        else if (after != before)
+            m_panel.addMessage(prefix() + m_statistics.description(reading.number));
+        if (onChange)
+            onChange(reading.number);
+    };
+
+    m_panel.addMessage(QStringLiteral("Наблюдение за установкой: блоки %1")
+                           .arg(blockRanges(m_statistics.installed(), QStringLiteral(", "))));
+    while (!m_stopRequested && (rounds == 0 || round < rounds)) {
+        ++round;
+        m_held.lines.clear();
+        freshBlocks = false;
+        m_statistics.addRound();
+        const ScanRound scanned = scan.run(ReplyEnd::AtFirstCr);
+        result.rounds = round;
+        if (freshBlocks && !scanned.portLost)
+            m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
+        if (scanned.linkVerdict == LineTests::PortNotOpen) {
+            result.portNotOpen = true;
+            break;
+        }
+        if (scanned.portLost || !m_session.port().isOpen()) {
+            // Lost among the blocks: the scan's last line says so (a link test's loss was told with its lines).
+            if (scanned.portLost && scanned.linkVerdict == LineTests::LinkGood && !m_held.lines.isEmpty())
+                m_panel.addMessage(m_held.lines.constLast());
+            result.portLost = true;
+            break;
+        }
+    }
+    m_held.lines.clear();
+    m_stopScan = nullptr;
+    result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
+    if (result.stopped)
+        m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
+    // A stop asked before the run began holds; the next run is a whole one again.
+    m_stopRequested = false;
+    return result;
+}
