@@ -1,7 +1,8 @@
 #include "report/installationreport.h"
 
-#include "checks/blockstatistics.h"
 #include "checks/blockranges.h"
+#include "checks/blockstatistics.h"
+#include "link/wholefile.h"
 #include "report/blockmappicture.h"
 
 #include <QBuffer>
@@ -10,7 +11,6 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -145,14 +145,9 @@ bool save(const QString &path, const Header &header, const BlockStatistics &stat
         return false;
     }
     const QByteArray bytes = format == Format::Pdf ? pdf(header, statistics) : csv(statistics);
-    // flush() is checked before commit(): a buffered write that failed (a full
-    // disk) would otherwise be committed as an empty file over the old one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
-        *error = file.errorString();
-        file.cancelWriting();
+    *error = writeWholeFile(path, bytes);
+    if (!error->isEmpty())
         return false;
-    }
     return true;
 }
 
