@@ -12,6 +12,7 @@
 #include <QStringDecoder>
 #include <QThread>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #ifdef Q_OS_UNIX
@@ -92,21 +93,40 @@ QString lockPathProblem(const QString &path)
     return kind.isEmpty() ? QString() : at + kind;
 }
 
-// A stamp of the file as it is on disk: a save by another process changes it.
-QString stamp(const QString &file)
+// A stamp of the saving under way: the file as it is on disk, and who holds
+// its lock. Each save of another process changes it.
+QString stamp(const QString &file, const QLockFile &lock)
 {
     const QFileInfo info(file);
-    return QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('/') + QString::number(info.size());
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    lock.getLockInfo(&pid, &host, &app);
+    return QStringLiteral("%1/%2/%3").arg(info.lastModified().toMSecsSinceEpoch()).arg(info.size()).arg(pid);
+}
+
+// Whether a save is writing its new file beside the old one: on a busy disk
+// that can take seconds, all of them inside the lock. One left behind by a
+// save that died counts for half a minute.
+bool newFileBeingWritten(const QString &file)
+{
+    const QFileInfo info(file);
+    const QDateTime recent = QDateTime::currentDateTime().addSecs(-30);
+    const QFileInfoList written = QDir(info.absolutePath())
+                                      .entryInfoList({info.fileName() + QStringLiteral(".??????")},
+                                                     QDir::Files | QDir::Hidden);
+    return std::any_of(written.cbegin(), written.cend(),
+                       [&recent](const QFileInfo &one) { return one.lastModified() > recent; });
 }
 
 // The lock QSettings takes too, <file>.lock. Many saving at once wait in
-// turn as long as the file keeps changing; one that holds the lock 3 s
-// without a change is named, and this save gives up.
+// turn as long as the saves go on; one process that holds the lock 3 s
+// without writing the file is named, and this save gives up.
 QString takeLock(QLockFile &lock, const QString &file)
 {
     const QString lockName = file + QStringLiteral(".lock");
     QDeadlineTimer deadline(kLockWaitMs);
-    QString seen = stamp(file);
+    QString seen;
     forever {
         for (const QString &path : {lockName, lockName + QStringLiteral(".rmlock")})
             if (const QString problem = lockPathProblem(path); !problem.isEmpty())
@@ -116,7 +136,7 @@ QString takeLock(QLockFile &lock, const QString &file)
             return QString();
         if (lock.error() != QLockFile::LockFailedError)
             return errno != 0 ? systemErrorText(errno) : QStringLiteral("не удалось создать файл блокировки %1").arg(lockName);
-        if (const QString now = stamp(file); now != seen) {
+        if (const QString now = stamp(file, lock); now != seen || newFileBeingWritten(file)) {
             seen = now;
             deadline.setRemainingTime(kLockWaitMs);
         }
