@@ -28,6 +28,7 @@ using namespace Qt::Literals::StringLiterals;
 struct Case
 {
     bool blockCheck = false;
+    bool quiet = false;        // the link test as the block check runs it, with no block chosen
     bool dsr = true;
     bool cts = true;
     int block = 1;             // the block chosen, 0 (none) to 32
@@ -35,8 +36,8 @@ struct Case
     QByteArray blockReply;     // the answer to the block's query
 };
 
-// Input layout: flags (bit 0 block check, bit 2 DSR off, bit 3 CTS off; bit 1
-// unused), the block chosen (byte % 33), and then the reply. For a block
+// Input layout: flags (bit 0 block check, bit 1 quiet, bit 2 DSR off, bit 3
+// CTS off), the block chosen (byte % 33), and then the reply. For a block
 // check the БСУ's reply comes first, preceded by its length in one byte, and
 // the block's reply is the rest.
 inline Case decode(const uint8_t *data, size_t size)
@@ -46,6 +47,7 @@ inline Case decode(const uint8_t *data, size_t size)
     const auto next = [&]() -> uint8_t { return pos < size ? data[pos++] : 0; };
     const uint8_t flags = next();
     c.blockCheck = flags & 1;
+    c.quiet = flags & 2;
     c.dsr = !(flags & 4);
     c.cts = !(flags & 8);
     c.block = next() % 33;
@@ -187,21 +189,21 @@ inline QString check(const Case &c)
     LineTests &tests = session.tests();
 
     BlockCheckResult result;
-    if (c.blockCheck)
-        result = tests.blockCheck(c.block, ReplyEnd::FullWait);
+    if (c.blockCheck || c.quiet)
+        result = tests.blockCheck(c.blockCheck ? c.block : 0, ReplyEnd::FullWait);
     else
         result.link = tests.linkTest(ReplyEnd::FullWait);
 
     const QString bsuShown = shownReply(c.bsuReply);
     bool linkOk = false;
-    QStringList expected = linkLines(c, c.blockCheck, bsuShown, &linkOk);
+    QStringList expected = linkLines(c, c.blockCheck || c.quiet, bsuShown, &linkOk);
     QByteArray sent = (c.dsr && c.cts) ? QByteArrayLiteral("#0002\r\n") : QByteArray();
     qint64 fixedMs = (c.dsr && c.cts) ? 1500 : 1000;
-    const int n = c.block;
+    const int n = c.blockCheck ? c.block : 0;
     // No entry selected names no block: nothing is queried or saved.
     const bool blockQueried = c.blockCheck && linkOk && n >= 1;
     bool blockAnswers = false;
-    if (c.blockCheck && linkOk && n < 1)
+    if ((c.blockCheck || c.quiet) && linkOk && n < 1)
         expected << u"Не выбран блок: выберите номер от 1 до 32"_s;
     if (blockQueried) {
         const QString no = QString::number(n);
