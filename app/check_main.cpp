@@ -479,7 +479,6 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     }
 
     const QDateTime started = QDateTime::currentDateTime();
-    // The window preselects the saved block; the block check takes the one asked for.
     ConsolePanel panel;
     if (o.json)
         panel.silence();
@@ -494,9 +493,9 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             tell(problem);
     }
     scan.setBlocks(statistics.installed());
-    scan.onLinkTest = [&statistics](int verdict) {
+    scan.onLinkTest = [&statistics](const LinkResult &link) {
         statistics.addRound();
-        statistics.addLinkTest(verdict);
+        statistics.addLinkTest(link.verdict);
     };
     scan.onBlock = [&statistics](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
     InstallationWatch watch(session, panel, statistics);
@@ -520,7 +519,6 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     });
     const bool opened = session.openPort(o.portDevice);
     const CheckState &state = session.state();
-    panel.setBlockListIndex(o.command == Command::Block ? o.block - 1 : state.blockNumber - 1);
     LineTests &tests = session.tests();
 
     // The port as the technician names it: the COM number, or the device he gave.
@@ -571,28 +569,31 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     took.start();
     int status = kEverythingAnswered;
     bool lost = false;   // the port closed during the check, which has told it: no verdict
-    tests.setReplyEnd(o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait);
+    const ReplyEnd buttonEnd = o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait;
     switch (o.command) {
-    case Command::Link:
-        status = linkStatus(tests.linkTest());
-        lost = tests.lastLinkVerdict() == LineTests::PortLost;
-        report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
+    case Command::Link: {
+        const LinkResult link = tests.linkTest(buttonEnd);
+        status = linkStatus(link.verdict);
+        lost = link.verdict == LineTests::PortLost;
+        report.insert(QStringLiteral("link"), CheckReport::link(link));
         break;
-    case Command::Block:
-        tests.blockCheck();
-        lost = tests.lastLinkVerdict() == LineTests::PortLost || tests.lastBlock().portLost;
+    }
+    case Command::Block: {
+        const BlockCheckResult checked = tests.blockCheck(o.block, buttonEnd);
+        lost = checked.link.verdict == LineTests::PortLost || checked.block.portLost;
         if (!opened || lost)
             status = kPortNotOpen;
-        else if (tests.lastLinkVerdict() != LineTests::LinkGood)
-            status = linkStatus(tests.lastLinkVerdict());
+        else if (checked.link.verdict != LineTests::LinkGood)
+            status = linkStatus(checked.link.verdict);
         else
-            status = tests.lastBlockAnswered() ? kEverythingAnswered : kBlockSilent;
-        report.insert(QStringLiteral("link"), CheckReport::link(tests.lastLinkVerdict(), tests.lastLinkReply()));
+            status = checked.block.answered ? kEverythingAnswered : kBlockSilent;
+        report.insert(QStringLiteral("link"), CheckReport::link(checked.link));
         // A block whose query the loss cut short has no reading to report.
-        report.insert(QStringLiteral("blocks"), tests.lastBlock().number > 0 && !tests.lastBlock().portLost
-                                                    ? QJsonArray{CheckReport::block(tests.lastBlock())}
+        report.insert(QStringLiteral("blocks"), checked.block.number > 0 && !checked.block.portLost
+                                                    ? QJsonArray{CheckReport::block(checked.block)}
                                                     : QJsonArray());
         break;
+    }
     case Command::Scan: {
         scanning = true;
         const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
@@ -613,14 +614,14 @@ int run(const Options &o, std::optional<int> *stoppedBy)
             else if (o.json)
                 roundReports << CheckReport::round(n, round);
             tally.add(round);
-            if (round.linkVerdict != LineTests::LinkGood) {
-                linkFailure = linkStatus(round.linkVerdict);
-                if (repeated && round.linkVerdict > LineTests::LinkGood)
-                    panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.linkVerdict));
+            if (round.link.verdict != LineTests::LinkGood) {
+                linkFailure = linkStatus(round.link.verdict);
+                if (repeated && round.link.verdict > LineTests::LinkGood)
+                    panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
             }
             lost = lost || round.portLost;
             // Without the port every later round would fail the same way.
-            if (round.portLost || round.stopped || scanStopAsked || round.linkVerdict == LineTests::PortNotOpen)
+            if (round.portLost || round.stopped || scanStopAsked || round.link.verdict == LineTests::PortNotOpen)
                 break;
         }
         // After the lost-port line nothing more is said: each round's summary stands above it.

@@ -35,9 +35,9 @@ QJsonObject header(const QString &command, const QDateTime &started)
     };
 }
 
-QJsonObject link(int verdict, const QString &reply)
+QJsonObject link(const LinkResult &link)
 {
-    return {{QStringLiteral("verdict"), verdict}, {QStringLiteral("reply"), reply}};
+    return {{QStringLiteral("verdict"), link.verdict}, {QStringLiteral("reply"), link.reply}};
 }
 
 QJsonObject block(const BlockReading &reading)
@@ -58,7 +58,7 @@ QJsonObject round(int number, const ScanRound &round)
         blocks << block(reading);
     return {
         {QStringLiteral("round"), number},
-        {QStringLiteral("link"), link(round.linkVerdict, round.linkReply)},
+        {QStringLiteral("link"), link(round.link)},
         {QStringLiteral("blocks"), blocks},
         {QStringLiteral("stopped"), round.stopped},
         {QStringLiteral("portLost"), round.portLost},

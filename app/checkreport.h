@@ -10,6 +10,7 @@
 #include <QString>
 
 struct BlockReading;
+struct LinkResult;
 struct PortListing;
 struct PortUser;
 struct ScanRound;
@@ -23,7 +24,7 @@ namespace CheckReport {
 QJsonObject header(const QString &command, const QDateTime &started);
 // verdict: 0 the БСУ answered, 1-4 the error, -1 the port was not open, -2 the
 // port closed during the test (no verdict).
-QJsonObject link(int verdict, const QString &reply);
+QJsonObject link(const LinkResult &link);
 QJsonObject block(const BlockReading &reading);
 QJsonObject round(int number, const ScanRound &round);
 // Per block: queried, answered and minMs, avgMs, maxMs of its replies (null while it never answered).

@@ -4,11 +4,6 @@
 
 #include <cstdio>
 
-ConsolePanel::ConsolePanel(int blockListIndex)
-    : m_blockListIndex(blockListIndex)
-{
-}
-
 void ConsolePanel::addMessage(const QString &text)
 {
     // Each line at once: whoever watches (or pipes) the output sees each step as it happens.

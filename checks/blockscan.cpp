@@ -33,14 +33,11 @@ QString BlockScan::summary(const QList<int> &answered, int queried)
 ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
 {
     ScanRound round;
-    const ReplyEnd before = m_tests.replyEnd();
-    m_tests.setReplyEnd(end);
-    round.linkVerdict = m_tests.linkTest();
-    round.linkReply = m_tests.lastLinkReply();
-    round.portLost = round.linkVerdict == LineTests::PortLost;
+    round.link = m_tests.linkTest(end);
+    round.portLost = round.link.verdict == LineTests::PortLost;
     if (onLinkTest)
-        onLinkTest(round.linkVerdict);
-    if (round.linkVerdict == LineTests::LinkGood) {
+        onLinkTest(round.link);
+    if (round.link.verdict == LineTests::LinkGood) {
         for (const int n : std::as_const(m_blocks)) {
             // An adapter pulled mid-scan would make every later block look silent.
             if (!m_port.isOpen()) {
@@ -51,7 +48,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 round.stopped = true;
                 break;
             }
-            const BlockReading reading = m_tests.queryBlock(qint16(n));
+            const BlockReading reading = m_tests.queryBlock(qint16(n), end);
             // The block whose query the loss cut short has no result.
             if (reading.portLost) {
                 round.portLost = true;
@@ -69,7 +66,6 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
         if (round.portLost)
             m_tests.tellPortLost();
     }
-    m_tests.setReplyEnd(before);
     // The next round is a whole one again.
     m_stopRequested = false;
     return round;

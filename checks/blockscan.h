@@ -14,8 +14,7 @@ class SerialPort;
 // every block in turn.
 struct ScanRound
 {
-    int linkVerdict = LineTests::PortNotOpen;
-    QString linkReply;
+    LinkResult link;
     QList<BlockReading> blocks;   // in the order queried, each with its result
     bool stopped = false;         // stopped on request before the last block
     bool portLost = false;        // the port closed under it (an adapter pulled):
@@ -47,7 +46,7 @@ public:
 
     // Told as each result comes, before the next query: whoever keeps the
     // block map sees the line's answers as they arrive.
-    std::function<void(int verdict)> onLinkTest;
+    std::function<void(const LinkResult &)> onLinkTest;
     std::function<void(const BlockReading &)> onBlock;
 
     // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.

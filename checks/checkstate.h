@@ -9,6 +9,4 @@ struct CheckState
     qint16 comPort = 0;        // COM port number in use
     qint32 baudRate = 0;       // baud rate in use
     qint16 blockNumber = 0;    // block last chosen, 1 to 32 after every opening of the port
-    bool quietMode = false;    // the link test writes only its diagnosis (inside the block check)
-    bool linkOk = false;       // the last link test found the БСУ
 };

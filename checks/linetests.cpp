@@ -69,70 +69,78 @@ void LineTests::tellPortLost()
     m_panel.addMessage(kPortLost);
 }
 
-void LineTests::diagnose(int error, const QStringList &lines)
+void LineTests::say(QStringList &lines, const QString &text)
 {
-    m_lastVerdict = error;
-    for (const QString &line : lines)
-        m_panel.addMessage(line);
+    m_panel.addMessage(text);
+    lines << text;
 }
 
-void LineTests::progress(const QString &line)
+QString LineTests::exchange(const QString &query, int waitMs, ReplyEnd end, qint64 &ms)
 {
-    if (!m_state.quietMode)
-        m_panel.addMessage(line);
+    const qint64 startNs = m_wait.clockNs();
+    const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, query, waitMs, end));
+    ms = (m_wait.clockNs() - startNs) / 1000000;
+    return reply;
 }
 
-bool LineTests::portLost()
+bool LineTests::portLost(LinkResult &result)
 {
     // Lines that read as off and a reply that never came are no fault of the
     // cable or the БС when the port itself went away: no diagnosis then.
     if (m_port.isOpen())
         return false;
-    m_lastVerdict = PortLost;
-    tellPortLost();
+    result.verdict = PortLost;
+    say(result.lines, kPortLost);
     return true;
 }
 
-void LineTests::judgeLines(bool dsr, bool cts)
+void LineTests::judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end, bool quiet)
 {
-    if (!dsr) {
-        diagnose(1, kError1);
-        return;
-    }
-    if (!cts) {
-        diagnose(2, kError2);
-        return;
-    }
+    // Quiet (inside the block check), only the diagnosis is written.
+    const auto progress = [&](const QString &line) {
+        if (!quiet)
+            say(result.lines, line);
+    };
+    const auto diagnose = [&](int error, const QStringList &lines) {
+        result.verdict = error;
+        for (const QString &line : lines)
+            say(result.lines, line);
+    };
+    if (!dsr)
+        return diagnose(1, kError1);
+    if (!cts)
+        return diagnose(2, kError2);
     progress(QStringLiteral("Соединение с БС обнаружено"));
-    const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, kBsuQuery, 500, m_replyEnd));
-    m_lastLinkReply = reply;
-    if (portLost())
+    result.reply = exchange(kBsuQuery, 500, end, result.ms);
+    if (portLost(result))
         return;
-    progress(receivedLine(reply));
+    progress(receivedLine(result.reply));
     // An echo means the БС passes the query back: the БСУ is not there to take it.
-    if (reply.contains(kBsuQuery)) {
+    if (result.reply.contains(kBsuQuery)) {
         diagnose(4, kError4);
-    } else if (reply.contains(kBsuIdentity)) {
+    } else if (result.reply.contains(kBsuIdentity)) {
         progress(QStringLiteral("Соединение с БСУ обнаружено"));
         progress(QStringLiteral("Тестирование прошло успешно"));
-        m_state.linkOk = true;
-        m_lastVerdict = LinkGood;
+        result.verdict = LinkGood;
     } else {
         diagnose(3, kError3);
     }
 }
 
-int LineTests::linkTest()
+LinkResult LineTests::linkTest(ReplyEnd end)
 {
+    return runLinkTest(end, false);
+}
+
+LinkResult LineTests::runLinkTest(ReplyEnd end, bool quiet)
+{
+    LinkResult result;
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, false);
-    m_state.linkOk = false;
-    m_lastVerdict = PortNotOpen;
-    m_lastLinkReply.clear();
     if (!m_port.isOpen()) {
-        m_panel.addMessage(kPortError);
+        say(result.lines, kPortError);
         // Enabled again so that the check can be repeated once the port is put right.
         m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
-        return m_lastVerdict;
+        return result;
     }
     m_port.setDtr(true);
     m_port.setRts(false);
@@ -140,65 +148,61 @@ int LineTests::linkTest()
 
     const bool dsr = m_port.dsr();
     const bool cts = dsr && m_port.cts();
-    if (!portLost())
-        judgeLines(dsr, cts);
+    if (!portLost(result))
+        judgeLines(result, dsr, cts, end, quiet);
     m_panel.setButtonEnabled(OperatorPanel::Button::LinkTest, true);
-    return m_lastVerdict;
+    return result;
 }
 
-BlockReading LineTests::queryBlock(qint16 n)
+BlockReading LineTests::queryBlock(qint16 n, ReplyEnd end)
 {
     BlockReading reading;
     reading.number = n;
     const QString number = QString::number(n);
     const QString address = blockAddress(n);
     reading.query = QLatin1Char('#') + address + QStringLiteral("02");
-    m_panel.addMessage(number + QStringLiteral(": Запрос = [") + reading.query + QLatin1Char(']'));
-    const qint64 startNs = m_wait.clockNs();
-    reading.reply = cutAtFirstCr(sendCommand(m_port, m_wait, reading.query, 1000, m_replyEnd));
-    reading.ms = (m_wait.clockNs() - startNs) / 1000000;
+    say(reading.lines, number + QStringLiteral(": Запрос = [") + reading.query + QLatin1Char(']'));
+    reading.reply = exchange(reading.query, 1000, end, reading.ms);
     if (!m_port.isOpen()) {
         reading.portLost = true;
         reading.reply.clear();
         return reading;
     }
-    m_panel.addMessage(number + QStringLiteral(": ") + receivedLine(reading.reply));
+    say(reading.lines, number + QStringLiteral(": ") + receivedLine(reading.reply));
     reading.answered = reading.reply.contains(QLatin1Char('@') + address);
     if (reading.answered)
-        m_panel.addMessage(number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
+        say(reading.lines, number + QStringLiteral(": Тестирование прошло успешно, блок отвечает"));
     else
-        m_panel.addMessage(number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
+        say(reading.lines, number + QStringLiteral(": Нет ответа от блока номер ") + number + QStringLiteral(" ?"));
     return reading;
 }
 
-void LineTests::blockCheck()
+BlockCheckResult LineTests::blockCheck(int number, ReplyEnd end)
 {
+    BlockCheckResult result;
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, false);
-    m_lastBlock = BlockReading();
     if (!m_port.isOpen()) {
-        m_panel.addMessage(kPortError);
+        say(result.link.lines, kPortError);
         m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
-        return;
+        return result;
     }
-    m_state.quietMode = true;
-    linkTest();
-    if (m_state.linkOk) {
+    result.link = runLinkTest(end, true);
+    if (result.link.verdict == LinkGood) {
         m_port.setDtr(true);
         m_port.setRts(false);
-        const int chosen = m_panel.blockListIndex() + 1;
-        if (chosen < 1 || chosen > kBlockCount) {
+        if (number < 1 || number > kBlockCount) {
             // Address 00 is the БСУ: no block of that number exists to query or remember.
-            m_panel.addMessage(QStringLiteral("Не выбран блок: выберите номер от 1 до 32"));
+            say(result.block.lines, QStringLiteral("Не выбран блок: выберите номер от 1 до 32"));
         } else {
-            m_state.blockNumber = qint16(chosen);
+            m_state.blockNumber = qint16(number);
             // Saved before the query, whatever it finds: the next start preselects it.
             m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
                          QString::number(m_state.blockNumber));
-            m_lastBlock = queryBlock(m_state.blockNumber);
-            if (m_lastBlock.portLost)
-                tellPortLost();
+            result.block = queryBlock(m_state.blockNumber, end);
+            if (result.block.portLost)
+                say(result.block.lines, kPortLost);
         }
     }
-    m_state.quietMode = false;
     m_panel.setButtonEnabled(OperatorPanel::Button::BlockCheck, true);
+    return result;
 }

@@ -3,12 +3,24 @@
 #include "link/exchange.h"
 
 #include <QString>
+#include <QStringList>
 
 class OperatorPanel;
 class SerialPort;
 class SettingsStore;
 class Stopwatch;
 struct CheckState;
+
+// What the link test found: its verdict (0 the БСУ answered, 1 to 4 the number
+// of the error written, -1 the port was not open, -2 the port closed during
+// the test: no verdict) and the lines it wrote.
+struct LinkResult
+{
+    int verdict = -1;
+    QString reply;          // the БСУ's, up to its first CR ("" when the test stopped before the query)
+    qint64 ms = 0;          // the query's time on the line
+    QStringList lines;
+};
 
 // One block's query and what came back, as the log shows them.
 struct BlockReading
@@ -19,6 +31,14 @@ struct BlockReading
     bool answered = false;
     bool portLost = false;  // the port closed under the query: no result
     qint64 ms = 0;          // the exchange's time on the line
+    QStringList lines;
+};
+
+// The block check: its link test, and the block it queried (number 0 when none was).
+struct BlockCheckResult
+{
+    LinkResult link;
+    BlockReading block;
 };
 
 // The two diagnostics: the link test (COM port, БС, БСУ) and the block check.
@@ -28,62 +48,45 @@ public:
     LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, SettingsStore &store,
               OperatorPanel &panel);
 
-    // What the last link test found: 0 the БСУ answered, 1 to 4 the number of
-    // the error written, -1 the port was not open, -2 the port closed during
-    // the test (an adapter pulled): no verdict.
     enum { PortLost = -2, PortNotOpen = -1, LinkGood = 0 };
     static constexpr int kBlockCount = 32;
     // The БСУ's query, and the identity it answers with.
     static inline const QString kBsuQuery = QStringLiteral("#0002");
     static inline const QString kBsuIdentity = QStringLiteral("@00BSU");
 
-    // The link test button; also the first step of the block check. Returns
-    // its verdict, as lastLinkVerdict() keeps it.
-    int linkTest();
-    int lastLinkVerdict() const { return m_lastVerdict; }
-    // The БСУ's reply in the last link test, up to its first CR ("" when the
-    // test stopped before the query).
-    QString lastLinkReply() const { return m_lastLinkReply; }
-    // The block check button: the link test, quietly, then the selected block.
-    void blockCheck();
-    // Whether the block queried by the last block check answered (false when
-    // the check stopped before its query).
-    bool lastBlockAnswered() const { return m_lastBlock.answered; }
-    // The block queried by the last block check (number 0 when none was).
-    const BlockReading &lastBlock() const { return m_lastBlock; }
+    // The link test button; also the first step of the block check. `end`
+    // says how its reply wait ends: the buttons keep the full fixed wait, a
+    // scan may end it at the reply's line end.
+    LinkResult linkTest(ReplyEnd end);
+    // The block check button: the link test, quietly, then block `number`
+    // (1 to 32; any other is refused with a line and nothing is queried).
+    BlockCheckResult blockCheck(int number, ReplyEnd end);
 
     // Queries block n as the block check does after a good link test and
     // writes its three lines. Saves nothing. When the port closes under the
     // query only the query line is written and the reading has portLost set:
     // the caller tells it (tellPortLost) once it has said what still holds.
-    BlockReading queryBlock(qint16 n);
+    BlockReading queryBlock(qint16 n, ReplyEnd end);
 
     // The one line for a check during which the port closed: what came
     // before it stands, and the check has no verdict.
     void tellPortLost();
 
-    // How the waits for replies end: the buttons keep the full fixed waits;
-    // a scan may end each one at its reply's line end.
-    void setReplyEnd(ReplyEnd end) { m_replyEnd = end; }
-    ReplyEnd replyEnd() const { return m_replyEnd; }
-
     static QString blockAddress(qint16 n);
 
 private:
-    void diagnose(int error, const QStringList &lines);
-    void progress(const QString &line);
-    // True, and told, when the port has closed since the check began.
-    bool portLost();
+    LinkResult runLinkTest(ReplyEnd end, bool quiet);
     // The link test once the port has read its lines: the diagnosis, or the БСУ's query.
-    void judgeLines(bool dsr, bool cts);
+    void judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end, bool quiet);
+    // Sends query and returns its reply up to the first CR, with its time on the line.
+    QString exchange(const QString &query, int waitMs, ReplyEnd end, qint64 &ms);
+    // True, and told, when the port has closed since the check began.
+    bool portLost(LinkResult &result);
+    void say(QStringList &lines, const QString &text);
 
     CheckState &m_state;
     SerialPort &m_port;
     Stopwatch &m_wait;
     SettingsStore &m_store;
     OperatorPanel &m_panel;
-    int m_lastVerdict = PortNotOpen;
-    QString m_lastLinkReply;
-    ReplyEnd m_replyEnd = ReplyEnd::FullWait;
-    BlockReading m_lastBlock;
 };

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// What the checks need of the operator's window: a line in the message log,
-// the enabled state of their own buttons, and the selected block position.
+// What the checks need of the operator's window: a line in the message log
+// and the enabled state of their own buttons.
 class OperatorPanel
 {
 public:
@@ -12,6 +12,4 @@ public:
     virtual ~OperatorPanel() = default;
     virtual void addMessage(const QString &text) = 0;
     virtual void setButtonEnabled(Button button, bool enabled) = 0;
-    // Position of the selected entry of the block list, -1 when none.
-    virtual int blockListIndex() const = 0;
 };

@@ -14,10 +14,8 @@ public:
     {
         (button == Button::LinkTest ? linkTestEnabled : blockCheckEnabled) = enabled;
     }
-    int blockListIndex() const override { return listIndex; }
 
     QStringList lines;
     bool linkTestEnabled = true;
     bool blockCheckEnabled = true;
-    int listIndex = 0;
 };

@@ -36,7 +36,8 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     int lastVerdict = kNoVerdictYet;
     bool freshBlocks = false;   // in this round
     const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
-    scan.onLinkTest = [&](int verdict) {
+    scan.onLinkTest = [&](const LinkResult &link) {
+        const int verdict = link.verdict;
         m_statistics.addLinkTest(verdict);
         if (verdict != lastVerdict) {
             if (verdict == LineTests::LinkGood) {
@@ -45,7 +46,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             } else {
                 if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
                     m_panel.addMessage(prefix() + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
-                for (const QString &line : std::as_const(m_held.lines))
+                for (const QString &line : link.lines)
                     m_panel.addMessage(line);
             }
             lastVerdict = verdict;
@@ -77,13 +78,13 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
         result.rounds = round;
         if (freshBlocks && !scanned.portLost)
             m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
-        if (scanned.linkVerdict == LineTests::PortNotOpen) {
+        if (scanned.link.verdict == LineTests::PortNotOpen) {
             result.portNotOpen = true;
             break;
         }
         if (scanned.portLost || !m_session.port().isOpen()) {
             // Lost among the blocks: the scan's last line says so (a link test's loss was told with its lines).
-            if (scanned.portLost && scanned.linkVerdict == LineTests::LinkGood && !m_held.lines.isEmpty())
+            if (scanned.portLost && scanned.link.verdict == LineTests::LinkGood && !m_held.lines.isEmpty())
                 m_panel.addMessage(m_held.lines.constLast());
             result.portLost = true;
             break;

@@ -42,7 +42,6 @@ private:
         explicit HeldPanel(OperatorPanel &panel) : m_panel(panel) {}
         void addMessage(const QString &text) override { lines << text; }
         void setButtonEnabled(Button button, bool enabled) override { m_panel.setButtonEnabled(button, enabled); }
-        int blockListIndex() const override { return m_panel.blockListIndex(); }
         QStringList lines;
 
     private:

@@ -145,8 +145,7 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges()
     QCOMPARE(port.baudRate(), rate);
     QCOMPARE(fileBytes(store.path()), before);   // reading never writes
 
-    rig.panel.listIndex = 4;
-    rig.tests.blockCheck();
+    rig.tests.blockCheck(5, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, QStringList({"5: Запрос = [#0502]", "5: Принято = [@05T+20.5]",
                                        "5: Тестирование прошло успешно, блок отвечает"}));
 
@@ -194,8 +193,7 @@ void TestBadSettings::missingBlockIsAddedWithoutTouchingTheRest()
     if (!before.isEmpty())
         writeFile(store.path(), before);
     rig.openPort();
-    rig.panel.listIndex = 4;
-    rig.tests.blockCheck();
+    rig.tests.blockCheck(5, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines.size(), 3);
     QCOMPARE(contents(store.path()), after);
     QCOMPARE(store->read(kApp, "NBLOCK", "BLOCK", "none"), QString("5"));

@@ -1,5 +1,5 @@
 // The link test and the block check against a simulated installation: each
-// outcome gives exactly its lines, in order, and leaves the state right.
+// outcome gives exactly its lines, in order, and returns what it found.
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "checks/linetests.h"
@@ -50,7 +50,7 @@ private slots:
     void blockCheckVerdicts();
     void blockCheckAfterAFailedLink();
     void blockCheckWithNothingSelected();
-    void linkTestDuringABlockQueryRunsQuiet();
+    void linkTestDuringABlockQueryTakesItsReply();
     void portPulledMidCheckLeavesNoVerdict_data();
     void portPulledMidCheckLeavesNoVerdict();
     void searchPulledMidProbeFindsNothing_data();
@@ -64,57 +64,60 @@ void TestChecks::linkTestVerdicts_data()
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<bool>("quiet");
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<bool>("linkOk");
+    QTest::addColumn<int>("verdict");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<int>("ms");
 
+    // Quiet is the block check's own link test (block 0 is refused after it, nothing more is sent).
     const QByteArray query = "#0002\r\n";
     QTest::newRow("good link") << "ok" << false
-                               << kLinkGood << true << query << 1500;
-    QTest::newRow("good link, quiet") << "ok" << true << QStringList() << true << query << 1500;
-    QTest::newRow("no cable") << "no-cable" << false << kError1 << false << QByteArray() << 1000;
-    QTest::newRow("no cable, no power") << "no-cable,no-power" << true << kError1 << false << QByteArray() << 1000;
-    QTest::newRow("no power") << "no-power" << false << kError2 << false << QByteArray() << 1000;
+                               << kLinkGood << 0 << query << 1500;
+    QTest::newRow("good link, quiet") << "ok" << true << QStringList() << 0 << query << 1500;
+    QTest::newRow("no cable") << "no-cable" << false << kError1 << 1 << QByteArray() << 1000;
+    QTest::newRow("no cable, no power") << "no-cable,no-power" << true << kError1 << 1 << QByteArray() << 1000;
+    QTest::newRow("no power") << "no-power" << false << kError2 << 2 << QByteArray() << 1000;
     QTest::newRow("line broken") << "line-break" << false << (QStringList{kBsFound, "Принято = []"} + kError3)
-                                 << false << query << 1500;
-    QTest::newRow("line broken, quiet") << "line-break" << true << kError3 << false << query << 1500;
+                                 << 3 << query << 1500;
+    QTest::newRow("line broken, quiet") << "line-break" << true << kError3 << 3 << query << 1500;
     QTest::newRow("БСУ off: echo") << "bsu-off" << false << (QStringList{kBsFound, "Принято = [#0002]"} + kError4)
-                                   << false << query << 1500;
-    QTest::newRow("БСУ off, quiet") << "bsu-off" << true << kError4 << false << query << 1500;
-    QTest::newRow("late reply") << "late" << false << (QStringList{kBsFound, "Принято = []"} + kError3) << false
+                                   << 4 << query << 1500;
+    QTest::newRow("БСУ off, quiet") << "bsu-off" << true << kError4 << 4 << query << 1500;
+    QTest::newRow("late reply") << "late" << false << (QStringList{kBsFound, "Принято = []"} + kError3) << 3
                                 << query << 1500;
     QTest::newRow("noisy line") << "noise" << false << (QStringList{kBsFound, "Принято = [??@00BSU]"} + kSuccess)
-                                << true << query << 1500;
+                                << 0 << query << 1500;
 }
 
 void TestChecks::linkTestVerdicts()
 {
     QFETCH(QString, scenario);
     QFETCH(bool, quiet);
+    QFETCH(QByteArray, sent);
     Rig rig(scenario);
-    rig.state.quietMode = quiet;
-    rig.state.linkOk = true;
     rig.port.setDtr(false);
     rig.port.setRts(true);
 
     const qint64 start = rig.clock.now();
-    rig.tests.linkTest();
+    const LinkResult link = quiet ? rig.tests.blockCheck(0, ReplyEnd::FullWait).link
+                                  : rig.tests.linkTest(ReplyEnd::FullWait);
 
-    QTEST(rig.panel.lines, "lines");
-    QTEST(rig.state.linkOk, "linkOk");
-    QTEST(rig.port.written(), "sent");
+    QTEST(link.lines, "lines");
+    QCOMPARE(rig.panel.lines.mid(0, link.lines.size()), link.lines);
+    QTEST(link.verdict, "verdict");
+    QCOMPARE(link.ms, sent.isEmpty() ? 0 : 500);
+    QCOMPARE(rig.port.written(), sent);
     QTEST(int(rig.clock.now() - start), "ms");
     QVERIFY(rig.port.dtr());
     QVERIFY(!rig.port.rts());
     QVERIFY(rig.panel.linkTestEnabled);
-    QCOMPARE(rig.state.quietMode, quiet);
 
     // A second run starts afresh from its own findings.
     rig.installation.scenario() = *Scenario::parse("no-power");
     rig.panel.lines.clear();
-    rig.tests.linkTest();
+    const LinkResult again = rig.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, kError2);
-    QVERIFY(!rig.state.linkOk);
+    QCOMPARE(again.verdict, 2);
+    QCOMPARE(again.reply, QString());
 }
 
 void TestChecks::linkTestReadsOnlyTheFirstLine_data()
@@ -140,11 +143,13 @@ void TestChecks::linkTestReadsOnlyTheFirstLine()
     QFETCH(QByteArray, reply);
     QFETCH(QString, shown);
     QFETCH(QStringList, diagnosis);
+    QFETCH(bool, linkOk);
     Rig rig;
     rig.replyToLinkTest(reply);
-    rig.tests.linkTest();
+    const LinkResult link = rig.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, QStringList({kBsFound, "Принято = [" + shown + "]"}) + diagnosis);
-    QTEST(rig.state.linkOk, "linkOk");
+    QCOMPARE(link.reply, shown);
+    QCOMPARE(link.verdict == LineTests::LinkGood, linkOk);
 }
 
 void TestChecks::closedPortGivesOneLine()
@@ -152,14 +157,12 @@ void TestChecks::closedPortGivesOneLine()
     Rig rig("unplugged");
     QVERIFY(!rig.port.isOpen());
     rig.store->save(kApp, "NBLOCK", "BLOCK", "7");
-    rig.state.linkOk = true;
-    rig.state.quietMode = false;
     rig.state.blockNumber = 7;
-    rig.panel.listIndex = 2;
 
-    rig.tests.linkTest();
+    const LinkResult link = rig.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
-    QVERIFY(!rig.state.linkOk);
+    QCOMPARE(link.lines, rig.panel.lines);
+    QCOMPARE(link.verdict, int(LineTests::PortNotOpen));
     QVERIFY(!rig.port.dtr());
     QVERIFY(rig.port.written().isEmpty());
     // The button comes back, so the check can be run again once the port is put right.
@@ -167,11 +170,13 @@ void TestChecks::closedPortGivesOneLine()
 
     rig.panel.lines.clear();
     rig.panel.linkTestEnabled = false;
-    rig.tests.blockCheck();
+    const BlockCheckResult checked = rig.tests.blockCheck(3, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, QStringList{"Ошибка открытия порта!!!"});
+    QCOMPARE(checked.link.lines, rig.panel.lines);
+    QCOMPARE(checked.link.verdict, int(LineTests::PortNotOpen));
+    QCOMPARE(checked.block.number, 0);
     QVERIFY(rig.panel.blockCheckEnabled);
     QVERIFY(!rig.panel.linkTestEnabled);   // the link test did not run
-    QVERIFY(!rig.state.quietMode);
     QCOMPARE(rig.state.blockNumber, qint16(7));
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("7"));
     QCOMPARE(rig.clock.now(), qint64(0));
@@ -211,41 +216,43 @@ void TestChecks::blockCheckVerdicts()
     Rig rig(scenario);
     rig.store->save(kApp, "NBLOCK", "BLOCK", "3");
     rig.state.blockNumber = 3;
-    rig.panel.listIndex = block - 1;
     const bool linkGood = lines.first().startsWith(QString::number(block) + ":");
 
     const qint64 start = rig.clock.now();
-    rig.tests.blockCheck();
+    const BlockCheckResult checked = rig.tests.blockCheck(block, ReplyEnd::FullWait);
 
     QCOMPARE(rig.panel.lines, lines);
-    QVERIFY(!rig.state.quietMode);
+    QCOMPARE(checked.link.lines + checked.block.lines, lines);
+    QCOMPARE(checked.link.verdict == LineTests::LinkGood, linkGood);
+    QCOMPARE(checked.block.number, linkGood ? block : 0);
+    QCOMPARE(checked.block.answered, lines.last().endsWith("блок отвечает"));
     QVERIFY(rig.panel.blockCheckEnabled);
     QVERIFY(rig.panel.linkTestEnabled);
     // Saved only when the block was queried; never when the link failed.
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), linkGood ? QString::number(block) : QString("3"));
     QCOMPARE(int(rig.state.blockNumber), linkGood ? block : 3);
-    if (linkGood)
+    if (linkGood) {
         QCOMPARE(rig.clock.now() - start, qint64(2500));
+        QCOMPARE(checked.block.ms, qint64(1000));
+    }
 }
 
 void TestChecks::blockCheckAfterAFailedLink()
 {
     Rig rig("no-power");
-    rig.panel.listIndex = 4;
-    rig.tests.blockCheck();
+    QCOMPARE(rig.tests.blockCheck(5, ReplyEnd::FullWait).link.verdict, 2);
     QCOMPARE(rig.panel.lines, kError2);
 
     // Power is back: the operator runs the link test, which now writes everything.
     rig.installation.scenario().power = true;
     rig.panel.lines.clear();
-    rig.tests.linkTest();
+    rig.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines, kLinkGood);
 
     // Two block checks in a row: the second number is the one saved and shown.
     rig.panel.lines.clear();
-    rig.tests.blockCheck();
-    rig.panel.listIndex = 8;
-    rig.tests.blockCheck();
+    rig.tests.blockCheck(5, ReplyEnd::FullWait);
+    rig.tests.blockCheck(9, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines.size(), 6);
     QVERIFY(rig.panel.lines.at(3).startsWith("9: Запрос = [#0902]"));
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("9"));
@@ -255,33 +262,31 @@ void TestChecks::blockCheckWithNothingSelected()
 {
     Rig rig;
     rig.store->save(kApp, "NBLOCK", "BLOCK", "4");
-    rig.panel.listIndex = -1;
-    rig.tests.blockCheck();
+    const BlockCheckResult checked = rig.tests.blockCheck(0, ReplyEnd::FullWait);
     // Block 0 would be the БСУ's own address, whose identity reply holds @00: it is never queried.
     QCOMPARE(rig.panel.lines, (QStringList{"Не выбран блок: выберите номер от 1 до 32"}));
     QCOMPARE(rig.port.written(), QByteArray("#0002\r\n"));
     QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("4"));
-    QVERIFY(!rig.tests.lastBlockAnswered());
+    QCOMPARE(checked.block.number, 0);
+    QVERIFY(!checked.block.answered);
 }
 
-void TestChecks::linkTestDuringABlockQueryRunsQuiet()
+void TestChecks::linkTestDuringABlockQueryTakesItsReply()
 {
     Rig rig;
-    rig.panel.listIndex = 1;
-    bool quietInside = false;
-    // 1500 ms in, the block query is waiting; the operator presses the link test button.
+    LinkResult nested;
+    // 1500 ms in, the block query is waiting; the link test is started from outside.
     rig.clock.callAt(1700, &rig.port, [&] {
         QVERIFY(rig.panel.linkTestEnabled);
-        quietInside = rig.state.quietMode;
-        rig.tests.linkTest();
+        nested = rig.tests.linkTest(ReplyEnd::FullWait);
     });
-    rig.tests.blockCheck();
-    QVERIFY(quietInside);
-    // The nested link test writes nothing in quiet mode; its exchange took the
+    const BlockCheckResult checked = rig.tests.blockCheck(2, ReplyEnd::FullWait);
+    // The nested link test has its own whole result; its exchange took the
     // block's reply away, so the block check finds no answer.
-    QCOMPARE(rig.panel.lines, (QStringList{"2: Запрос = [#0202]", "2: Принято = []",
-                                           "2: Нет ответа от блока номер 2 ?"}));
-    QVERIFY(!rig.state.quietMode);
+    QCOMPARE(nested.verdict, int(LineTests::LinkGood));
+    QCOMPARE(rig.panel.lines, (QStringList{"2: Запрос = [#0202]"} + kLinkGood
+                               + QStringList{"2: Принято = []", "2: Нет ответа от блока номер 2 ?"}));
+    QVERIFY(!checked.block.answered);
 }
 
 void TestChecks::fastScanWritesTheLinesOfAFullWaitsScan_data()
@@ -302,10 +307,12 @@ void TestChecks::fastScanWritesTheLinesOfAFullWaitsScan()
     const ScanRound fastRound = BlockScan(fast.tests, fast.port, fast.panel).run(ReplyEnd::AtFirstCr);
     QCOMPARE(fast.panel.lines, full.panel.lines);
     QCOMPARE(fastRound.answered().size(), answering);
-    QCOMPARE(fastRound.linkVerdict, fullRound.linkVerdict);
-    QCOMPARE(fastRound.linkReply, fullRound.linkReply);
-    // The buttons' own waits are left as they were.
-    QCOMPARE(fast.tests.replyEnd(), ReplyEnd::FullWait);
+    QCOMPARE(fastRound.link.verdict, fullRound.link.verdict);
+    QCOMPARE(fastRound.link.reply, fullRound.link.reply);
+    // The link test's wait ends as the round's do.
+    QCOMPARE(fullRound.link.ms, qint64(500));
+    if (scenario == "ok")
+        QVERIFY2(fastRound.link.ms < 100, qPrintable(QString::number(fastRound.link.ms)));
     for (const BlockReading &block : fastRound.blocks) {
         // A block that does not answer still gets its full second; one that does, far less.
         if (block.answered)
@@ -426,14 +433,13 @@ void TestChecks::portPulledMidCheckLeavesNoVerdict()
     QFETCH(int, pullAtMs);
     QFETCH(QStringList, lines);
     Rig rig("blocks=1-2,7");
-    rig.panel.listIndex = 6;
     rig.clock.callAt(pullAtMs, &rig.port, [&] { rig.port.setUnplugged(true); });
     bool noVerdict = false;
     if (check == "link") {
-        noVerdict = rig.tests.linkTest() == LineTests::PortLost;
+        noVerdict = rig.tests.linkTest(ReplyEnd::FullWait).verdict == LineTests::PortLost;
     } else if (check == "block") {
-        rig.tests.blockCheck();
-        noVerdict = rig.tests.lastBlock().portLost;
+        const BlockCheckResult checked = rig.tests.blockCheck(7, ReplyEnd::FullWait);
+        noVerdict = checked.block.portLost && checked.block.lines == lines;
     } else {
         const ScanRound round = BlockScan(rig.tests, rig.port, rig.panel).run(ReplyEnd::AtFirstCr);
         noVerdict = round.portLost && round.blocks.size() == 2;

@@ -150,10 +150,10 @@ void tst_RealPort::linkTest()
     if (lines >= 0)
         ModemShim::setInputs(lines);
 
-    b.tests.linkTest();
+    const LinkResult link = b.tests.linkTest(ReplyEnd::FullWait);
 
     QCOMPARE(b.panel.lines, expected);
-    QCOMPARE(b.state.linkOk, expected == kLinkGood);
+    QCOMPARE(link.verdict == LineTests::LinkGood, expected == kLinkGood);
     QCOMPARE(b.line.written(), sent);
     // The check left DTR on and RTS off on the device itself.
     QCOMPARE(ModemShim::lines() & (TIOCM_DTR | TIOCM_RTS), int(TIOCM_DTR));
@@ -172,7 +172,7 @@ void tst_RealPort::blockAnswersThroughTheLine()
     const QByteArray answer = b.line.installation().answer("#0502").bytes;
     QVERIFY(answer.startsWith("@05"));
 
-    QVERIFY(b.tests.queryBlock(5).answered);
+    QVERIFY(b.tests.queryBlock(5, ReplyEnd::FullWait).answered);
 
     QCOMPARE(b.panel.lines, (QStringList {
         QStringLiteral("5: Запрос = [#0502]"),

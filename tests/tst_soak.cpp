@@ -43,14 +43,12 @@ public:
     {
         (button == Button::LinkTest ? linkTestEnabled : blockCheckEnabled) = enabled;
     }
-    int blockListIndex() const override { return listIndex; }
 
     qint64 count = 0;
     qint64 logChars = 0;   // what a message window would hold by now, CR LF included
     QStringList lastLines;
     bool linkTestEnabled = true;
     bool blockCheckEnabled = true;
-    int listIndex = 0;
 };
 
 #ifdef Q_OS_WIN
@@ -126,12 +124,11 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
         const QString no = QString::number(n);
         const QString address = QString::number(n, 16).toUpper().rightJustified(2, QLatin1Char('0'));
         const bool present = n % 2 == 1;
-        panel.listIndex = n - 1;
         panel.lastLines.clear();
         port.clearWritten();
         const qint64 started = clock.now();
 
-        tests.blockCheck();
+        const BlockCheckResult checked = tests.blockCheck(n, ReplyEnd::FullWait);
 
         const QStringList expected = present
             ? QStringList{no + ": Запрос = [#" + address + "02]",
@@ -145,7 +142,8 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
         }
         answered += present;
         const QByteArray sent = "#0002\r\n#" + address.toLatin1() + "02\r\n";
-        return port.written() == sent && state.linkOk && !state.quietMode && state.blockNumber == n
+        return port.written() == sent && checked.link.verdict == LineTests::LinkGood
+               && checked.block.answered == present && state.blockNumber == n
                && panel.linkTestEnabled && panel.blockCheckEnabled
                // 1000 ms for the lines, 500 for the БСУ, 1000 for the block: never shorter, never much longer.
                && clock.now() - started >= 2500 && clock.now() - started < 2600

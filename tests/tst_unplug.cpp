@@ -112,9 +112,9 @@ void tst_Unplug::deviceGoesAway()
         };
     }
     if (checkRuns) {
-        b.tests.linkTest();
+        const LinkResult link = b.tests.linkTest(ReplyEnd::FullWait);
         QVERIFY(since.marked());
-        QVERIFY(!b.state.linkOk);
+        QCOMPARE(link.verdict, int(LineTests::PortLost));
         QVERIFY(b.panel.linkTestEnabled);
         QVERIFY(!b.panel.lines.isEmpty());
         qInfo() << "the check in progress wrote:" << b.panel.lines;
@@ -144,10 +144,10 @@ void tst_Unplug::deviceGoesAway()
     b.panel.lines.clear();
     QElapsedTimer next;
     next.start();
-    b.tests.linkTest();
+    b.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(b.panel.lines, QStringList {kPortError});
     b.panel.lines.clear();
-    b.tests.blockCheck();
+    b.tests.blockCheck(1, ReplyEnd::FullWait);
     QCOMPARE(b.panel.lines, QStringList {kPortError});
     QVERIFY(next.elapsed() < 500);
     QCOMPARE(b.lost, 1);
@@ -161,7 +161,7 @@ void tst_Unplug::replugAndCheckAgain()
     const QString before = b.line.devicePath();
     b.line.unplug();
     QVERIFY(PtyFixture::waitFor([&] { return !b.port.isOpen(); }, 2000));
-    b.tests.linkTest();
+    b.tests.linkTest(ReplyEnd::FullWait);
     QCOMPARE(b.panel.lines, QStringList {kPortError});
 
     // The adapter comes back under another name; the store maps COM1 to it.
@@ -172,9 +172,9 @@ void tst_Unplug::replugAndCheckAgain()
     QVERIFY(b.port.isOpen());
 
     b.panel.lines.clear();
-    b.tests.linkTest();
+    const LinkResult link = b.tests.linkTest(ReplyEnd::FullWait);
     QVERIFY2(b.panel.lines == kLinkGood, qPrintable(b.panel.lines.join(QLatin1Char('\n'))));
-    QVERIFY(b.state.linkOk);
+    QCOMPARE(link.verdict, int(LineTests::LinkGood));
     QCOMPARE(b.line.written(), QByteArray("#0002\r\n"));
     QCOMPARE(b.lost, 1);
 }

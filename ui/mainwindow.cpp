@@ -195,20 +195,21 @@ void MainWindow::buildControls()
     connect(m_linkTestButton, &QPushButton::clicked, this, [this] {
         m_checkGate.run([this] {
             warnOfSharedPort();
-            m_session.tests().linkTest();
-            recordLinkTest();
+            recordLinkTest(m_session.tests().linkTest(ReplyEnd::FullWait).verdict);
         });
     });
     connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
         takeTypedBlock();
         m_checkGate.run([this] {
             warnOfSharedPort();
-            const bool open = m_port.isOpen();
-            m_session.tests().blockCheck();
-            if (!open)
+            // Typed text was taken or refused above; the entry selected before stands otherwise.
+            const BlockCheckResult checked =
+                m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
+            // A port closed at the start ran no link test: there is nothing to record.
+            if (checked.link.verdict == LineTests::PortNotOpen)
                 return;
-            recordLinkTest();
-            const BlockReading &block = m_session.tests().lastBlock();
+            recordLinkTest(checked.link.verdict);
+            const BlockReading &block = checked.block;
             if (block.number > 0 && !block.portLost) {
                 m_statistics.add(block, QDateTime::currentDateTime());
                 refreshMap(block.number);
@@ -232,7 +233,6 @@ void MainWindow::load()
     if (!installationProblem.isEmpty())
         addMessage(installationProblem);
     m_statusTimer->setInterval(1000);
-    m_session.state().quietMode = false;
     m_session.openPort();
     const qint16 block = m_session.state().blockNumber;
     m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
@@ -268,13 +268,6 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
         m_blockCheckButton->setEnabled(enabled);
         break;
     }
-}
-
-int MainWindow::blockListIndex() const
-{
-    // Typed text is taken or refused when typing ends; the entry selected
-    // before stands meanwhile.
-    return m_blockSelector->currentIndex();
 }
 
 void MainWindow::takeTypedBlock()
@@ -428,9 +421,9 @@ void MainWindow::scanOrStop()
         return;
     auto scan = std::make_shared<BlockScan>(m_session.tests(), m_port, *this);
     scan->setBlocks(m_statistics.installed());
-    scan->onLinkTest = [this](int verdict) {
+    scan->onLinkTest = [this](const LinkResult &link) {
         m_statistics.addRound();
-        m_statistics.addLinkTest(verdict);
+        m_statistics.addLinkTest(link.verdict);
         refreshMap(0);
     };
     scan->onBlock = [this](const BlockReading &reading) {
@@ -587,9 +580,9 @@ void MainWindow::showBlockMap()
     m_map->activateWindow();
 }
 
-void MainWindow::recordLinkTest()
+void MainWindow::recordLinkTest(int verdict)
 {
-    m_statistics.addLinkTest(m_session.tests().lastLinkVerdict());
+    m_statistics.addLinkTest(verdict);
     refreshMap(0);
 }
 

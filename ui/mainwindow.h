@@ -39,7 +39,6 @@ public:
     // OperatorPanel
     void addMessage(const QString &text) override;
     void setButtonEnabled(Button button, bool enabled) override;
-    int blockListIndex() const override;
 
     const CheckState &state() const { return m_session.state(); }
     // The port settings dialog while it exists (between its first showing
@@ -77,7 +76,7 @@ private:
     void buildMapControls();
     void showBlockMap();
     void watchOrStop();
-    void recordLinkTest();
+    void recordLinkTest(int verdict);
     void refreshMap(int block);
     void saveReport();
 
