@@ -138,7 +138,7 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     };
     if (!m_port.open(candidate.device, savedRate)) {
         candidate.outcome = SearchCandidate::Outcome::NotOpened;
-        candidate.reason = openFailure ? openFailure() : QString();
+        candidate.reason = m_port.openError().replace(QLatin1Char('\n'), QStringLiteral("; "));
         // A port may refuse only the rate (a built-in one, above 115200): it opens at the next.
         if (!m_port.open(candidate.device, rates.at(1)))
             return;

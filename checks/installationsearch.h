@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-#include <functional>
 
 class OperatorPanel;
 class SerialPort;
@@ -65,9 +64,6 @@ public:
     static const QList<qint32> kRates;
 
     InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel);
-
-    // Why the port's last opening failed, in words (the real port knows).
-    std::function<QString()> openFailure;
 
     SearchResult run(QList<SearchCandidate> candidates, qint32 savedRate);
 

@@ -5,7 +5,6 @@
 #include "checks/watch.h"
 #include "link/openport.h"
 #include "link/portlist.h"
-#include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
@@ -389,8 +388,6 @@ void MainWindow::searchForInstallation()
     m_port.close();
     const QList<DetectedPort> detected = m_detectPorts();
     InstallationSearch search(m_port, m_session.stopwatch(), *this);
-    if (auto *realPort = qobject_cast<QtSerialPort *>(&m_port))
-        search.openFailure = [realPort] { return realPort->openError(); };
     const SearchResult result = search.run(searchCandidates(m_store, detected),
                                            readSavedPortSettings(m_store).baudRate);
     if (m_closing)
@@ -455,7 +452,7 @@ void MainWindow::scanOrStop()
 void MainWindow::warnOfSharedPort()
 {
     // Only a real port can be shared; the simulated one's device name is borrowed.
-    if (!m_port.isOpen() || !qobject_cast<QtSerialPort *>(&m_port))
+    if (!m_port.isOpen() || !m_port.isSystemDevice())
         return;
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
     const QStringList lines =
