@@ -23,6 +23,22 @@ void InstallationWatch::requestStop()
         m_stopScan();
 }
 
+void InstallationWatch::tellLinkVerdict(int verdict, int &lastVerdict, const QString &prefix)
+{
+    if (verdict == lastVerdict)
+        return;
+    if (verdict == LineTests::LinkGood) {
+        m_panel.addMessage(prefix + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
+                                                                  : QStringLiteral("связь восстановлена")));
+    } else {
+        if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
+            m_panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
+        for (const QString &line : std::as_const(m_held.lines))
+            m_panel.addMessage(line);
+    }
+    lastVerdict = verdict;
+}
+
 InstallationWatch::Result InstallationWatch::run(int rounds)
 {
     Result result;
@@ -38,18 +54,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
     scan.onLinkTest = [&](int verdict) {
         m_statistics.addLinkTest(verdict);
-        if (verdict != lastVerdict) {
-            if (verdict == LineTests::LinkGood) {
-                m_panel.addMessage(prefix() + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
-                                                                            : QStringLiteral("связь восстановлена")));
-            } else {
-                if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
-                    m_panel.addMessage(prefix() + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
-                for (const QString &line : std::as_const(m_held.lines))
-                    m_panel.addMessage(line);
-            }
-            lastVerdict = verdict;
-        }
+        tellLinkVerdict(verdict, lastVerdict, prefix());
         if (onChange)
             onChange(0);
     };
@@ -89,6 +94,12 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             break;
         }
     }
+    endRun(result);
+    return result;
+}
+
+void InstallationWatch::endRun(Result &result)
+{
     m_held.lines.clear();
     m_stopScan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
@@ -96,5 +107,4 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
     // A stop asked before the run began holds; the next run is a whole one again.
     m_stopRequested = false;
-    return result;
 }

@@ -49,6 +49,11 @@ private:
         OperatorPanel &m_panel;
     };
 
+    // A link test's verdict, told when it differs from the last one.
+    void tellLinkVerdict(int verdict, int &lastVerdict, const QString &prefix);
+    // Whether the run was stopped, told; the next run starts afresh.
+    void endRun(Result &result);
+
     CheckSession &m_session;
     OperatorPanel &m_panel;
     BlockStatistics &m_statistics;

@@ -69,6 +69,23 @@ int blockNamedBy(const QString &typed)
     return n >= 1 && n <= 32 ? n : 0;
 }
 
+// The object and the technician, in rows of their own under Qt's file dialog.
+void addReportFields(QFileDialog &dialog, QLineEdit *objectEdit, QLineEdit *technicianEdit)
+{
+    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
+    if (!grid)
+        return;
+    const int row = grid->rowCount();
+    auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
+    objectLabel->setBuddy(objectEdit);
+    auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
+    technicianLabel->setBuddy(technicianEdit);
+    grid->addWidget(objectLabel, row, 0);
+    grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
+    grid->addWidget(technicianLabel, row + 1, 0);
+    grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
+}
+
 } // namespace
 
 MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
@@ -149,6 +166,13 @@ void MainWindow::buildControls()
     setTabOrder(m_blockSelector, m_blockCheckButton);
     setTabOrder(m_blockCheckButton, m_clearButton);
 
+    buildMenus();
+    buildMapControls();
+    wireControls();
+}
+
+void MainWindow::buildMenus()
+{
     m_settingsMenu = menuBar()->addMenu(QStringLiteral("Настройки"));
     m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
     m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
@@ -177,9 +201,11 @@ void MainWindow::buildControls()
     QAction *clearAction = m_logMenu->addAction(QStringLiteral("Очистить"));
     clearAction->setObjectName(QStringLiteral("mnuClearLog"));
     connect(clearAction, &QAction::triggered, this, &MainWindow::clearLog);
+}
 
-    buildMapControls();
-
+// The checks start through the gate, which holds every other control while one runs.
+void MainWindow::wireControls()
+{
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
@@ -650,17 +676,7 @@ void MainWindow::saveReport()
     objectEdit->setObjectName(QStringLiteral("reportObject"));
     auto *technicianEdit = new QLineEdit(m_store.read(kApp, report, kTechnicianKey, QString()), &dialog);
     technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
-    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
-        const int row = grid->rowCount();
-        auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
-        objectLabel->setBuddy(objectEdit);
-        auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
-        technicianLabel->setBuddy(technicianEdit);
-        grid->addWidget(objectLabel, row, 0);
-        grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
-        grid->addWidget(technicianLabel, row + 1, 0);
-        grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
-    }
+    addReportFields(dialog, objectEdit, technicianEdit);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     QString path = dialog.selectedFiles().constFirst();

@@ -62,6 +62,8 @@ protected:
 
 private:
     void buildControls();
+    void buildMenus();
+    void wireControls();
     void load();
     void clearLog();
     void refreshStatus();
