@@ -2,17 +2,21 @@
 // without a window. The procedures are the window's own; only the panel differs:
 // the lines of the message log go to standard output, everything else to
 // standard error, and the verdict becomes the exit status.
+//
+// Each command is one entry of kCommands (its word, arguments, options and
+// help) and one function; the checks on the port share a PortRun.
 
-#include "app/cli.h"
+#include "app/checkarguments.h"
 #include "app/checkreport.h"
+#include "app/cli.h"
 #include "app/consolepanel.h"
 #include "app/stopsignals.h"
+#include "checks/blockranges.h"
 #include "checks/blockscan.h"
 #include "checks/blockstatistics.h"
-#include "checks/watch.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
-#include "checks/blockranges.h"
+#include "checks/watch.h"
 #include "link/clock.h"
 #include "link/openport.h"
 #include "link/portlist.h"
@@ -20,21 +24,14 @@
 #include "link/settingsstore.h"
 #include "link/systemports.h"
 #include "report/installationreport.h"
-#include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
 #include "sim/simulatedport.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QList>
-#include <QRegularExpression>
-#include <QStringList>
 #include <csignal>
-#include <limits>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -47,275 +44,7 @@ constexpr int kInstallationNotFound = 7;
 // EX_CANTCREAT; the verdict is on standard output all the same.
 constexpr int kNotSaved = 73;
 
-constexpr int kBlockCount = 32;
-
-const char kUsage[] =
-    "Использование: linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
-    "                               [--json] [--fast] link | block N\n"
-    "       linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
-    "                               [--json] [--full-waits] [--repeat N] [--report ФАЙЛ] scan\n"
-    "       linkprobe-check [--port N|УСТРОЙСТВО] [--baud СКОРОСТЬ] [--simulate[=СЦЕНАРИЙ]] [--instant]\n"
-    "                               [--json] [--repeat N] [--report ФАЙЛ] watch\n"
-    "       linkprobe-check [--json] ports\n"
-    "       linkprobe-check [--port N|УСТРОЙСТВО]... [--baud СКОРОСТЬ] [--save] [--json] find\n"
-    "\n"
-    "Проверка связи без окна: те же проверки, что и кнопки программы linkprobe.\n"
-    "Строки окна сообщений идут на стандартный вывод (UTF-8, по строке), всё прочее - в поток ошибок.\n"
-    "\n"
-    "Команды:\n"
-    "  link       проверка связи: COM-порт, БС, БСУ (кнопка \"Запуск проверки связи\")\n"
-    "  block N    проверка связи с блоком N от 1 до 32 (кнопка \"Проверка связи с блоком\");\n"
-    "             номер блока сохраняется, как в окне\n"
-    "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет.\n"
-    "             Ожидание каждого ответа кончается с концом его строки (CR LF); блок, который\n"
-    "             не отвечает, ждут полную секунду\n"
-    "  watch      наблюдение: круги проверки связи и опроса блоков установки до Ctrl+C (или --repeat N\n"
-    "             кругов); строка - только когда меняется состояние блока или итог проверки связи\n"
-    "  ports      последовательные порты системы и устройства из [PORTS]: номер COM, устройство,\n"
-    "             постоянное имя в /dev/serial/by-id, описание, изготовитель, серийный номер, состояние\n"
-    "  find       поиск установки: на каждом порту DTR, RTS, DSR и CTS как в проверке связи, затем\n"
-    "             \"#0002\" на сохранённой скорости и на каждой из восьми скоростей окна настроек.\n"
-    "             Без --port проверяются все порты системы и устройства из [PORTS], кроме занятых\n"
-    "             и системной консоли; с --port (можно несколько раз) - только названные.\n"
-    "             --save сохраняет найденные порт и скорость (и запись в [PORTS]) для окна\n"
-    "\n"
-    "Параметры (только на этот запуск, сохранённые настройки не меняются):\n"
-    "  --port N              COM-порт номер N (1-255)\n"
-    "  --port УСТРОЙСТВО     устройство порта, например /dev/ttyUSB0\n"
-    "  --baud СКОРОСТЬ       скорость в бодах\n"
-    "  --save                только с find: сохранить найденные порт и скорость\n"
-    "  --fast                только с link и block: ждать ответ до конца его строки, а не полное время\n"
-    "  --full-waits          только со scan: полное время ожидания каждого ответа, как у кнопок окна\n"
-    "  --repeat N            только со scan: N кругов подряд (0 - пока не нажато Ctrl+C), итог каждого\n"
-    "                        круга и в конце - сколько раз ответил каждый блок, пропустивший ответ\n"
-    "  --report ФАЙЛ         только со scan и watch: отчёт по блокам в ФАЙЛ, PDF для .pdf, CSV для .csv\n"
-    "  --object ТЕКСТ        название объекта в отчёте (по умолчанию - сохранённое в окне)\n"
-    "  --technician ТЕКСТ    кто проверял, для отчёта (по умолчанию - сохранённое в окне)\n"
-    "  --json                вместо строк - один документ JSON на стандартный вывод (поля - в docs/REFERENCE.md)\n"
-    "  --simulate[=СЦЕНАРИЙ] вместо порта - имитация установки (можно и --simulate СЦЕНАРИЙ); сценарий -\n"
-    "                        слова через запятую: ok, no-cable, no-power, line-break, bsu-off,\n"
-    "                        blocks=СПИСОК (например blocks=1-5,9), flaky=СПИСОК (блоки отвечают через раз),\n"
-    "                        noise, late, unplugged; по умолчанию ok\n"
-    "  --instant             только с --simulate: ожидания проходят мгновенно (для пробы сценариев)\n"
-    "  -h, --help            эта справка\n"
-    "Без --port и --baud используются сохранённые порт и скорость.\n"
-    "\n"
-    "Ctrl+C во время scan останавливает проверку после текущего блока и выводит итог (второе Ctrl+C\n"
-    "или другой сигнал - сразу, код 130). Со --repeat и --json каждый круг - строка JSON по его окончании.\n"
-    "\n"
-    "Код завершения: 0 - все ответили; 1-4 - номер ошибки проверки связи; 5 - блок не ответил\n"
-    "(со --repeat - хотя бы раз); 6 - порт не открылся или закрылся во время проверки (строки до этого -\n"
-    "не диагноз); 7 - установка не найдена (find); 73 - не сохранено то, что просили сохранить\n"
-    "(find --save, --report; итог - на стандартном выводе); 64 - неверные аргументы;\n"
-    "74 - не удалось записать на стандартный вывод; 129, 130, 143 - прервано\n"
-    "сигналом SIGHUP, SIGINT (Ctrl+C), SIGTERM: порт закрыт, его настройки возвращены.\n";
-
-const char kCommandNames[][6] = {"link", "block", "scan", "ports", "find", "watch"};
-
 using Cli::tell;
-
-enum class Command { Link, Block, Scan, Ports, Find, Watch };
-
-struct Options
-{
-    Command command = Command::Link;
-    int block = 0;
-    std::optional<qint16> portNumber;
-    QString portDevice;   // set instead of portNumber when --port named a device
-    std::optional<qint32> baud;
-    QStringList findPorts;   // find: the candidates named, as given
-    bool save = false;
-    bool fast = false;
-    bool fullWaits = false;
-    std::optional<int> repeat;   // scan: rounds, 0 = until Ctrl+C
-    bool json = false;
-    bool simulate = false;
-    Scenario scenario;
-    bool instant = false;
-    bool help = false;
-    QString report;       // scan, watch: the report's file
-    std::optional<QString> object;
-    std::optional<QString> technician;
-};
-
-bool isDecimal(const QString &text)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    return digits.match(text).hasMatch();
-}
-
-// A whole decimal number within [low, high], nothing else.
-std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
-{
-    if (!isDecimal(text))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 10);
-    if (!ok || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-bool setPort(const QString &value, Options &o, QString *error)
-{
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch com = comName.match(value);
-    const QString number = com.hasMatch() ? com.captured(1) : value;
-    if (const auto n = decimalIn(number, 1, 255)) {
-        o.portNumber = qint16(*n);
-        o.portDevice.clear();
-        return true;
-    }
-#ifndef Q_OS_WIN
-    // Elsewhere ports are device files; whether this one exists shows when it is opened.
-    if (!isDecimal(number) && value.contains(QLatin1Char('/'))) {
-        o.portDevice = value;
-        o.portNumber.reset();
-        return true;
-    }
-    *error = QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255 или путь к устройству, "
-                            "например /dev/ttyUSB0").arg(value);
-#else
-    *error = QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255").arg(value);
-#endif
-    return false;
-}
-
-bool setBaud(const QString &value, Options &o, QString *error)
-{
-    const auto baud = decimalIn(value, 1, std::numeric_limits<qint32>::max());
-    if (!baud) {
-        *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800 или 115200").arg(value);
-        return false;
-    }
-    o.baud = qint32(*baud);
-    return true;
-}
-
-const QStringList kCommandWords = {QStringLiteral("link"), QStringLiteral("block"), QStringLiteral("scan"),
-                                   QStringLiteral("ports"), QStringLiteral("find"), QStringLiteral("watch")};
-
-// Fills the options from the arguments (the program's name first); nothing,
-// and the reason in *error, when they do not make a run.
-std::optional<Options> parseArguments(const QStringList &args, QString *error)
-{
-    Options o;
-    const auto fail = [error](const QString &why) {
-        *error = why;
-        return std::nullopt;
-    };
-
-    QCommandLineParser parser;
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("baud"));
-    const QCommandLineOption simulate(QStringLiteral("simulate"), QString(), QStringLiteral("scenario"));
-    const QCommandLineOption instant(QStringLiteral("instant"));
-    const QCommandLineOption save(QStringLiteral("save"));
-    const QCommandLineOption fast(QStringLiteral("fast"));
-    const QCommandLineOption fullWaits(QStringLiteral("full-waits"));
-    const QCommandLineOption repeat(QStringLiteral("repeat"), QString(), QStringLiteral("rounds"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("file"));
-    const QCommandLineOption object(QStringLiteral("object"), QString(), QStringLiteral("text"));
-    const QCommandLineOption technician(QStringLiteral("technician"), QString(), QStringLiteral("text"));
-    parser.addOptions({port, baud, simulate, instant, save, fast, fullWaits, repeat, json, help, report, object, technician});
-    if (!Cli::parse(parser, Cli::joinSimulateValue(args, kCommandWords), error))
-        return std::nullopt;
-    if (parser.isSet(help)) {
-        o.help = true;
-        return o;
-    }
-
-    // A repeated option counts with its last value.
-    if (parser.isSet(port) && !setPort(parser.values(port).constLast(), o, error))
-        return std::nullopt;
-    if (parser.isSet(baud) && !setBaud(parser.values(baud).constLast(), o, error))
-        return std::nullopt;
-    if (parser.isSet(simulate)) {
-        QString why;
-        const auto scenario = Scenario::parse(parser.values(simulate).constLast(), &why);
-        if (!scenario)
-            return fail(QStringLiteral("неверный сценарий: ") + why);
-        o.simulate = true;
-        o.scenario = *scenario;
-    }
-    o.instant = parser.isSet(instant);
-    o.save = parser.isSet(save);
-    o.fast = parser.isSet(fast);
-    o.fullWaits = parser.isSet(fullWaits);
-    o.json = parser.isSet(json);
-    if (parser.isSet(repeat)) {
-        const QString value = parser.values(repeat).constLast();
-        const auto rounds = decimalIn(value, 0, std::numeric_limits<int>::max());
-        if (!rounds)
-            return fail(QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(value));
-        o.repeat = int(*rounds);
-    }
-    if (parser.isSet(report)) {
-        o.report = parser.values(report).constLast();
-        if (InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown)
-            return fail(QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report));
-    }
-    if (parser.isSet(object))
-        o.object = parser.values(object).constLast();
-    if (parser.isSet(technician))
-        o.technician = parser.values(technician).constLast();
-    const QStringList words = parser.positionalArguments();
-
-    if (o.instant && !o.simulate)
-        return fail(QStringLiteral("--instant действует только вместе с --simulate"));
-    if (words.isEmpty())
-        return fail(QStringLiteral("не задана команда: link, block N, scan, watch, ports или find"));
-
-    const QString &command = words.first();
-    int expectedWords = 1;
-    if (command == QLatin1String("link")) {
-        o.command = Command::Link;
-    } else if (command == QLatin1String("scan")) {
-        o.command = Command::Scan;
-    } else if (command == QLatin1String("watch")) {
-        o.command = Command::Watch;
-    } else if (command == QLatin1String("block")) {
-        o.command = Command::Block;
-        if (words.size() < 2)
-            return fail(QStringLiteral("после block нужен номер блока от 1 до 32"));
-        const auto n = decimalIn(words.at(1), 1, kBlockCount);
-        if (!n)
-            return fail(QStringLiteral("неверный номер блока \"%1\": нужно число от 1 до 32").arg(words.at(1)));
-        o.block = int(*n);
-        expectedWords = 2;
-    } else if (command == QLatin1String("ports")) {
-        o.command = Command::Ports;
-    } else if (command == QLatin1String("find")) {
-        o.command = Command::Find;
-        // Every --port counts here: each names one candidate.
-        for (const QString &value : parser.values(port)) {
-            Options one;
-            if (!setPort(value, one, error))
-                return std::nullopt;
-            o.findPorts << (one.portNumber ? QString::number(*one.portNumber) : one.portDevice);
-        }
-    } else {
-        return fail(QStringLiteral("неизвестная команда \"%1\": нужна link, block N, scan, watch, ports или find").arg(command));
-    }
-    if (o.save && o.command != Command::Find)
-        return fail(QStringLiteral("--save действует только с командой find"));
-    if (o.fast && o.command != Command::Link && o.command != Command::Block)
-        return fail(QStringLiteral("--fast действует только с командами link и block (scan и так ждёт до конца строки)"));
-    if (o.fullWaits && o.command != Command::Scan)
-        return fail(QStringLiteral("--full-waits действует только с командой scan"));
-    if (o.repeat && o.command != Command::Scan && o.command != Command::Watch)
-        return fail(QStringLiteral("--repeat действует только с командами scan и watch"));
-    if ((!o.report.isEmpty() || o.object || o.technician) && o.command != Command::Scan && o.command != Command::Watch)
-        return fail(QStringLiteral("--report, --object и --technician действуют только с командами scan и watch"));
-    if (o.simulate && (o.command == Command::Ports || o.command == Command::Find))
-        return fail(QStringLiteral("--simulate не действует с командами ports и find: они смотрят настоящие порты"));
-    if (words.size() > expectedWords)
-        return fail(QStringLiteral("лишние аргументы: ") + words.mid(expectedWords).join(QLatin1Char(' ')));
-    return o;
-}
 
 int linkStatus(int verdict)
 {
@@ -332,20 +61,6 @@ int closingStatus(const QString &what, qint64 ms, int status)
     return status;
 }
 
-// A watch ends as a repeated scan would: the link test's error of its last
-// round, else whether every block of the installation answered every time.
-int watchStatus(const InstallationWatch::Result &watched, const BlockStatistics &statistics)
-{
-    if (watched.portNotOpen)
-        return kPortNotOpen;
-    if (statistics.lastLinkVerdict() != LineTests::LinkGood)
-        return linkStatus(statistics.lastLinkVerdict());
-    for (const int n : statistics.installed())
-        if (statistics.state(n) != BlockState::Answering)
-            return kBlockSilent;
-    return kEverythingAnswered;
-}
-
 // The user's own settings. Whatever stands in the way of reading or saving
 // the file is told on standard error; the verdict stays the verdict.
 SettingsStore userSettings()
@@ -355,7 +70,296 @@ SettingsStore userSettings()
     return store;
 }
 
-int listPortsCommand(const Options &o)
+// The user's own settings, which the options of this run only shadow.
+SettingsStore runSettings(const CheckOptions &o)
+{
+    SettingsStore store = userSettings();
+    const QString comport = QStringLiteral("COMPORT");
+    if (o.portNumber)
+        store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
+    if (o.baud)
+        store.overrideForRun(comport, QStringLiteral("BAUD"), QString::number(*o.baud));
+    return store;
+}
+
+std::unique_ptr<Clock> runClock(const CheckOptions &o)
+{
+    if (o.instant)
+        return std::make_unique<ManualClock>();
+    return std::make_unique<SteadyClock>();
+}
+
+// What link, block, scan and watch share: the settings, the port (real or
+// simulated) opened through the session, the console panel, the signals, the
+// statistics of the blocks and the JSON document's header.
+class PortRun
+{
+public:
+    explicit PortRun(const CheckOptions &options);
+    // The closing lines, the report file and the JSON document; the exit status.
+    int finish(int status);
+
+    const CheckOptions &o;
+    SettingsStore store = runSettings(o);
+    std::unique_ptr<Clock> clock = runClock(o);
+    SimulatedInstallation installation {o.scenario};
+    std::unique_ptr<SerialPort> port;
+    const QDateTime started = QDateTime::currentDateTime();
+    ConsolePanel panel;
+    CheckSession session {*port, store, *clock, panel};
+    BlockScan scan {session.tests(), *port, panel};
+    // The installation's blocks, as saved in the window; what each reply showed.
+    BlockStatistics statistics;
+    InstallationWatch watch {session, panel, statistics};
+    bool scanning = false;
+    bool scanStopAsked = false;
+    bool stoppedAtOnce = false;
+    StopSignals stop {[this](int signal) { onSignal(signal); }};
+    bool opened = false;
+    QJsonObject report;
+    QElapsedTimer took;
+    bool lost = false;   // the port closed during the check, which has told it: no verdict
+    bool oneLineReport = false;
+
+private:
+    void onSignal(int signal);
+    void tellPort();
+    bool saveReport();
+    // The port as the technician names it: the COM number, or the device he gave.
+    QString portName() const;
+    QString portWord() const;
+};
+
+PortRun::PortRun(const CheckOptions &options)
+    : o(options),
+      port(o.simulate ? std::unique_ptr<SerialPort>(std::make_unique<SimulatedPort>(installation, *clock))
+                      : std::make_unique<QtSerialPort>())
+{
+    if (o.json)
+        panel.silence();
+    QString problem;
+    statistics.setInstalled(savedInstalledBlocks(store, &problem));
+    if (!problem.isEmpty())
+        tell(problem);
+    scan.setBlocks(statistics.installed());
+    scan.onLinkTest = [this](const LinkResult &link) {
+        statistics.addRound();
+        statistics.addLinkTest(link.verdict);
+    };
+    scan.onBlock = [this](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
+    opened = session.openPort(o.portDevice);
+    tellPort();
+    report = CheckReport::header(QLatin1String(o.command->word), started);
+    report.insert(QStringLiteral("port"), portWord());
+    report.insert(QStringLiteral("device"), port->device());
+    report.insert(QStringLiteral("baud"), session.state().baudRate);
+    report.insert(QStringLiteral("simulated"), o.simulate ? QJsonValue(o.scenario.toString()) : QJsonValue());
+    report.insert(QStringLiteral("portOpened"), opened);
+    // Another program with the port open may take replies away: told beside
+    // the other hints, and the check goes on.
+    const QList<PortUser> sharers = port->isSystemDevice() && opened
+                                        ? portUsers(port->device(), QCoreApplication::applicationPid())
+                                        : QList<PortUser>();
+    for (const QString &line : sharedPortWarnings(portName(), sharers))
+        tell(line);
+    report.insert(QStringLiteral("sharedWith"), CheckReport::portUsers(sharers));
+    took.start();
+}
+
+// Stopped, the check runs out at once (every wait abandoned) without its port.
+// Ctrl+C in a scan stops it after the block under way, with its summary
+// and verdict; any signal after it ends the program at once.
+void PortRun::onSignal(int signal)
+{
+    if (signal == SIGINT && scanning && !scanStopAsked && !stoppedAtOnce) {
+        scanStopAsked = true;
+        scan.requestStop();
+        watch.requestStop();
+        return;
+    }
+    stoppedAtOnce = true;
+    panel.silence();
+    session.stopwatch().abandon();
+    port->close();
+}
+
+QString PortRun::portName() const
+{
+    return o.portDevice.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(session.state().comPort).arg(port->device())
+                                  : o.portDevice;
+}
+
+QString PortRun::portWord() const
+{
+    return o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(session.state().comPort) : o.portDevice;
+}
+
+// Which port at which rate, and why it did not open.
+void PortRun::tellPort()
+{
+    const qint32 baud = session.state().baudRate;
+    if (o.simulate)
+        tell(QStringLiteral("Имитация установки \"%1\", %2, %3 бод%4")
+                 .arg(o.scenario.toString(), portWord())
+                 .arg(baud)
+                 .arg(o.instant ? QStringLiteral(", мгновенное время") : QString()));
+    else
+        tell(QStringLiteral("Порт %1, %2 бод").arg(portName()).arg(baud));
+    if (opened)
+        return;
+    const QString why = port->openError();
+    tell((o.simulate ? QStringLiteral("Имитируемый порт") : QStringLiteral("Порт ") + portName())
+         + QStringLiteral(" не открылся") + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+}
+
+bool PortRun::saveReport()
+{
+    const QString reportSection = QStringLiteral("REPORT");
+    InstallationReport::Header header;
+    header.made = QDateTime::currentDateTime();
+    header.object = o.object.value_or(store.read(kApp, reportSection, QStringLiteral("OBJECT"), QString()));
+    header.technician = o.technician.value_or(store.read(kApp, reportSection, QStringLiteral("TECHNICIAN"), QString()));
+    header.port = portWord();
+    header.device = port->device();
+    header.baud = session.state().baudRate;
+    header.version = QStringLiteral(LINKPROBE_VERSION);
+    QString why;
+    if (InstallationReport::save(o.report, header, statistics, &why))
+        return true;
+    tell(QStringLiteral("Отчёт не записан в файл %1: %2").arg(o.report, why));
+    return false;
+}
+
+int PortRun::finish(int status)
+{
+    if (stoppedAtOnce) {
+        tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
+        return stop.exitStatus();
+    }
+    if (port->modemLinesUnreadable())
+        tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
+                            "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
+                            "и питании БС").arg(portName()));
+    if (!o.report.isEmpty() && !saveReport())
+        status = kNotSaved;
+    if (o.json) {
+        report.insert(QStringLiteral("void"), lost);
+        report.insert(QStringLiteral("exitStatus"), status);
+        if (oneLineReport)
+            CheckReport::printOneLine(report);
+        else
+            CheckReport::print(report);
+    }
+    return closingStatus(QStringLiteral("Проверка заняла"), took.elapsed(), status);
+}
+
+// The buttons' reply end: their full fixed waits, unless --fast.
+ReplyEnd buttonReplyEnd(const CheckOptions &o)
+{
+    return o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait;
+}
+
+int linkCommand(const CheckOptions &o)
+{
+    PortRun run(o);
+    const LinkResult link = run.session.tests().linkTest(buttonReplyEnd(o));
+    run.lost = link.verdict == LineTests::PortLost;
+    run.report.insert(QStringLiteral("link"), CheckReport::link(link));
+    return run.finish(linkStatus(link.verdict));
+}
+
+int blockCommand(const CheckOptions &o)
+{
+    PortRun run(o);
+    const BlockCheckResult checked = run.session.tests().blockCheck(o.block, buttonReplyEnd(o));
+    run.lost = checked.link.verdict == LineTests::PortLost || checked.block.portLost;
+    int status = kEverythingAnswered;
+    if (!run.opened || run.lost)
+        status = kPortNotOpen;
+    else if (checked.link.verdict != LineTests::LinkGood)
+        status = linkStatus(checked.link.verdict);
+    else
+        status = checked.block.answered ? kEverythingAnswered : kBlockSilent;
+    run.report.insert(QStringLiteral("link"), CheckReport::link(checked.link));
+    // A block whose query the loss cut short has no reading to report.
+    run.report.insert(QStringLiteral("blocks"), checked.block.number > 0 && !checked.block.portLost
+                                                    ? QJsonArray{CheckReport::block(checked.block)}
+                                                    : QJsonArray());
+    return run.finish(status);
+}
+
+int scanCommand(const CheckOptions &o)
+{
+    PortRun run(o);
+    run.scanning = true;
+    const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
+    const bool repeated = o.repeat.has_value();
+    const int rounds = o.repeat.value_or(1);
+    // A night of rounds keeps nothing per round but the tally: with --repeat
+    // each round's document goes out as one line as soon as the round ends.
+    ScanTally tally;
+    QJsonArray roundReports;
+    int roundsRun = 0;
+    int linkFailure = kEverythingAnswered;
+    for (int n = 1; rounds == 0 || n <= rounds; ++n) {
+        const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
+        const ScanRound round = run.scan.run(end, prefix);
+        roundsRun = n;
+        if (o.json && repeated && !run.stoppedAtOnce)
+            CheckReport::printOneLine(CheckReport::round(n, round));
+        else if (o.json)
+            roundReports << CheckReport::round(n, round);
+        tally.add(round);
+        if (round.link.verdict != LineTests::LinkGood) {
+            linkFailure = linkStatus(round.link.verdict);
+            if (repeated && round.link.verdict > LineTests::LinkGood)
+                run.panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
+        }
+        run.lost = run.lost || round.portLost;
+        // Without the port every later round would fail the same way.
+        if (round.portLost || round.stopped || run.scanStopAsked || round.link.verdict == LineTests::PortNotOpen)
+            break;
+    }
+    // After the lost-port line nothing more is said: each round's summary stands above it.
+    if (repeated && !run.lost) {
+        for (const QString &line : tally.lines())
+            run.panel.addMessage(line);
+    }
+    run.report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait") : QStringLiteral("line-end"));
+    if (repeated)
+        run.report.insert(QStringLiteral("roundCount"), roundsRun);
+    else
+        run.report.insert(QStringLiteral("rounds"), roundReports);
+    run.report.insert(QStringLiteral("totals"), CheckReport::tally(tally, run.statistics));
+    run.oneLineReport = repeated;
+    if (run.lost)
+        return run.finish(kPortNotOpen);
+    return run.finish(linkFailure != kEverythingAnswered ? linkFailure
+                      : tally.allAnswered()              ? kEverythingAnswered
+                                                         : kBlockSilent);
+}
+
+// A watch ends as a repeated scan would: the link test's error of its last
+// round, else whether every block of the installation answered every time.
+int watchCommand(const CheckOptions &o)
+{
+    PortRun run(o);
+    run.scanning = true;
+    const InstallationWatch::Result watched = run.watch.run(o.repeat.value_or(0));
+    run.report.insert(QStringLiteral("roundCount"), watched.rounds);
+    run.report.insert(QStringLiteral("totals"), CheckReport::statistics(run.statistics));
+    const BlockStatistics &statistics = run.statistics;
+    if (watched.portNotOpen)
+        return run.finish(kPortNotOpen);
+    if (statistics.lastLinkVerdict() != LineTests::LinkGood)
+        return run.finish(linkStatus(statistics.lastLinkVerdict()));
+    for (const int n : statistics.installed())
+        if (statistics.state(n) != BlockState::Answering)
+            return run.finish(kBlockSilent);
+    return run.finish(kEverythingAnswered);
+}
+
+int portsCommand(const CheckOptions &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     const SettingsStore store = userSettings();
@@ -376,23 +380,42 @@ int listPortsCommand(const Options &o)
     return Cli::exitStatus(QStringLiteral("linkprobe-check"), kEverythingAnswered);
 }
 
-int findCommand(const Options &o, std::optional<int> *stoppedBy)
+// The ports named with --port, or else every port of the system and of [PORTS].
+QList<SearchCandidate> findCandidates(const CheckOptions &o, const SettingsStore &store,
+                                      const QList<DetectedPort> &detected)
+{
+    if (o.ports.isEmpty())
+        return searchCandidates(store, detected);
+    QList<SearchCandidate> candidates;
+    for (const QString &named : o.ports) {
+        SearchCandidate candidate;
+        candidate.device = isDecimal(named) ? deviceForComPort(store, qint16(named.toInt())) : named;
+        candidates << candidate;
+    }
+    return candidates;
+}
+
+// find --save: the port and rate found, for the window; false when not saved.
+bool saveFound(SettingsStore &store, const SearchCandidate &found, const QList<DetectedPort> &detected)
+{
+    const SavedInstallation saved = saveFoundInstallation(store, found, detected);
+    if (saved.saved) {
+        tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(saved.comPort).arg(saved.device).arg(found.baudRate));
+        return true;
+    }
+    // A file that refused the save has told why.
+    if (saved.comPort == 0)
+        tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
+                            "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
+    return false;
+}
+
+int findCommand(const CheckOptions &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
     const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
     const QList<DetectedPort> detected = detectedPorts();
-    QList<SearchCandidate> candidates;
-    if (o.findPorts.isEmpty()) {
-        candidates = searchCandidates(store, detected);
-    } else {
-        for (const QString &named : o.findPorts) {
-            SearchCandidate candidate;
-            candidate.device = isDecimal(named) ? deviceForComPort(store, qint16(named.toInt())) : named;
-            candidates << candidate;
-        }
-    }
-
     SteadyClock clock;
     Stopwatch wait(clock);
     QtSerialPort port;
@@ -405,34 +428,18 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
         port.close();
     });
     InstallationSearch search(port, wait, panel);
-    search.openFailure = [&port] {
-        QStringList why {Cli::unopenedPortReason(port.device(), port.openError(), port.openDeniedAccess())};
-        why << Cli::unopenedPortHints(port.device(), port.openDeniedAccess());
-        return why.join(QStringLiteral("; "));
-    };
     tell(QStringLiteral("Поиск установки, первой пробуется скорость %1 бод").arg(firstRate));
     QElapsedTimer took;
     took.start();
-    const SearchResult result = search.run(candidates, firstRate);
+    const SearchResult result = search.run(findCandidates(o, store, detected), firstRate);
     if (stop.caught()) {
         tell(QStringLiteral("Поиск прерван сигналом %1, порт закрыт").arg(stop.name()));
-        *stoppedBy = stop.exitStatus();
         return stop.exitStatus();
     }
     const SearchCandidate *found = result.installation();
     int status = found ? kEverythingAnswered : kInstallationNotFound;
-    if (found && o.save) {
-        const SavedInstallation saved = saveFoundInstallation(store, *found, detected);
-        if (saved.saved) {
-            tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(saved.comPort).arg(saved.device).arg(found->baudRate));
-        } else {
-            // A file that refused the save has told why.
-            if (saved.comPort == 0)
-                tell(QStringLiteral("Не сохранено: у каждого из COM1-COM8 есть своё устройство или запись в [PORTS]; "
-                                    "назначьте устройство в окне (Настройки - Устройства COM-портов)"));
-            status = kNotSaved;
-        }
-    }
+    if (found && o.save && !saveFound(store, *found, detected))
+        status = kNotSaved;
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("find"), started);
         report.insert(QStringLiteral("firstBaud"), firstRate);
@@ -447,250 +454,41 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
     return closingStatus(QStringLiteral("Поиск занял"), took.elapsed(), status);
 }
 
-int run(const Options &o, std::optional<int> *stoppedBy)
+const QList<CheckCommand> kCommands = {
+    {"link", false, false, kFastOption | kSimulateOption, linkCommand,
+     "  link       проверка связи: COM-порт, БС, БСУ (кнопка \"Запуск проверки связи\")\n"},
+    {"block", true, false, kFastOption | kSimulateOption, blockCommand,
+     "  block N    проверка связи с блоком N от 1 до 32 (кнопка \"Проверка связи с блоком\");\n"
+     "             номер блока сохраняется, как в окне\n"},
+    {"scan", false, false, kFullWaitsOption | kRepeatOption | kReportOption | kSimulateOption, scanCommand,
+     "  scan       проверка связи, затем опрос блоков 1-32 и итоговая строка; ничего не сохраняет.\n"
+     "             Ожидание каждого ответа кончается с концом его строки (CR LF); блок, который\n"
+     "             не отвечает, ждут полную секунду\n"},
+    {"watch", false, false, kRepeatOption | kReportOption | kSimulateOption, watchCommand,
+     "  watch      наблюдение: круги проверки связи и опроса блоков установки до Ctrl+C (или --repeat N\n"
+     "             кругов); строка - только когда меняется состояние блока или итог проверки связи\n"},
+    {"ports", false, false, 0, portsCommand,
+     "  ports      последовательные порты системы и устройства из [PORTS]: номер COM, устройство,\n"
+     "             постоянное имя в /dev/serial/by-id, описание, изготовитель, серийный номер, состояние\n"},
+    {"find", false, true, kSaveOption, findCommand,
+     "  find       поиск установки: на каждом порту DTR, RTS, DSR и CTS как в проверке связи, затем\n"
+     "             \"#0002\" на сохранённой скорости и на каждой из восьми скоростей окна настроек.\n"
+     "             Без --port проверяются все порты системы и устройства из [PORTS], кроме занятых\n"
+     "             и системной консоли; с --port (можно несколько раз) - только названные.\n"
+     "             --save сохраняет найденные порт и скорость (и запись в [PORTS]) для окна\n"},
+};
+
+// A PDF report needs fonts, and so Qt Gui, without a window system.
+bool pdfReportAsked(int argc, char *argv[])
 {
-    if (o.command == Command::Ports)
-        return listPortsCommand(o);
-    if (o.command == Command::Find)
-        return findCommand(o, stoppedBy);
-
-    // The user's own settings; the options of this run only shadow them.
-    SettingsStore store = userSettings();
-    const QString comport = QStringLiteral("COMPORT");
-    if (o.portNumber)
-        store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
-    if (o.baud)
-        store.overrideForRun(comport, QStringLiteral("BAUD"), QString::number(*o.baud));
-
-    std::unique_ptr<Clock> clock;
-    if (o.instant)
-        clock = std::make_unique<ManualClock>();
-    else
-        clock = std::make_unique<SteadyClock>();
-    SimulatedInstallation installation(o.scenario);
-    std::unique_ptr<SerialPort> port;
-    QtSerialPort *realPort = nullptr;
-    if (o.simulate) {
-        port = std::make_unique<SimulatedPort>(installation, *clock);
-    } else {
-        auto qtPort = std::make_unique<QtSerialPort>();
-        realPort = qtPort.get();
-        port = std::move(qtPort);
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        const bool named = arg == "--report" && i + 1 < argc;
+        if ((named && QByteArray(argv[i + 1]).toLower().endsWith(".pdf"))
+            || (arg.startsWith("--report=") && arg.toLower().endsWith(".pdf")))
+            return true;
     }
-
-    const QDateTime started = QDateTime::currentDateTime();
-    ConsolePanel panel;
-    if (o.json)
-        panel.silence();
-    CheckSession session(*port, store, *clock, panel);
-    BlockScan scan(session.tests(), *port, panel);
-    // The installation's blocks, as saved in the window; what each reply showed.
-    BlockStatistics statistics;
-    {
-        QString problem;
-        statistics.setInstalled(savedInstalledBlocks(store, &problem));
-        if (!problem.isEmpty())
-            tell(problem);
-    }
-    scan.setBlocks(statistics.installed());
-    scan.onLinkTest = [&statistics](const LinkResult &link) {
-        statistics.addRound();
-        statistics.addLinkTest(link.verdict);
-    };
-    scan.onBlock = [&statistics](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
-    InstallationWatch watch(session, panel, statistics);
-    bool scanning = false;
-    bool scanStopAsked = false;
-    bool stoppedAtOnce = false;
-    // Stopped, the check runs out at once (every wait abandoned) without its port.
-    // Ctrl+C in a scan stops it after the block under way, with its summary
-    // and verdict; any signal after it ends the program at once.
-    const StopSignals stop([&](int signal) {
-        if (signal == SIGINT && scanning && !scanStopAsked && !stoppedAtOnce) {
-            scanStopAsked = true;
-            scan.requestStop();
-            watch.requestStop();
-            return;
-        }
-        stoppedAtOnce = true;
-        panel.silence();
-        session.stopwatch().abandon();
-        port->close();
-    });
-    const bool opened = session.openPort(o.portDevice);
-    const CheckState &state = session.state();
-    LineTests &tests = session.tests();
-
-    // The port as the technician names it: the COM number, or the device he gave.
-    const QString portName = o.portDevice.isEmpty()
-                                 ? QStringLiteral("COM%1 (%2)").arg(state.comPort).arg(port->device())
-                                 : o.portDevice;
-    if (o.simulate) {
-        tell(QStringLiteral("Имитация установки \"%1\", %2, %3 бод%4")
-                 .arg(o.scenario.toString(),
-                      o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort) : o.portDevice)
-                 .arg(state.baudRate)
-                 .arg(o.instant ? QStringLiteral(", мгновенное время") : QString()));
-    } else {
-        tell(QStringLiteral("Порт %1, %2 бод").arg(portName).arg(state.baudRate));
-    }
-    if (!opened) {
-        if (realPort) {
-            tell(QStringLiteral("Порт %1 не открылся: %2")
-                     .arg(portName, Cli::unopenedPortReason(port->device(), realPort->openError(),
-                                                            realPort->openDeniedAccess())));
-            for (const QString &hint : Cli::unopenedPortHints(port->device(), realPort->openDeniedAccess()))
-                tell(hint);
-        } else if (o.scenario.unplugged) {
-            tell(QStringLiteral("Имитируемый порт не открылся: адаптер отключён (сценарий unplugged)"));
-        } else {
-            tell(QStringLiteral("Имитируемый порт не открылся"));
-        }
-    }
-
-    // Another program with the port open may take replies away: told beside
-    // the other hints, and the check goes on.
-    const QList<PortUser> sharers = realPort && opened
-                                        ? portUsers(port->device(), QCoreApplication::applicationPid())
-                                        : QList<PortUser>();
-    for (const QString &line : sharedPortWarnings(portName, sharers))
-        tell(line);
-
-    QJsonObject report = CheckReport::header(QLatin1String(kCommandNames[int(o.command)]), started);
-    report.insert(QStringLiteral("port"), o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort)
-                                                                 : o.portDevice);
-    report.insert(QStringLiteral("device"), port->device());
-    report.insert(QStringLiteral("baud"), state.baudRate);
-    report.insert(QStringLiteral("simulated"), o.simulate ? QJsonValue(o.scenario.toString()) : QJsonValue());
-    report.insert(QStringLiteral("portOpened"), opened);
-    report.insert(QStringLiteral("sharedWith"), CheckReport::portUsers(sharers));
-
-    QElapsedTimer took;
-    took.start();
-    int status = kEverythingAnswered;
-    bool lost = false;   // the port closed during the check, which has told it: no verdict
-    const ReplyEnd buttonEnd = o.fast ? ReplyEnd::AtFirstCr : ReplyEnd::FullWait;
-    switch (o.command) {
-    case Command::Link: {
-        const LinkResult link = tests.linkTest(buttonEnd);
-        status = linkStatus(link.verdict);
-        lost = link.verdict == LineTests::PortLost;
-        report.insert(QStringLiteral("link"), CheckReport::link(link));
-        break;
-    }
-    case Command::Block: {
-        const BlockCheckResult checked = tests.blockCheck(o.block, buttonEnd);
-        lost = checked.link.verdict == LineTests::PortLost || checked.block.portLost;
-        if (!opened || lost)
-            status = kPortNotOpen;
-        else if (checked.link.verdict != LineTests::LinkGood)
-            status = linkStatus(checked.link.verdict);
-        else
-            status = checked.block.answered ? kEverythingAnswered : kBlockSilent;
-        report.insert(QStringLiteral("link"), CheckReport::link(checked.link));
-        // A block whose query the loss cut short has no reading to report.
-        report.insert(QStringLiteral("blocks"), checked.block.number > 0 && !checked.block.portLost
-                                                    ? QJsonArray{CheckReport::block(checked.block)}
-                                                    : QJsonArray());
-        break;
-    }
-    case Command::Scan: {
-        scanning = true;
-        const ReplyEnd end = o.fullWaits ? ReplyEnd::FullWait : ReplyEnd::AtFirstCr;
-        const bool repeated = o.repeat.has_value();
-        const int rounds = o.repeat.value_or(1);
-        // A night of rounds keeps nothing per round but the tally: with --repeat
-        // each round's document goes out as one line as soon as the round ends.
-        ScanTally tally;
-        QJsonArray roundReports;
-        int roundsRun = 0;
-        int linkFailure = kEverythingAnswered;
-        for (int n = 1; rounds == 0 || n <= rounds; ++n) {
-            const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
-            const ScanRound round = scan.run(end, prefix);
-            roundsRun = n;
-            if (o.json && repeated && !stoppedAtOnce)
-                CheckReport::printOneLine(CheckReport::round(n, round));
-            else if (o.json)
-                roundReports << CheckReport::round(n, round);
-            tally.add(round);
-            if (round.link.verdict != LineTests::LinkGood) {
-                linkFailure = linkStatus(round.link.verdict);
-                if (repeated && round.link.verdict > LineTests::LinkGood)
-                    panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
-            }
-            lost = lost || round.portLost;
-            // Without the port every later round would fail the same way.
-            if (round.portLost || round.stopped || scanStopAsked || round.link.verdict == LineTests::PortNotOpen)
-                break;
-        }
-        // After the lost-port line nothing more is said: each round's summary stands above it.
-        if (repeated && !lost) {
-            for (const QString &line : tally.lines())
-                panel.addMessage(line);
-        }
-        if (lost)
-            status = kPortNotOpen;
-        else if (linkFailure != kEverythingAnswered)
-            status = linkFailure;
-        else
-            status = tally.allAnswered() ? kEverythingAnswered : kBlockSilent;
-        report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait")
-                                                              : QStringLiteral("line-end"));
-        if (repeated)
-            report.insert(QStringLiteral("roundCount"), roundsRun);
-        else
-            report.insert(QStringLiteral("rounds"), roundReports);
-        report.insert(QStringLiteral("totals"), CheckReport::tally(tally, statistics));
-        break;
-    }
-    case Command::Watch: {
-        scanning = true;
-        const InstallationWatch::Result watched = watch.run(o.repeat.value_or(0));
-        status = watchStatus(watched, statistics);
-        report.insert(QStringLiteral("roundCount"), watched.rounds);
-        report.insert(QStringLiteral("totals"), CheckReport::statistics(statistics));
-        break;
-    }
-    case Command::Ports:
-    case Command::Find:
-        break;   // handled before a session exists
-    }
-
-    if (stoppedAtOnce) {
-        tell(QStringLiteral("Проверка прервана сигналом %1, порт закрыт").arg(stop.name()));
-        *stoppedBy = stop.exitStatus();
-        return stop.exitStatus();
-    }
-    if (realPort && realPort->modemLinesUnreadable())
-        tell(QStringLiteral("Порт %1 не сообщает состояние линий DSR/CTS (так у псевдотерминалов и некоторых "
-                            "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
-                            "и питании БС").arg(portName));
-    if (!o.report.isEmpty()) {
-        const QString reportSection = QStringLiteral("REPORT");
-        InstallationReport::Header header;
-        header.made = QDateTime::currentDateTime();
-        header.object = o.object.value_or(store.read(kApp, reportSection, QStringLiteral("OBJECT"), QString()));
-        header.technician = o.technician.value_or(store.read(kApp, reportSection, QStringLiteral("TECHNICIAN"), QString()));
-        header.port = o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort) : o.portDevice;
-        header.device = port->device();
-        header.baud = state.baudRate;
-        header.version = QStringLiteral(LINKPROBE_VERSION);
-        QString why;
-        if (!InstallationReport::save(o.report, header, statistics, &why)) {
-            tell(QStringLiteral("Отчёт не записан в файл %1: %2").arg(o.report, why));
-            status = kNotSaved;
-        }
-    }
-    if (o.json) {
-        report.insert(QStringLiteral("void"), lost);
-        report.insert(QStringLiteral("exitStatus"), status);
-        if (o.repeat && o.command == Command::Scan)
-            CheckReport::printOneLine(report);
-        else
-            CheckReport::print(report);
-    }
-    return closingStatus(QStringLiteral("Проверка заняла"), took.elapsed(), status);
+    return false;
 }
 
 } // namespace
@@ -703,12 +501,7 @@ int main(int argc, char *argv[])
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    // A PDF report needs fonts, and so Qt Gui, without a window system.
-    bool pdfReport = false;
-    for (int i = 1; i + 1 < argc; ++i)
-        pdfReport = pdfReport || (qstrcmp(argv[i], "--report") == 0 && QByteArray(argv[i + 1]).toLower().endsWith(".pdf"));
-    for (int i = 1; i < argc; ++i)
-        pdfReport = pdfReport || (qstrncmp(argv[i], "--report=", 9) == 0 && QByteArray(argv[i]).toLower().endsWith(".pdf"));
+    const bool pdfReport = pdfReportAsked(argc, argv);
     // Platforms with fonts and no window: offscreen here, Windows' own there
     // (the minimal one, which a Wine prefix may name, has no fonts to embed).
 #ifdef Q_OS_WIN
@@ -725,13 +518,11 @@ int main(int argc, char *argv[])
     const QString program = QStringLiteral("linkprobe-check");
 
     QString error;
-    const std::optional<Options> options = parseArguments(QCoreApplication::arguments(), &error);
+    const std::optional<CheckOptions> options = parseCheckArguments(QCoreApplication::arguments(), kCommands, &error);
     if (!options)
         return Cli::badArguments(program, error);
     if (options->help)
-        return Cli::printHelp(program, kUsage);
-    std::optional<int> stoppedBy;
-    const int status = run(*options, &stoppedBy);
+        return Cli::printHelp(program, checkUsage(kCommands).constData());
     // A check cut short by a signal ends as the signal would have ended it.
-    return stoppedBy ? *stoppedBy : status;
+    return options->command->run(*options);
 }

@@ -1,14 +1,12 @@
 #include "app/cli.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 #include "link/systemerror.h"
-#include "link/systemports.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -175,62 +173,6 @@ bool parse(QCommandLineParser &parser, const QStringList &args, QString *error)
     else
         *error = text;
     return false;
-}
-
-namespace {
-
-QFileInfo deviceFile(const QString &device)
-{
-    return QFileInfo(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
-}
-
-} // namespace
-
-QString unopenedPortReason(const QString &device, const QString &systemWords, bool accessDenied)
-{
-#ifdef Q_OS_WIN
-    // Windows denies access to a port another program has open.
-    const bool busy = accessDenied;
-    const QString path = device;
-#else
-    // Qt reports a lock held by another program as a permission error, like
-    // a lack of rights: with the rights in hand, it is the lock.
-    const QFileInfo file = deviceFile(device);
-    const bool busy = accessDenied && file.exists() && file.isReadable() && file.isWritable();
-    const QString path = file.filePath();
-#endif
-    if (!busy)
-        return systemWords;
-    const QString holder = portHolder(path);
-    return QStringLiteral("порт занят другой программой") + (holder.isEmpty() ? QString() : QStringLiteral(": ") + holder);
-}
-
-QStringList unopenedPortHints(const QString &device, bool accessDenied)
-{
-    Q_UNUSED(accessDenied);
-    QStringList hints;
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-#else
-    const QFileInfo file = deviceFile(device);
-    if (!file.exists()) {
-        hints << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
-                                "(например --port /dev/ttyUSB0)").arg(file.filePath());
-    } else if (!file.isReadable() || !file.isWritable()) {
-        // Serial ports are usually open to a group (dialout on Debian); never suggest joining root.
-        const QString group = file.group();
-        const bool groupMayUse = file.permission(QFile::ReadGroup | QFile::WriteGroup);
-        if (groupMayUse && !group.isEmpty() && group != QLatin1String("root")) {
-            hints << QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
-                                    "и войдите в систему заново").arg(file.filePath(), group);
-        } else {
-            hints << QStringLiteral("Нет прав на %1 (владелец %2, группа %3): права на устройство даёт администратор; "
-                                    "обычно последовательные порты открыты группе dialout")
-                         .arg(file.filePath(), file.owner(), group);
-        }
-    }
-#endif
-    return hints;
 }
 
 }

@@ -6,8 +6,7 @@
 class QCommandLineParser;
 
 // What the three programs share on the command line: help on standard output,
-// one line per message on standard error, the same wording of errors, and the
-// same words for a port that does not open.
+// one line per message on standard error, the same wording of errors.
 namespace Cli {
 
 constexpr int kBadArguments = 64;
@@ -50,14 +49,5 @@ QStringList joinSimulateValue(QStringList args, const QStringList &commandWords 
 // Parses args (the program's name first) into the parser; false with the
 // reason in Russian in *error.
 bool parse(QCommandLineParser &parser, const QStringList &args, QString *error);
-
-// Why a device refused to open: another program holds it (access denied
-// while we have the rights), named where /proc shows it ("порт занят другой
-// программой: minicom (процесс 2311)"); else the system's own words.
-QString unopenedPortReason(const QString &device, const QString &systemWords, bool accessDenied);
-
-// What the technician can do about a device that did not open, as far as the
-// system shows it: it is not there, or no rights on it. Nothing when neither shows.
-QStringList unopenedPortHints(const QString &device, bool accessDenied);
 
 }

@@ -70,6 +70,28 @@ struct CommandLine
     }
 };
 
+// Help, version and a bad scenario are answered before the window system
+// is needed, so they work without a display too. The window system's own
+// options are not known yet and pass here. The exit status when answered.
+std::optional<int> answerBeforeWindowSystem(int argc, char *argv[])
+{
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    CommandLine early;
+    early.parser.parse(Cli::joinSimulateValue(raw));
+    if (early.parser.isSet(early.help))
+        return Cli::printHelp(QStringLiteral("linkprobe"), kUsage);
+    if (early.parser.isSet(early.version)) {
+        QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
+        return 0;
+    }
+    QString why;
+    if (early.parser.isSet(early.simulate) && !Scenario::parse(early.parser.value(early.simulate), &why))
+        return Cli::badArguments(kProgram, QStringLiteral("неверный сценарий: ") + why);
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -79,25 +101,8 @@ int main(int argc, char *argv[])
     Cli::reserveStandardDescriptors();
     Cli::ignoreFileSizeLimitSignal();
 
-    // Help, version and a bad scenario are answered before the window system
-    // is needed, so they work without a display too. The window system's own
-    // options are not known yet and pass here.
-    {
-        QStringList raw;
-        for (int i = 0; i < argc; ++i)
-            raw << QString::fromLocal8Bit(argv[i]);
-        CommandLine early;
-        early.parser.parse(Cli::joinSimulateValue(raw));
-        if (early.parser.isSet(early.help))
-            return Cli::printHelp(QStringLiteral("linkprobe"), kUsage);
-        if (early.parser.isSet(early.version)) {
-            QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
-            return 0;
-        }
-        QString why;
-        if (early.parser.isSet(early.simulate) && !Scenario::parse(early.parser.value(early.simulate), &why))
-            return Cli::badArguments(kProgram, QStringLiteral("неверный сценарий: ") + why);
-    }
+    if (const std::optional<int> answered = answerBeforeWindowSystem(argc, argv))
+        return *answered;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(kProgram);

@@ -6,6 +6,7 @@
 
 #include "app/cli.h"
 #include "app/stopsignals.h"
+#include "link/systemports.h"
 #include "sim/querylines.h"
 #include "sim/scenario.h"
 #include "sim/simulatedinstallation.h"
@@ -147,7 +148,7 @@ public:
         m_port.setDtr(m_installation.dsr());
         m_port.setRts(m_installation.cts());
         if (!m_port.open(m_options.device, m_options.baud)) {
-            explainOpenFailure(m_port.openError(), m_port.openDeniedAccess());
+            explainOpenFailure(m_port.openError());
             return false;
         }
         // The port there keeps what comes until it is read: a look every few milliseconds.
@@ -157,7 +158,8 @@ public:
 #else
         m_port.setPortName(m_options.device);
         if (!m_port.open(QIODevice::ReadWrite)) {
-            explainOpenFailure(m_port.errorString(), m_port.error() == QSerialPort::PermissionError);
+            explainOpenFailure(unopenedPortExplanation(m_options.device, m_port.errorString(),
+                                                       m_port.error() == QSerialPort::PermissionError));
             return false;
         }
         if (!m_port.setBaudRate(m_options.baud) || !m_port.setDataBits(QSerialPort::Data8)
@@ -207,12 +209,10 @@ private:
     }
 #endif
 
-    void explainOpenFailure(const QString &why, bool denied)
+    // The reason, then the hints, a line each.
+    void explainOpenFailure(const QString &why)
     {
-        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2")
-                 .arg(m_options.device, Cli::unopenedPortReason(m_options.device, why, denied)));
-        for (const QString &hint : Cli::unopenedPortHints(m_options.device, denied))
-            tell(hint);
+        tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, why));
     }
 
     void readLines()

@@ -133,16 +133,13 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
         if (rate != savedRate)
             rates << rate;
     }
-    const auto refused = [&](qint32 rate) {
-        m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
-    };
     if (!m_port.open(candidate.device, savedRate)) {
         candidate.outcome = SearchCandidate::Outcome::NotOpened;
-        candidate.reason = openFailure ? openFailure() : QString();
+        candidate.reason = m_port.openError().replace(QLatin1Char('\n'), QStringLiteral("; "));
         // A port may refuse only the rate (a built-in one, above 115200): it opens at the next.
         if (!m_port.open(candidate.device, rates.at(1)))
             return;
-        refused(rates.takeFirst());
+        tellRefused(candidate, rates.takeFirst());
         candidate.reason.clear();
     }
     m_port.setDtr(true);
@@ -151,15 +148,9 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     if (m_wait.abandoned())
         return;
     // Lines that read as off on a port that went away say nothing of the cable or the БС.
-    const auto lost = [&] {
-        if (m_port.isOpen())
-            return false;
-        candidate.outcome = SearchCandidate::Outcome::PortLost;
-        return true;
-    };
     const bool dsr = m_port.dsr();
     const bool cts = dsr && m_port.cts();
-    if (lost())
+    if (lost(candidate))
         return;
     if (!dsr) {
         candidate.outcome = SearchCandidate::Outcome::NoCable;
@@ -171,6 +162,24 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     }
 
     candidate.outcome = SearchCandidate::Outcome::Silent;
+    queryAtRates(candidate, rates);
+}
+
+void InstallationSearch::tellRefused(const SearchCandidate &candidate, qint32 rate)
+{
+    m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
+}
+
+bool InstallationSearch::lost(SearchCandidate &candidate)
+{
+    if (m_port.isOpen())
+        return false;
+    candidate.outcome = SearchCandidate::Outcome::PortLost;
+    return true;
+}
+
+void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates)
+{
     for (qint32 rate : rates) {
         if (m_wait.abandoned())
             return;
@@ -180,12 +189,12 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
                 candidate.outcome = SearchCandidate::Outcome::Absent;
                 return;
             }
-            refused(rate);
+            tellRefused(candidate, rate);
             continue;
         }
         candidate.ratesTried << rate;
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
-        if (lost())
+        if (lost(candidate))
             return;
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
         if (reply.contains(LineTests::kBsuQuery)) {

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-#include <functional>
 
 class OperatorPanel;
 class SerialPort;
@@ -66,13 +65,15 @@ public:
 
     InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel);
 
-    // Why the port's last opening failed, in words (the real port knows).
-    std::function<QString()> openFailure;
-
     SearchResult run(QList<SearchCandidate> candidates, qint32 savedRate);
 
 private:
     void probe(SearchCandidate &candidate, qint32 savedRate);
+    // "#0002" at each rate in turn, changed on the open port, until an answer.
+    void queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates);
+    void tellRefused(const SearchCandidate &candidate, qint32 rate);
+    // The port went away: the candidate's outcome says so.
+    bool lost(SearchCandidate &candidate);
 
     SerialPort &m_port;
     Stopwatch &m_wait;

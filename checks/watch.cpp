@@ -23,6 +23,23 @@ void InstallationWatch::requestStop()
         m_stopScan();
 }
 
+void InstallationWatch::tellLinkVerdict(const LinkResult &link, int &lastVerdict, const QString &prefix)
+{
+    const int verdict = link.verdict;
+    if (verdict == lastVerdict)
+        return;
+    if (verdict == LineTests::LinkGood) {
+        m_panel.addMessage(prefix + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
+                                                                  : QStringLiteral("связь восстановлена")));
+    } else {
+        if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
+            m_panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
+        for (const QString &line : link.lines)
+            m_panel.addMessage(line);
+    }
+    lastVerdict = verdict;
+}
+
 InstallationWatch::Result InstallationWatch::run(int rounds)
 {
     Result result;
@@ -37,20 +54,8 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     bool freshBlocks = false;   // in this round
     const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
     scan.onLinkTest = [&](const LinkResult &link) {
-        const int verdict = link.verdict;
-        m_statistics.addLinkTest(verdict);
-        if (verdict != lastVerdict) {
-            if (verdict == LineTests::LinkGood) {
-                m_panel.addMessage(prefix() + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
-                                                                            : QStringLiteral("связь восстановлена")));
-            } else {
-                if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
-                    m_panel.addMessage(prefix() + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
-                for (const QString &line : link.lines)
-                    m_panel.addMessage(line);
-            }
-            lastVerdict = verdict;
-        }
+        m_statistics.addLinkTest(link.verdict);
+        tellLinkVerdict(link, lastVerdict, prefix());
         if (onChange)
             onChange(0);
     };
@@ -90,6 +95,12 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             break;
         }
     }
+    endRun(result);
+    return result;
+}
+
+void InstallationWatch::endRun(Result &result)
+{
     m_held.lines.clear();
     m_stopScan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
@@ -97,5 +108,4 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
     // A stop asked before the run began holds; the next run is a whole one again.
     m_stopRequested = false;
-    return result;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 class BlockStatistics;
+struct LinkResult;
 class CheckSession;
 
 // The watch over the installation: scan rounds (the link test, then each
@@ -47,6 +48,11 @@ private:
     private:
         OperatorPanel &m_panel;
     };
+
+    // A link test's verdict, told when it differs from the last one.
+    void tellLinkVerdict(const LinkResult &link, int &lastVerdict, const QString &prefix);
+    // Whether the run was stopped, told; the next run starts afresh.
+    void endRun(Result &result);
 
     CheckSession &m_session;
     OperatorPanel &m_panel;

@@ -77,6 +77,7 @@ public:
     bool open(const QString &, qint32) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
+    QString openError() const override { return QString(); }
     QString device() const override { return QStringLiteral("COM1"); }
     qint32 baudRate() const override { return 4800; }
     bool setBaudRate(qint32 baudRate) override { return m_open && baudRate == 4800; }

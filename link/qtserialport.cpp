@@ -1,5 +1,7 @@
 #include "link/qtserialport.h"
 
+#include "link/systemports.h"
+
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
@@ -30,7 +32,6 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
     m_device = device;
     m_baudRate = baudRate;
     m_openError.clear();
-    m_openDenied = false;
     m_linesUnreadable = false;
     m_port.setPortName(device);
     m_port.setBaudRate(baudRate);
@@ -39,8 +40,8 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_openError = m_port.errorString();
-        m_openDenied = m_port.error() == QSerialPort::PermissionError;
+        m_openError = unopenedPortExplanation(device, m_port.errorString(),
+                                              m_port.error() == QSerialPort::PermissionError);
         m_port.clearError();
         return false;
     }

@@ -24,6 +24,9 @@ public:
     QString device() const override { return m_device; }
     qint32 baudRate() const override { return m_baudRate; }
     bool setBaudRate(qint32 baudRate) override;
+    QString openError() const override { return m_openError; }
+    bool modemLinesUnreadable() const override { return m_linesUnreadable; }
+    bool isSystemDevice() const override { return true; }
     qsizetype bytesWaiting() override;
     QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
@@ -33,15 +36,6 @@ public:
     void setRts(bool on) override;
     bool dsr() override;
     bool cts() override;
-
-    // Why the last opening failed, in words for the operator ("" when it did not fail).
-    QString openError() const { return m_openError; }
-    // The failed opening was refused access: no rights, or (where the
-    // device is open to us) a lock held by another program.
-    bool openDeniedAccess() const { return m_openDenied; }
-    // The device did not tell its modem lines when asked since the last
-    // opening (a pseudo-terminal, some adapters): DSR and CTS read as off.
-    bool modemLinesUnreadable() const { return m_linesUnreadable; }
 
 private:
     void absorb();
@@ -55,7 +49,6 @@ private:
     bool m_rts = false;
     QByteArray m_buffer;
     QString m_openError;
-    bool m_openDenied = false;
     bool m_linesUnreadable = false;
 };
 #endif

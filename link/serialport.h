@@ -34,6 +34,15 @@ public:
     // as they are. False when the port is closed or refuses the rate (it keeps
     // its rate then, or is lost and raises lost()).
     virtual bool setBaudRate(qint32 baudRate) = 0;
+    // Why the last open() failed, for the technician: the reason, then on
+    // lines of their own what he can do about it; "" when it did not fail.
+    virtual QString openError() const = 0;
+    // The device did not tell its modem lines when asked since the last
+    // opening (a pseudo-terminal, some adapters): DSR and CTS read as off.
+    virtual bool modemLinesUnreadable() const { return false; }
+    // The device is the system's, so other programs may hold it open too;
+    // a simulated port only borrows a device's name.
+    virtual bool isSystemDevice() const { return false; }
 
     virtual qsizetype bytesWaiting() = 0;
     // The waiting bytes; they leave the buffer.

@@ -147,3 +147,36 @@ QString groupToJoin(const QString &device)
     return group;
 #endif
 }
+
+QString unopenedPortExplanation(const QString &device, const QString &systemWords, bool accessDenied)
+{
+#ifdef Q_OS_WIN
+    // Windows denies access to a port another program has open.
+    const bool busy = accessDenied;
+    const QString path = device;
+    QStringList lines;
+#else
+    // Qt reports a lock held by another program as a permission error, like
+    // a lack of rights: with the rights in hand, it is the lock.
+    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    const QString path = file.filePath();
+    const bool usable = file.isReadable() && file.isWritable();
+    const bool busy = accessDenied && file.exists() && usable;
+    QStringList lines;
+    const QString group = groupToJoin(path);
+    if (!file.exists())
+        lines << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "
+                                "(например --port /dev/ttyUSB0)").arg(path);
+    else if (!usable && !group.isEmpty())
+        lines << QStringLiteral("Нет прав на %1: добавьте пользователя в группу %2 (sudo usermod -aG %2 $USER) "
+                                "и войдите в систему заново").arg(path, group);
+    else if (!usable)
+        lines << QStringLiteral("Нет прав на %1 (владелец %2, группа %3): права на устройство даёт администратор; "
+                                "обычно последовательные порты открыты группе dialout").arg(path, file.owner(), file.group());
+#endif
+    const QString holder = busy ? portHolder(path) : QString();
+    lines.prepend(!busy ? systemWords
+                        : QStringLiteral("порт занят другой программой")
+                              + (holder.isEmpty() ? QString() : QStringLiteral(": ") + holder));
+    return lines.join(QLatin1Char('\n'));
+}

@@ -44,6 +44,13 @@ QList<PortUser> portUsers(const QString &device, qint64 except = 0,
 // when none does or /proc does not show it (another user's processes, Windows).
 QString portHolder(const QString &device, const QString &procDir = QStringLiteral("/proc"));
 
+// Why the device refused to open, for the technician: another program holds
+// it (access denied while we have the rights), named where /proc shows it
+// ("порт занят другой программой: minicom (процесс 2311)"), else the system's
+// own words; then, a line each, what he can do about it as far as the system
+// shows it: the device is not there, or no rights on it.
+QString unopenedPortExplanation(const QString &device, const QString &systemWords, bool accessDenied);
+
 // One line for each other program that has the port this program opened
 // open too: it may take replies away or send bytes of its own. `portName` is
 // the port as the technician knows it ("COM1 (/dev/ttyUSB0)").

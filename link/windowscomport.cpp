@@ -1,5 +1,7 @@
 #include "link/windowscomport.h"
 
+#include "link/systemports.h"
+
 #include <windows.h>
 
 namespace {
@@ -41,15 +43,14 @@ bool WindowsComPort::open(const QString &device, qint32 baudRate)
     m_device = device;
     m_baudRate = baudRate;
     m_openError.clear();
-    m_openDenied = false;
     // The device namespace reaches every COM port, COM10 and above too.
     const QString path = device.startsWith(QLatin1String("\\\\.\\")) ? device : QStringLiteral("\\\\.\\") + device;
     const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        m_openError = qt_error_string(int(code));
-        m_openDenied = code == ERROR_ACCESS_DENIED;
+        // Windows denies access to a port another program has open.
+        m_openError = unopenedPortExplanation(device, qt_error_string(int(code)), code == ERROR_ACCESS_DENIED);
         return false;
     }
     m_handle = h;

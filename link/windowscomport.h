@@ -38,6 +38,8 @@ public:
     QString device() const override { return m_device; }
     qint32 baudRate() const override { return m_baudRate; }
     bool setBaudRate(qint32 baudRate) override;
+    QString openError() const override { return m_openError; }
+    bool isSystemDevice() const override { return true; }
     qsizetype bytesWaiting() override;
     QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
@@ -47,13 +49,6 @@ public:
     void setRts(bool on) override;
     bool dsr() override;
     bool cts() override;
-
-    // Why the last opening failed, in words for the operator ("" when it did not fail).
-    QString openError() const { return m_openError; }
-    // The failed opening was refused access: another program holds the port.
-    bool openDeniedAccess() const { return m_openDenied; }
-    // Every Windows driver tells its modem lines, or fails and the port is lost.
-    bool modemLinesUnreadable() const { return false; }
 
 private:
     bool applyLineSettings(qint32 baudRate);
@@ -71,7 +66,6 @@ private:
     bool m_rts = false;
     QByteArray m_buffer;
     QString m_openError;
-    bool m_openDenied = false;
     QTimer m_lineWatch;
     QElapsedTimer m_sinceActivity;
 };

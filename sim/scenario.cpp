@@ -36,6 +36,26 @@ bool isBlockItem(const QString &word)
     return !word.isEmpty() && (word.at(0).isDigit() || word.at(0) == QLatin1Char('-'));
 }
 
+// A word that names one fault of the installation (or "ok", none); false for any other.
+bool takeFault(Scenario &s, const QString &word)
+{
+    if (word == QLatin1String("no-cable"))
+        s.cable = false;
+    else if (word == QLatin1String("no-power"))
+        s.power = false;
+    else if (word == QLatin1String("line-break"))
+        s.lineBreak = true;
+    else if (word == QLatin1String("bsu-off"))
+        s.bsuOff = true;
+    else if (word == QLatin1String("noise"))
+        s.noise = true;
+    else if (word == QLatin1String("late"))
+        s.late = true;
+    else
+        return word == QLatin1String("ok");   // nothing wrong; other words may still follow
+    return true;
+}
+
 } // namespace
 
 std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unplugged unplugged)
@@ -82,20 +102,7 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
                 return std::nullopt;
             listed = &s.flaky;
             list = InList;
-        } else if (word == QLatin1String("ok")) {
-            // nothing wrong; other words may still follow
-        } else if (word == QLatin1String("no-cable")) {
-            s.cable = false;
-        } else if (word == QLatin1String("no-power")) {
-            s.power = false;
-        } else if (word == QLatin1String("line-break")) {
-            s.lineBreak = true;
-        } else if (word == QLatin1String("bsu-off")) {
-            s.bsuOff = true;
-        } else if (word == QLatin1String("noise")) {
-            s.noise = true;
-        } else if (word == QLatin1String("late")) {
-            s.late = true;
+        } else if (takeFault(s, word)) {
         } else if (word == QLatin1String("unplugged") && unplugged == Unplugged::Allowed) {
             s.unplugged = true;
         } else if (word == QLatin1String("unplugged")) {

@@ -33,7 +33,9 @@ bool SimulatedPort::open(const QString &device, qint32 baudRate)
     SimulatedPort::close();
     m_device = device;
     m_baud = baudRate;
-    if (baudRate <= 0 || baudRate > m_highestRate || m_installation.scenario().unplugged)
+    const bool unplugged = m_installation.scenario().unplugged;
+    m_openError = unplugged ? QStringLiteral("адаптер отключён (сценарий unplugged)") : QString();
+    if (baudRate <= 0 || baudRate > m_highestRate || unplugged)
         return false;
     m_open = true;
     discardInFlight();

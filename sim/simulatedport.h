@@ -24,6 +24,7 @@ public:
     QString device() const override { return m_device; }
     qint32 baudRate() const override { return m_baud; }
     bool setBaudRate(qint32 baudRate) override;
+    QString openError() const override { return m_openError; }
     qsizetype bytesWaiting() override;
     QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
@@ -60,6 +61,7 @@ private:
     Clock &m_clock;
     bool m_open = false;
     QString m_device;
+    QString m_openError;
     qint32 m_baud = 9600;
     qint32 m_highestRate = std::numeric_limits<qint32>::max();
     bool m_dtr = false;

@@ -5,7 +5,6 @@
 #include "checks/watch.h"
 #include "link/openport.h"
 #include "link/portlist.h"
-#include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
@@ -68,6 +67,23 @@ int blockNamedBy(const QString &typed)
         return 0;
     const int n = text.toInt();
     return n >= 1 && n <= 32 ? n : 0;
+}
+
+// The object and the technician, in rows of their own under Qt's file dialog.
+void addReportFields(QFileDialog &dialog, QLineEdit *objectEdit, QLineEdit *technicianEdit)
+{
+    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
+    if (!grid)
+        return;
+    const int row = grid->rowCount();
+    auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
+    objectLabel->setBuddy(objectEdit);
+    auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
+    technicianLabel->setBuddy(technicianEdit);
+    grid->addWidget(objectLabel, row, 0);
+    grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
+    grid->addWidget(technicianLabel, row + 1, 0);
+    grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
 }
 
 } // namespace
@@ -150,6 +166,13 @@ void MainWindow::buildControls()
     setTabOrder(m_blockSelector, m_blockCheckButton);
     setTabOrder(m_blockCheckButton, m_clearButton);
 
+    buildMenus();
+    buildMapControls();
+    wireControls();
+}
+
+void MainWindow::buildMenus()
+{
     m_settingsMenu = menuBar()->addMenu(QStringLiteral("Настройки"));
     m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
     m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
@@ -178,9 +201,11 @@ void MainWindow::buildControls()
     QAction *clearAction = m_logMenu->addAction(QStringLiteral("Очистить"));
     clearAction->setObjectName(QStringLiteral("mnuClearLog"));
     connect(clearAction, &QAction::triggered, this, &MainWindow::clearLog);
+}
 
-    buildMapControls();
-
+// The checks start through the gate, which holds every other control while one runs.
+void MainWindow::wireControls()
+{
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
 
@@ -382,8 +407,6 @@ void MainWindow::searchForInstallation()
     m_port.close();
     const QList<DetectedPort> detected = m_detectPorts();
     InstallationSearch search(m_port, m_session.stopwatch(), *this);
-    if (auto *realPort = qobject_cast<QtSerialPort *>(&m_port))
-        search.openFailure = [realPort] { return realPort->openError(); };
     const SearchResult result = search.run(searchCandidates(m_store, detected),
                                            readSavedPortSettings(m_store).baudRate);
     if (m_closing)
@@ -448,7 +471,7 @@ void MainWindow::scanOrStop()
 void MainWindow::warnOfSharedPort()
 {
     // Only a real port can be shared; the simulated one's device name is borrowed.
-    if (!m_port.isOpen() || !qobject_cast<QtSerialPort *>(&m_port))
+    if (!m_port.isOpen() || !m_port.isSystemDevice())
         return;
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
     const QStringList lines =
@@ -646,17 +669,7 @@ void MainWindow::saveReport()
     objectEdit->setObjectName(QStringLiteral("reportObject"));
     auto *technicianEdit = new QLineEdit(m_store.read(kApp, report, kTechnicianKey, QString()), &dialog);
     technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
-    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
-        const int row = grid->rowCount();
-        auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
-        objectLabel->setBuddy(objectEdit);
-        auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
-        technicianLabel->setBuddy(technicianEdit);
-        grid->addWidget(objectLabel, row, 0);
-        grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
-        grid->addWidget(technicianLabel, row + 1, 0);
-        grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
-    }
+    addReportFields(dialog, objectEdit, technicianEdit);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     QString path = dialog.selectedFiles().constFirst();

@@ -61,6 +61,8 @@ protected:
 
 private:
     void buildControls();
+    void buildMenus();
+    void wireControls();
     void load();
     void clearLog();
     void refreshStatus();

@@ -27,6 +27,27 @@ QString defaultDevice(qint16 comPort)
     return QStringLiteral("/dev/ttyS") + QString::number(comPort - 1);
 }
 
+// The list shows the device saved for its COM number, "" for the default.
+void selectMapped(QComboBox *list, const QString &mapped)
+{
+    if (mapped.isEmpty())
+        return;
+    int at = list->findData(mapped);
+    // The saved name may be the device itself or another name of it.
+    for (int i = 1; at < 0 && i < list->count(); ++i) {
+        if (resolvedDevice(list->itemData(i).toString()) == resolvedDevice(mapped))
+            at = i;
+    }
+    if (at < 0) {
+        // Kept as it is, even when the device is not there now: an
+        // adapter that is out at the moment keeps its COM number.
+        const bool present = QFileInfo::exists(mapped);
+        list->addItem(present ? mapped : mapped + QStringLiteral(" (нет в системе)"), mapped);
+        at = list->count() - 1;
+    }
+    list->setCurrentIndex(at);
+}
+
 } // namespace
 
 PortDevicesDialog::PortDevicesDialog(const QList<PortListing> &ports, const QMap<qint16, QString> &current,
@@ -62,23 +83,7 @@ PortDevicesDialog::PortDevicesDialog(const QList<PortListing> &ports, const QMap
             list->addItem(deviceCaption(*port), saved);
             list->setItemData(list->count() - 1, saved, Qt::ToolTipRole);
         }
-        const QString mapped = current.value(n).trimmed();
-        if (!mapped.isEmpty()) {
-            int at = list->findData(mapped);
-            // The saved name may be the device itself or another name of it.
-            for (int i = 1; at < 0 && i < list->count(); ++i) {
-                if (resolvedDevice(list->itemData(i).toString()) == resolvedDevice(mapped))
-                    at = i;
-            }
-            if (at < 0) {
-                // Kept as it is, even when the device is not there now: an
-                // adapter that is out at the moment keeps its COM number.
-                const bool present = QFileInfo::exists(mapped);
-                list->addItem(present ? mapped : mapped + QStringLiteral(" (нет в системе)"), mapped);
-                at = list->count() - 1;
-            }
-            list->setCurrentIndex(at);
-        }
+        selectMapped(list, current.value(n).trimmed());
         form->addRow(QStringLiteral("COM") + QString::number(n), list);
         m_lists << list;
     }
