@@ -14,7 +14,7 @@
 #include "checks/installationsearch.h"
 #include "checks/blockranges.h"
 #include "link/clock.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/portlist.h"
 #include "link/qtserialport.h"
 #include "link/settingsstore.h"
@@ -359,7 +359,7 @@ int listPortsCommand(const Options &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     const SettingsStore store = userSettings();
-    QList<PortListing> ports = listPorts(store, detectedPorts());
+    QList<PortListing> ports = listPorts(Settings::load(store), detectedPorts());
     markConsoles(ports, consoleDevices());
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
@@ -380,15 +380,16 @@ int findCommand(const Options &o, std::optional<int> *stoppedBy)
 {
     const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
-    const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
+    const Settings settings = Settings::load(store);
+    const qint32 firstRate = o.baud.value_or(settings.baudRate);
     const QList<DetectedPort> detected = detectedPorts();
     QList<SearchCandidate> candidates;
     if (o.findPorts.isEmpty()) {
-        candidates = searchCandidates(store, detected);
+        candidates = searchCandidates(settings, detected);
     } else {
         for (const QString &named : o.findPorts) {
             SearchCandidate candidate;
-            candidate.device = isDecimal(named) ? deviceForComPort(store, qint16(named.toInt())) : named;
+            candidate.device = isDecimal(named) ? settings.deviceFor(qint16(named.toInt())) : named;
             candidates << candidate;
         }
     }
@@ -456,11 +457,9 @@ int run(const Options &o, std::optional<int> *stoppedBy)
 
     // The user's own settings; the options of this run only shadow them.
     SettingsStore store = userSettings();
-    const QString comport = QStringLiteral("COMPORT");
-    if (o.portNumber)
-        store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
-    if (o.baud)
-        store.overrideForRun(comport, QStringLiteral("BAUD"), QString::number(*o.baud));
+    Settings settings = Settings::load(store);
+    settings.comPort = o.portNumber.value_or(settings.comPort);
+    settings.baudRate = o.baud.value_or(settings.baudRate);
 
     std::unique_ptr<Clock> clock;
     if (o.instant)
@@ -489,7 +488,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
     BlockStatistics statistics;
     {
         QString problem;
-        statistics.setInstalled(savedInstalledBlocks(store, &problem));
+        statistics.setInstalled(installedBlocks(settings.installedBlocks, &problem));
         if (!problem.isEmpty())
             tell(problem);
     }
@@ -518,7 +517,7 @@ int run(const Options &o, std::optional<int> *stoppedBy)
         session.stopwatch().abandon();
         port->close();
     });
-    const bool opened = session.openPort(o.portDevice);
+    const bool opened = session.openPort(settings, o.portDevice);
     const CheckState &state = session.state();
     panel.setBlockListIndex(o.command == Command::Block ? o.block - 1 : state.blockNumber - 1);
     LineTests &tests = session.tests();
@@ -666,11 +665,10 @@ int run(const Options &o, std::optional<int> *stoppedBy)
                             "адаптеров): они читаются как выключенные, и ошибки 1 и 2 могут говорить не о кабеле "
                             "и питании БС").arg(portName));
     if (!o.report.isEmpty()) {
-        const QString reportSection = QStringLiteral("REPORT");
         InstallationReport::Header header;
         header.made = QDateTime::currentDateTime();
-        header.object = o.object.value_or(store.read(kApp, reportSection, QStringLiteral("OBJECT"), QString()));
-        header.technician = o.technician.value_or(store.read(kApp, reportSection, QStringLiteral("TECHNICIAN"), QString()));
+        header.object = o.object.value_or(settings.reportObject);
+        header.technician = o.technician.value_or(settings.reportTechnician);
         header.port = o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(state.comPort) : o.portDevice;
         header.device = port->device();
         header.baud = state.baudRate;

@@ -4,7 +4,7 @@
 #include "checks/operatorpanel.h"
 #include "link/exchange.h"
 #include "link/serialport.h"
-#include "link/settingsstore.h"
+#include "link/settings.h"
 #include "link/wait.h"
 
 #include <QStringList>
@@ -192,8 +192,7 @@ void LineTests::blockCheck()
         } else {
             m_state.blockNumber = qint16(chosen);
             // Saved before the query, whatever it finds: the next start preselects it.
-            m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
-                         QString::number(m_state.blockNumber));
+            Settings::save(m_store, Settings::Key::Block, QString::number(m_state.blockNumber));
             m_lastBlock = queryBlock(m_state.blockNumber);
             if (m_lastBlock.portLost)
                 tellPortLost();
