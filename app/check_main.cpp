@@ -18,9 +18,9 @@
 #include "checks/installationsearch.h"
 #include "checks/watch.h"
 #include "link/clock.h"
-#include "link/openport.h"
 #include "link/portlist.h"
 #include "link/qtserialport.h"
+#include "link/settings.h"
 #include "link/settingsstore.h"
 #include "link/systemports.h"
 #include "report/installationreport.h"
@@ -71,15 +71,12 @@ SettingsStore userSettings()
 }
 
 // The user's own settings, which the options of this run only shadow.
-SettingsStore runSettings(const CheckOptions &o)
+Settings runSettings(const CheckOptions &o, const SettingsStore &store)
 {
-    SettingsStore store = userSettings();
-    const QString comport = QStringLiteral("COMPORT");
-    if (o.portNumber)
-        store.overrideForRun(comport, QStringLiteral("COM"), QString::number(*o.portNumber));
-    if (o.baud)
-        store.overrideForRun(comport, QStringLiteral("BAUD"), QString::number(*o.baud));
-    return store;
+    Settings settings = Settings::load(store);
+    settings.comPort = o.portNumber.value_or(settings.comPort);
+    settings.baudRate = o.baud.value_or(settings.baudRate);
+    return settings;
 }
 
 std::unique_ptr<Clock> runClock(const CheckOptions &o)
@@ -100,7 +97,8 @@ public:
     int finish(int status);
 
     const CheckOptions &o;
-    SettingsStore store = runSettings(o);
+    SettingsStore store = userSettings();
+    const Settings settings = runSettings(o, store);
     std::unique_ptr<Clock> clock = runClock(o);
     SimulatedInstallation installation {o.scenario};
     std::unique_ptr<SerialPort> port;
@@ -138,7 +136,7 @@ PortRun::PortRun(const CheckOptions &options)
     if (o.json)
         panel.silence();
     QString problem;
-    statistics.setInstalled(savedInstalledBlocks(store, &problem));
+    statistics.setInstalled(installedBlocks(settings.installedBlocks, &problem));
     if (!problem.isEmpty())
         tell(problem);
     scan.setBlocks(statistics.installed());
@@ -147,7 +145,7 @@ PortRun::PortRun(const CheckOptions &options)
         statistics.addLinkTest(link.verdict);
     };
     scan.onBlock = [this](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
-    opened = session.openPort(o.portDevice);
+    opened = session.openPort(settings, o.portDevice);
     tellPort();
     report = CheckReport::header(QLatin1String(o.command->word), started);
     report.insert(QStringLiteral("port"), portWord());
@@ -214,11 +212,10 @@ void PortRun::tellPort()
 
 bool PortRun::saveReport()
 {
-    const QString reportSection = QStringLiteral("REPORT");
     InstallationReport::Header header;
     header.made = QDateTime::currentDateTime();
-    header.object = o.object.value_or(store.read(kApp, reportSection, QStringLiteral("OBJECT"), QString()));
-    header.technician = o.technician.value_or(store.read(kApp, reportSection, QStringLiteral("TECHNICIAN"), QString()));
+    header.object = o.object.value_or(settings.reportObject);
+    header.technician = o.technician.value_or(settings.reportTechnician);
     header.port = portWord();
     header.device = port->device();
     header.baud = session.state().baudRate;
@@ -363,7 +360,7 @@ int portsCommand(const CheckOptions &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     const SettingsStore store = userSettings();
-    QList<PortListing> ports = listPorts(store, detectedPorts());
+    QList<PortListing> ports = listPorts(Settings::load(store), detectedPorts());
     markConsoles(ports, consoleDevices());
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
@@ -381,15 +378,15 @@ int portsCommand(const CheckOptions &o)
 }
 
 // The ports named with --port, or else every port of the system and of [PORTS].
-QList<SearchCandidate> findCandidates(const CheckOptions &o, const SettingsStore &store,
+QList<SearchCandidate> findCandidates(const CheckOptions &o, const Settings &settings,
                                       const QList<DetectedPort> &detected)
 {
     if (o.ports.isEmpty())
-        return searchCandidates(store, detected);
+        return searchCandidates(settings, detected);
     QList<SearchCandidate> candidates;
     for (const QString &named : o.ports) {
         SearchCandidate candidate;
-        candidate.device = isDecimal(named) ? deviceForComPort(store, qint16(named.toInt())) : named;
+        candidate.device = isDecimal(named) ? settings.deviceFor(qint16(named.toInt())) : named;
         candidates << candidate;
     }
     return candidates;
@@ -414,7 +411,8 @@ int findCommand(const CheckOptions &o)
 {
     const QDateTime started = QDateTime::currentDateTime();
     SettingsStore store = userSettings();
-    const qint32 firstRate = o.baud.value_or(readSavedPortSettings(store).baudRate);
+    const Settings settings = Settings::load(store);
+    const qint32 firstRate = o.baud.value_or(settings.baudRate);
     const QList<DetectedPort> detected = detectedPorts();
     SteadyClock clock;
     Stopwatch wait(clock);
@@ -431,7 +429,7 @@ int findCommand(const CheckOptions &o)
     tell(QStringLiteral("Поиск установки, первой пробуется скорость %1 бод").arg(firstRate));
     QElapsedTimer took;
     took.start();
-    const SearchResult result = search.run(findCandidates(o, store, detected), firstRate);
+    const SearchResult result = search.run(findCandidates(o, settings, detected), firstRate);
     if (stop.caught()) {
         tell(QStringLiteral("Поиск прерван сигналом %1, порт закрыт").arg(stop.name()));
         return stop.exitStatus();

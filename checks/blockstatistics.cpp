@@ -2,7 +2,6 @@
 
 #include "checks/linetests.h"
 #include "checks/blockranges.h"
-#include "link/settingsstore.h"
 
 #include <algorithm>
 
@@ -128,12 +127,12 @@ QString BlockStatistics::replyTimes(int n) const
     return QStringLiteral("мин. %1, сред. %2, макс. %3 мс").arg(block.minMs).arg(block.avgMs()).arg(block.maxMs);
 }
 
-QList<int> savedInstalledBlocks(const SettingsStore &store, QString *problem)
+QList<int> installedBlocks(const QString &saved, QString *problem)
 {
     QList<int> all;
     for (int n = 1; n <= BlockStatistics::kBlocks; ++n)
         all << n;
-    const QString text = store.read(kApp, kInstallationSection, kInstalledBlocksKey, QString()).trimmed();
+    const QString text = saved.trimmed();
     if (text.isEmpty())
         return all;
     QString why;

@@ -82,11 +82,7 @@ private:
 // The link test's verdict in a few words: "связь в порядке", "ошибка №3", "порт не открыт".
 QString linkVerdictWords(int verdict);
 
-class SettingsStore;
-
-// Where the installation's blocks are kept in the settings: [INSTALLATION] BLOCKS=1-24.
-inline const QString kInstallationSection = QStringLiteral("INSTALLATION");
-inline const QString kInstalledBlocksKey = QStringLiteral("BLOCKS");
-// The saved blocks of the installation, 1 to 32 when none are saved; a value
-// that names no blocks gives 1 to 32 too, and the reason in *problem.
-QList<int> savedInstalledBlocks(const SettingsStore &store, QString *problem = nullptr);
+// The installation's blocks as the settings keep them ("1-24"), 1 to 32
+// when none are kept; a text that names no blocks gives 1 to 32 too, and
+// the reason in *problem.
+QList<int> installedBlocks(const QString &saved, QString *problem = nullptr);

@@ -1,6 +1,6 @@
 #include "checks/checksession.h"
 
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/serialport.h"
 
 CheckSession::CheckSession(SerialPort &port, SettingsStore &store, Clock &clock, OperatorPanel &panel)
@@ -8,11 +8,10 @@ CheckSession::CheckSession(SerialPort &port, SettingsStore &store, Clock &clock,
 {
 }
 
-bool CheckSession::openPort(const QString &device)
+bool CheckSession::openPort(const Settings &settings, const QString &device)
 {
-    const SavedPortSettings saved = readSavedPortSettings(m_store);
-    m_state.comPort = saved.comPort;
-    m_state.baudRate = saved.baudRate;
-    m_state.blockNumber = saved.blockNumber;
-    return m_port.open(device.isEmpty() ? deviceForComPort(m_store, saved.comPort) : device, saved.baudRate);
+    m_state.comPort = settings.comPort;
+    m_state.baudRate = settings.baudRate;
+    m_state.blockNumber = settings.blockNumber;
+    return m_port.open(device.isEmpty() ? settings.deviceFor(settings.comPort) : device, settings.baudRate);
 }

@@ -3,7 +3,7 @@
 #include "checks/linetests.h"
 #include "checks/operatorpanel.h"
 #include "link/exchange.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/portlist.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
@@ -78,11 +78,11 @@ QString searchResultLine(const SearchResult &result)
     return QStringLiteral("Установка не найдена");
 }
 
-QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<DetectedPort> &detected,
+QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<DetectedPort> &detected,
                                         const QStringList &consoles)
 {
     QList<SearchCandidate> candidates;
-    QList<PortListing> ports = listPorts(store, detected);
+    QList<PortListing> ports = listPorts(settings, detected);
     markConsoles(ports, consoles);
     for (const PortListing &port : ports) {
         SearchCandidate candidate;
@@ -218,30 +218,29 @@ SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandid
     SavedInstallation result;
     result.saved = store.saveChosen([&](const SettingsStore &now) {
         QList<SettingsStore::Change> changes;
+        const Settings settings = Settings::load(now);
         result = SavedInstallation();
-        for (qint16 n = 1; n <= 255 && result.comPort == 0; ++n) {
-            if (resolvedDevice(deviceForComPort(now, n)) == device)
+        for (qint16 n = 1; n <= Settings::kHighestComPort && result.comPort == 0; ++n) {
+            if (resolvedDevice(settings.deviceFor(n)) == device)
                 result.comPort = n;
         }
         for (qint16 n = 1; n <= 8 && result.comPort == 0; ++n) {
-            const QString key = QStringLiteral("COM") + QString::number(n);
-            if (!now.read(kApp, QStringLiteral("PORTS"), key, QString()).trimmed().isEmpty())
+            if (settings.portDevices.contains(n))
                 continue;
-            const QString own = resolvedDevice(deviceForComPort(now, n));
+            const QString own = resolvedDevice(settings.deviceFor(n));
             const bool hasOwnDevice = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &p) {
                 return resolvedDevice(p.device) == own;
             });
             if (hasOwnDevice)
                 continue;
             result.comPort = n;
-            changes.append({QStringLiteral("PORTS"), key, stable.isEmpty() ? found.device : stable});
+            changes << Settings::portDeviceChange(n, stable.isEmpty() ? found.device : stable);
         }
         if (result.comPort == 0)
             return changes;
-        result.device = changes.isEmpty() ? deviceForComPort(now, result.comPort) : changes.constFirst().text;
-        const QString comport = QStringLiteral("COMPORT");
-        changes.append({comport, QStringLiteral("COM"), QString::number(result.comPort)});
-        changes.append({comport, QStringLiteral("BAUD"), QString::number(found.baudRate)});
+        result.device = changes.isEmpty() ? settings.deviceFor(result.comPort) : changes.constFirst().text;
+        changes << Settings::change(Settings::Key::ComPort, QString::number(result.comPort))
+                << Settings::change(Settings::Key::BaudRate, QString::number(found.baudRate));
         return changes;
     }) && result.comPort != 0;
     return result;

@@ -8,6 +8,7 @@
 class OperatorPanel;
 class SerialPort;
 class SettingsStore;
+struct Settings;
 class Stopwatch;
 
 // One port the search for the installation looked at, and what it found there.
@@ -49,7 +50,7 @@ QString searchResultLine(const SearchResult &result);
 // The ports to search when the technician names none: every detected port
 // and every mapped device, except those another program holds and the
 // system's console (they come back as skipped, with their reason).
-QList<SearchCandidate> searchCandidates(const SettingsStore &store, const QList<DetectedPort> &detected,
+QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<DetectedPort> &detected,
                                         const QStringList &consoles = consoleDevices());
 
 // Looks for the БСУ on each candidate in turn, as the link test would find

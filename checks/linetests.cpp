@@ -4,7 +4,7 @@
 #include "checks/operatorpanel.h"
 #include "link/exchange.h"
 #include "link/serialport.h"
-#include "link/settingsstore.h"
+#include "link/settings.h"
 #include "link/wait.h"
 
 #include <QStringList>
@@ -196,8 +196,7 @@ BlockCheckResult LineTests::blockCheck(int number, ReplyEnd end)
         } else {
             m_state.blockNumber = qint16(number);
             // Saved before the query, whatever it finds: the next start preselects it.
-            m_store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"),
-                         QString::number(m_state.blockNumber));
+            Settings::save(m_store, Settings::Key::Block, QString::number(m_state.blockNumber));
             result.block = queryBlock(m_state.blockNumber, end);
             if (result.block.portLost)
                 say(result.block.lines, kPortLost);

@@ -182,7 +182,7 @@ inline QString check(const Case &c)
     ManualClock clock;
     // The block number stays in memory: no file is written for a fuzz run.
     SettingsStore store{QString()};
-    store.overrideForRun(QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched"));
+    store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched"));
     RecordingPanel panel;
     CheckSession session(port, store, clock, panel);
     CheckState &state = session.state();

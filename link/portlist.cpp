@@ -1,7 +1,6 @@
 #include "link/portlist.h"
 
-#include "link/openport.h"
-#include "link/settingsstore.h"
+#include "link/settings.h"
 
 #include <QFileInfo>
 
@@ -9,7 +8,6 @@
 
 namespace {
 
-constexpr qint16 kHighestComPort = 255;
 
 PortListing::State stateOf(const PortListing &port, QString *holder, QString *group)
 {
@@ -34,7 +32,7 @@ PortListing::State stateOf(const PortListing &port, QString *holder, QString *gr
 
 } // namespace
 
-QList<PortListing> listPorts(const SettingsStore &store, const QList<DetectedPort> &detected,
+QList<PortListing> listPorts(const Settings &settings, const QList<DetectedPort> &detected,
                              const QString &stableDir)
 {
     QList<PortListing> ports;
@@ -51,15 +49,10 @@ QList<PortListing> listPorts(const SettingsStore &store, const QList<DetectedPor
         return ports.last();
     };
 
-    for (qint16 n = 1; n <= kHighestComPort; ++n) {
-        const QString com = QStringLiteral("COM") + QString::number(n);
-#ifdef Q_OS_WIN
-        // COM n is the system's own name there: nothing is mapped.
-        const QString mapped;
-#else
-        const QString mapped = store.read(kApp, QStringLiteral("PORTS"), com, QString()).trimmed();
-#endif
-        const QString device = mapped.isEmpty() ? deviceForComPort(store, n) : mapped;
+    for (qint16 n = 1; n <= Settings::kHighestComPort; ++n) {
+        // On Windows COM n is the system's own name: nothing is mapped there.
+        const QString mapped = settings.portDevices.value(n);
+        const QString device = settings.deviceFor(n);
         // A COM number the user never mapped counts only where its own device is there.
         const QString key = resolvedDevice(device);
         const bool listed = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &port) {

@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-class SettingsStore;
+struct Settings;
 
 // One serial port as `linkprobe-check ports` and the mapping dialog show it:
 // a port the system knows, or a device named under "PORTS".
@@ -28,7 +28,7 @@ struct PortListing
 
 // Every detected port and every device mapped under "PORTS" (COM1 to COM255),
 // once each, whichever name leads to it: mapped ones first, by COM number.
-QList<PortListing> listPorts(const SettingsStore &store, const QList<DetectedPort> &detected,
+QList<PortListing> listPorts(const Settings &settings, const QList<DetectedPort> &detected,
                              const QString &stableDir = kStablePortDir);
 
 // Marks the ports that are one of the console devices, under whichever name.

@@ -358,92 +358,77 @@ QString SettingsStore::read(const QString &app, const QString &section, const QS
                             const QString &def) const
 {
     Q_UNUSED(app);
-    const QString path = keyPath(section, key);
-    for (const QHash<QString, QString> *held : {&m_overrides, &m_unsaved}) {
-        const auto value = held->constFind(path);
-        if (value != held->constEnd())
-            return *value;
-    }
-    if (m_file.isEmpty())
-        return def;
+    return values().value(keyPath(section, key), def);
+}
+
+QMap<QString, QString> SettingsStore::values() const
+{
     Values values;
-    QString notUtf8;
-    const QString problem = readValues(m_file, &values, &notUtf8);
-    if (problem != m_readProblem) {
-        m_readProblem = problem;
-        if (!problem.isEmpty() && m_tellProblem)
-            m_tellProblem(QStringLiteral("Не удалось прочитать настройки из %1: %2; действуют значения по умолчанию")
-                              .arg(QDir::toNativeSeparators(m_file), problem));
+    if (!m_file.isEmpty()) {
+        QString notUtf8;
+        const QString problem = readValues(m_file, &values, &notUtf8);
+        if (problem != m_readProblem) {
+            m_readProblem = problem;
+            if (!problem.isEmpty() && m_tellProblem)
+                m_tellProblem(QStringLiteral("Не удалось прочитать настройки из %1: %2; действуют значения по умолчанию")
+                                  .arg(QDir::toNativeSeparators(m_file), problem));
+        }
     }
-    return values.value(path, def);
+    for (auto it = m_held.cbegin(); it != m_held.cend(); ++it)
+        values[it.key()] = it.value();
+    return values;
 }
 
 bool SettingsStore::save(const QString &app, const QString &section, const QString &key,
                          const QString &text)
 {
     Q_UNUSED(app);
-    if (m_overrides.contains(keyPath(section, key)) || m_file.isEmpty()) {
-        m_overrides[keyPath(section, key)] = text;
-        return true;
-    }
     return saveChosen([&](const SettingsStore &) { return QList<Change>{{section, key, text}}; });
 }
 
 bool SettingsStore::saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose)
 {
-    QList<Change> changes;   // those that go to the file
-    QString problem = m_file.isEmpty() ? QString() : whyNotSave(m_file);
+    if (m_file.isEmpty()) {
+        for (const Change &change : choose(*this))
+            m_held[keyPath(change.section, change.key)] = change.text;
+        return true;
+    }
+    QList<Change> changes;
+    QString problem = whyNotSave(m_file);
     if (problem.isEmpty()) {
         QLockFile lock(m_file + QStringLiteral(".lock"));
         Values values;
         QString notUtf8;
-        if (!m_file.isEmpty() && (problem = takeLock(lock, m_file)).isEmpty())
+        if ((problem = takeLock(lock, m_file)).isEmpty())
             problem = readValues(m_file, &values, &notUtf8);
         if (problem.isEmpty() && !notUtf8.isEmpty())
             // Written back, such text would turn into replacement characters.
             problem = QStringLiteral("в нём есть текст не в кодировке UTF-8 (ключ %1), запись испортила бы его").arg(notUtf8);
         if (problem.isEmpty()) {
             SettingsStore now{QString()};
+            now.m_held = m_held;
             for (auto it = values.cbegin(); it != values.cend(); ++it)
-                now.m_overrides[it.key()] = it.value();
-            for (const QHash<QString, QString> *held : {&m_unsaved, &m_overrides})
-                for (auto it = held->cbegin(); it != held->cend(); ++it)
-                    now.m_overrides[it.key()] = it.value();
-            for (const Change &change : choose(now)) {
-                const QString path = keyPath(change.section, change.key);
-                if (m_file.isEmpty() || m_overrides.contains(path)) {
-                    m_overrides[path] = change.text;
-                } else {
-                    changes << change;
-                    values[path] = change.text;
-                }
-            }
-            if (changes.isEmpty())
-                return true;
-            problem = writeWhole(m_file, serialized(values));
+                now.m_held.insert(it.key(), m_held.value(it.key(), it.value()));
+            changes = choose(now);
+            for (const Change &change : std::as_const(changes))
+                values[keyPath(change.section, change.key)] = change.text;
+            problem = changes.isEmpty() ? QString() : writeWhole(m_file, serialized(values));
         }
     }
     if (problem.isEmpty()) {
         for (const Change &change : std::as_const(changes))
-            m_unsaved.remove(keyPath(change.section, change.key));
+            m_held.remove(keyPath(change.section, change.key));
         return true;
     }
     // Held for the run, as chosen from what this run can see.
     if (changes.isEmpty())
         changes = choose(*this);
-    for (const Change &change : std::as_const(changes)) {
-        const QString path = keyPath(change.section, change.key);
-        (m_overrides.contains(path) ? m_overrides : m_unsaved)[path] = change.text;
-    }
+    for (const Change &change : std::as_const(changes))
+        m_held[keyPath(change.section, change.key)] = change.text;
     if (m_tellProblem)
         m_tellProblem(QStringLiteral("Не удалось сохранить настройки в %1: %2")
                           .arg(QDir::toNativeSeparators(m_file), problem));
     return false;
-}
-
-void SettingsStore::overrideForRun(const QString &section, const QString &key, const QString &text)
-{
-    m_overrides[keyPath(section, key)] = text;
 }
 
 QString SettingsStore::fileName() const

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <functional>
 
@@ -30,6 +31,8 @@ public:
 
     QString read(const QString &app, const QString &section, const QString &key,
                  const QString &def) const;
+    // Every value by "SECTION/key", read from the file at one go.
+    QMap<QString, QString> values() const;
     // false when the value could not be saved (the problem handler has been
     // told why); read() then gives it for the rest of the run, and the next
     // save of the key tries the file again.
@@ -50,10 +53,6 @@ public:
     // not be saved; then none of them is in the file.
     bool saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose);
 
-    // A value for this run only: read() gives it, save() of the same key
-    // keeps it in memory, and the file is never touched for it.
-    void overrideForRun(const QString &section, const QString &key, const QString &text);
-
     QString fileName() const;
 
     // Receives one sentence in Russian, naming the file and the reason, for
@@ -62,8 +61,7 @@ public:
 
 private:
     QString m_file;
-    QHash<QString, QString> m_overrides;
-    QHash<QString, QString> m_unsaved;
+    QHash<QString, QString> m_held;   // this run's values: kept in memory, or not saved
     std::function<void(const QString &)> m_tellProblem;
     mutable QString m_readProblem;    // told once until the file can be read again
 };

@@ -1,7 +1,7 @@
 // A settings file that someone has edited by hand, with garbage under every
 // key: the port opens with defaults where it must, the checks run, and saving
 // the block number changes that value and no other.
-#include "link/openport.h"
+#include "link/settings.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -141,7 +141,7 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges()
     QCOMPARE(int(state.baudRate), rate);
     QCOMPARE(int(state.blockNumber), blockNo);
     QVERIFY(port.isOpen());
-    QCOMPARE(port.device(), deviceForComPort(*store, qint16(comPort)));
+    QCOMPARE(port.device(), Settings::load(*store).deviceFor(qint16(comPort)));
     QCOMPARE(port.baudRate(), rate);
     QCOMPARE(fileBytes(store.path()), before);   // reading never writes
 
@@ -154,7 +154,7 @@ void TestBadSettings::garbageFallsBackAndOnlyBlockChanges()
     QCOMPARE(contents(store.path()), expected);
 
     // The next start reads the new block and the same port settings as before.
-    const SavedPortSettings again = readSavedPortSettings(*store);
+    const Settings again = Settings::load(*store);
     QCOMPARE(int(again.comPort), comPort);
     QCOMPARE(int(again.baudRate), rate);
     QCOMPARE(int(again.blockNumber), 5);

@@ -4,7 +4,7 @@
 #include "checks/installationsearch.h"
 #include "checks/linetests.h"
 #include "link/clock.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/wait.h"
 #include "sim/simulatedport.h"
 #include "expectedlines.h"

@@ -1,7 +1,7 @@
 // The port settings dialog behind "Настройки" / "Параметры связи": what each
 // way of leaving it saves, and how the port is reopened.
 #include "link/clock.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "sim/simulatedport.h"
 #include "testsupport.h"
 #include "ui/portsettingsdialog.h"
@@ -194,7 +194,7 @@ void TestDialog::oneVisitSavesAndReopens()
     QCOMPARE(bench.port.openCount() - openings, reopened);
     QVERIFY(bench.port.isOpen());
     QCOMPARE(bench.port.baudRate(), rate);
-    QCOMPARE(bench.port.device(), deviceForComPort(*bench.store, qint16(comPort)));
+    QCOMPARE(bench.port.device(), Settings::load(*bench.store).deviceFor(qint16(comPort)));
     QCOMPARE(int(bench.window->state().comPort), comPort);
     QCOMPARE(bench.window->findChild<QComboBox *>("Combo1")->count(), 32);
 }
@@ -254,7 +254,7 @@ void TestDialog::refusedRateIsToldAndNotSaved()
     bench.visit(Visit{-1, 8});
     QCOMPARE(bench.saved("BAUD"), kNone);
     QCOMPARE(bench.log(), QStringLiteral("COM2 (%1): скорость 256000 бод не поддерживается портом")
-                              .arg(deviceForComPort(*bench.store, 2)) + "\n");
+                              .arg(Settings::load(*bench.store).deviceFor(2)) + "\n");
     QVERIFY(bench.port.isOpen());
     QCOMPARE(bench.port.baudRate(), 4800);
 }
@@ -304,7 +304,7 @@ void TestDialog::changeDuringACheck()
     // Once it is over the settings can be changed, and the next check runs on the new port.
     bench.visit(Visit{3, 3});
     QCOMPARE(bench.port.openCount() - openings, 1);
-    QCOMPARE(bench.port.device(), deviceForComPort(*bench.store, 3));
+    QCOMPARE(bench.port.device(), Settings::load(*bench.store).deviceFor(3));
     QCOMPARE(bench.port.baudRate(), 9600);
     // And the next check runs on the new port.
     bench.window->findChild<QPushButton *>("Command2")->click();

@@ -4,7 +4,7 @@
 #include "link/clock.h"
 #include "link/cp1251.h"
 #include "link/exchange.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/wait.h"
 #include "link/windowsportfailure.h"
 #include "sim/simulatedport.h"
@@ -150,10 +150,10 @@ void TestLink::openPortReadsTheStore()
     SimulatedPort port(installation, clock);
     RecordingPanel panel;
     CheckSession session(port, *store, clock, panel);
-    session.openPort();
+    session.openPort(Settings::load(*store));
 
     QTEST(int(session.state().comPort), "port");
-    QCOMPARE(port.device(), deviceForComPort(*store, session.state().comPort));
+    QCOMPARE(port.device(), Settings::load(*store).deviceFor(session.state().comPort));
     QTEST(int(session.state().baudRate), "rate");
     QTEST(int(port.baudRate()), "rate");
     QTEST(int(session.state().blockNumber), "blockNo");
@@ -174,13 +174,13 @@ void TestLink::openPortReopensAndFailsSilently()
     RecordingPanel panel;
     CheckSession session(port, *store, clock, panel);
 
-    QVERIFY(session.openPort());
+    QVERIFY(session.openPort(Settings::load(*store)));
     QVERIFY(port.isOpen());
     QCOMPARE(port.openCount(), 1);
 
     // Open already: closed, set up anew from the store, opened again.
     store->save(kApp, "COMPORT", "BAUD", "9600");
-    QVERIFY(session.openPort());
+    QVERIFY(session.openPort(Settings::load(*store)));
     QVERIFY(port.isOpen());
     QCOMPARE(port.openCount(), 2);
     QCOMPARE(port.baudRate(), 9600);
@@ -188,7 +188,7 @@ void TestLink::openPortReopensAndFailsSilently()
     // The newly chosen port cannot be opened: afterwards no port is open at all.
     installation.scenario().unplugged = true;
     store->save(kApp, "COMPORT", "COM", "3");
-    QVERIFY(!session.openPort());
+    QVERIFY(!session.openPort(Settings::load(*store)));
     QVERIFY(!port.isOpen());
     QCOMPARE(session.state().comPort, qint16(3));
     QCOMPARE(port.openCount(), 2);
@@ -219,7 +219,7 @@ void TestLink::comPortNamesItsDevice()
     TempStore store;
     if (!mapped.isEmpty())
         store->save(kApp, "PORTS", QStringLiteral("COM%1").arg(com), mapped);
-    QTEST(deviceForComPort(*store, qint16(com)), "device");
+    QTEST(Settings::load(*store).deviceFor(qint16(com)), "device");
 }
 
 void TestLink::waitMeasuresFromItsOwnStart()
@@ -343,7 +343,7 @@ void TestLink::exchangeSendsOneLineAndTakesOnlyTheNewReply()
     SimulatedPort port(installation, clock);
     RecordingPanel panel;
     CheckSession session(port, *store, clock, panel);
-    session.openPort();
+    session.openPort(Settings::load(*store));
     Stopwatch watch(clock);
 
     // A late answer to an earlier query is waiting: it is never part of the reply.

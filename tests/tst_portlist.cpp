@@ -2,6 +2,7 @@
 // them; and which COM number a found installation is saved under. The
 // "system's ports" and the by-id folder are the test's own: pseudo-terminals
 // and symlinks in a temporary folder.
+#include "link/settings.h"
 #include "checks/installationsearch.h"
 #include "link/portlist.h"
 #include "link/systemports.h"
@@ -67,7 +68,7 @@ void tst_PortList::mappedAndDetectedPorts()
     store->save(kApp, "PORTS", "COM2", detected.slave);
 
     const QList<DetectedPort> system = {{detected.slave, "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001"}};
-    QList<PortListing> ports = listPorts(*store, system, byId.path());
+    QList<PortListing> ports = listPorts(Settings::load(*store), system, byId.path());
     QCOMPARE(ports.size(), 3);
     QCOMPARE(ports.at(0).comPorts, (QList<qint16>{2, 7}));
     QCOMPARE(portListingLine(ports.at(0)),
@@ -85,7 +86,7 @@ void tst_PortList::mappedAndDetectedPorts()
     // A program holds the adapter open: /proc shows which.
     const int fd = ::open(QFile::encodeName(adapter.slave).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
-    const PortListing held = listPorts(*store, system, byId.path()).at(1);
+    const PortListing held = listPorts(Settings::load(*store), system, byId.path()).at(1);
     ::close(fd);
     QCOMPARE(held.state, PortListing::State::InUse);
     QCOMPARE(held.holder, QStringLiteral("tst_portlist (процесс %1)").arg(QCoreApplication::applicationPid()));
@@ -103,7 +104,7 @@ void tst_PortList::searchPassesOverBusyPortsAndTheConsole()
     store->save(kApp, "PORTS", "COM4", "/dev/ttyUSB97");
     const int fd = ::open(QFile::encodeName(busy.slave).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
-    const QList<SearchCandidate> candidates = searchCandidates(*store, {}, {console.slave});
+    const QList<SearchCandidate> candidates = searchCandidates(Settings::load(*store), {}, {console.slave});
     ::close(fd);
 
     QStringList lines;

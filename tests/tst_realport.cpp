@@ -1,6 +1,7 @@
 // The real serial port layer on a pseudo-terminal: the program opens
 // /dev/pts/N as its COM1 and a fixture on the master plays the installation.
 // These checks run in real time, so each is kept to its fixed waits.
+#include "link/settings.h"
 #include "link/exchange.h"
 #include "support/modemshim.h"
 #include "support/ptyfixture.h"
@@ -419,7 +420,7 @@ void tst_RealPort::openingFailureSaysWhy()
     connect(&other, &SerialPort::lost, &other, [&] { ++otherLost; });
     RecordingPanel otherPanel;
     CheckSession otherSession(other, *b.store, b.clock, otherPanel);
-    QVERIFY(!otherSession.openPort());
+    QVERIFY(!otherSession.openPort(Settings::load(*b.store)));
 
     QVERIFY(!other.isOpen());
     QCOMPARE(otherLost, 0);

@@ -1,6 +1,7 @@
 // A long day on site: a thousand block checks in a row against one
 // installation, in virtual time. Every run reports the same as the first
 // would, and the program does not grow while it repeats itself.
+#include "link/settings.h"
 #include "checks/checksession.h"
 #include "link/clock.h"
 #include "sim/simulatedport.h"
@@ -115,7 +116,7 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
     CheckSession session(port, store, clock, panel);
     const CheckState &state = session.state();
     LineTests &tests = session.tests();
-    QVERIFY(session.openPort());
+    QVERIFY(session.openPort(Settings::load(store)));
     QVERIFY(port.isOpen());
 
     qint64 answered = 0;

@@ -3,7 +3,7 @@
 // close at the first error, tell it once, never spin, and work again once the
 // device is back and opened anew.
 #include "link/exchange.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "support/expectedlines.h"
 #include "support/modemshim.h"
 #include "support/ptyfixture.h"
@@ -166,9 +166,9 @@ void tst_Unplug::replugAndCheckAgain()
 
     // The adapter comes back under another name; the store maps COM1 to it.
     QVERIFY2(b.line.plug(), qPrintable(b.line.errorString()));
-    QCOMPARE(deviceForComPort(*b.store, 1), b.line.devicePath());
+    QCOMPARE(Settings::load(*b.store).deviceFor(1), b.line.devicePath());
     qInfo() << "device before and after:" << before << b.line.devicePath();
-    QVERIFY2(b.session.openPort(), qPrintable(b.port.openError()));
+    QVERIFY2(b.session.openPort(Settings::load(*b.store)), qPrintable(b.port.openError()));
     QVERIFY(b.port.isOpen());
 
     b.panel.lines.clear();

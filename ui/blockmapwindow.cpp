@@ -2,7 +2,7 @@
 
 #include "checks/blockstatistics.h"
 #include "checks/blockranges.h"
-#include "link/settingsstore.h"
+#include "link/settings.h"
 #include "report/blockmappicture.h"
 
 #include <QGridLayout>
@@ -49,8 +49,9 @@ void BlockCell::paintEvent(QPaintEvent *)
     }
 }
 
-BlockMapWindow::BlockMapWindow(BlockStatistics &statistics, SettingsStore &store, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_statistics(statistics), m_store(store)
+BlockMapWindow::BlockMapWindow(BlockStatistics &statistics, SettingsStore &store, Settings &settings,
+                               QWidget *parent)
+    : QWidget(parent, Qt::Window), m_statistics(statistics), m_store(store), m_settings(settings)
 {
     setObjectName(QStringLiteral("blockMap"));
     setWindowTitle(QStringLiteral("Карта блоков"));
@@ -113,7 +114,8 @@ void BlockMapWindow::takeInstalledBlocks()
     if (*blocks == m_statistics.installed())
         return;
     m_statistics.setInstalled(*blocks);
-    m_store.save(kApp, kInstallationSection, kInstalledBlocksKey, blockRanges(*blocks, QStringLiteral(",")));
+    m_settings.installedBlocks = blockRanges(*blocks, QStringLiteral(","));
+    m_settings.save(m_store, Settings::Key::InstalledBlocks);
     refreshAll();
 }
 

@@ -7,6 +7,7 @@ class BlockStatistics;
 class QLabel;
 class QLineEdit;
 class SettingsStore;
+struct Settings;
 
 // One block of the map: drawn as the report draws it; its accessible name is
 // what a person reads off it ("Блок 5: с перебоями, ответил 3 из 6, 41 мс").
@@ -31,7 +32,7 @@ class BlockMapWindow : public QWidget
 {
     Q_OBJECT
 public:
-    BlockMapWindow(BlockStatistics &statistics, SettingsStore &store, QWidget *parent);
+    BlockMapWindow(BlockStatistics &statistics, SettingsStore &store, Settings &settings, QWidget *parent);
 
     // Redraws one block (0: the round and line counters only); every block after a clear.
     void refreshBlock(int block);
@@ -45,6 +46,7 @@ private:
 
     BlockStatistics &m_statistics;
     SettingsStore &m_store;
+    Settings &m_settings;
     QList<BlockCell *> m_cells;
     QLineEdit *m_installedEdit = nullptr;
     QLabel *m_installedProblem = nullptr;

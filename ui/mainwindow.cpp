@@ -3,7 +3,7 @@
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "checks/watch.h"
-#include "link/openport.h"
+#include "link/settings.h"
 #include "link/portlist.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
@@ -230,6 +230,8 @@ void MainWindow::wireControls()
             // Typed text was taken or refused above; the entry selected before stands otherwise.
             const BlockCheckResult checked =
                 m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
+            // The block checked is saved by the check; a reopened port keeps it.
+            m_settings.blockNumber = m_session.state().blockNumber;
             // A port closed at the start ran no link test: there is nothing to record.
             if (checked.link.verdict == LineTests::PortNotOpen)
                 return;
@@ -253,12 +255,14 @@ void MainWindow::load()
         m_statusBar->setPanelWidth(panel, 500);
     for (int i = 1; i <= 32; ++i)
         m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    // The settings are read once here; from then on the window holds them.
+    m_settings = Settings::load(m_store);
     QString installationProblem;
-    m_statistics.setInstalled(savedInstalledBlocks(m_store, &installationProblem));
+    m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
     if (!installationProblem.isEmpty())
         addMessage(installationProblem);
     m_statusTimer->setInterval(1000);
-    m_session.openPort();
+    m_session.openPort(m_settings);
     const qint16 block = m_session.state().blockNumber;
     m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
     m_statusTimer->start();
@@ -314,7 +318,7 @@ void MainWindow::refreshStatus()
     // again at every tick, so a replugged adapter is back without the dialog.
     // A failed try costs one open() a second and says nothing.
     if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
-        m_session.openPort();
+        m_session.openPort(m_settings);
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
     if (!m_simulation.isEmpty()) {
         const QString simulated = QStringLiteral("Имитация установки \"%1\"").arg(m_simulation);
@@ -352,28 +356,30 @@ void MainWindow::configurePort()
                        .arg(m_session.state().comPort).arg(m_port.device()).arg(baudRate));
         baudRate = 0;
     }
+    // The chosen values hold for this window even when the file refuses them.
     if (comPort >= 1 && comPort <= 8) {
-        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("COM"), QString::number(comPort));
+        m_settings.comPort = comPort;
+        m_settings.save(m_store, Settings::Key::ComPort);
         saved = true;
     }
     if (baudRate > 0) {
-        m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baudRate));
+        m_settings.baudRate = baudRate;
+        m_settings.save(m_store, Settings::Key::BaudRate);
         saved = true;
     }
     if (saved)
-        m_session.openPort();
+        m_session.openPort(m_settings);
 }
 
 void MainWindow::mapPortDevices()
 {
     if (m_closing || m_checkGate.busy() || !m_simulation.isEmpty())
         return;
-    const QString ports = QStringLiteral("PORTS");
     QMap<qint16, QString> saved;
     for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
-        saved.insert(n, m_store.read(kApp, ports, QStringLiteral("COM") + QString::number(n), QString()).trimmed());
+        saved.insert(n, m_settings.portDevices.value(n));
 
-    QPointer<PortDevicesDialog> dialog = new PortDevicesDialog(listPorts(m_store, m_detectPorts()), saved, this);
+    QPointer<PortDevicesDialog> dialog = new PortDevicesDialog(listPorts(m_settings, m_detectPorts()), saved, this);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     const QMap<qint16, QString> chosen = dialog ? dialog->chosen() : saved;
     // A handler below may still be inside one of its calls: it goes once control is back.
@@ -387,11 +393,15 @@ void MainWindow::mapPortDevices()
         if (it.value() == saved.value(it.key()))
             continue;
         // "" brings the system's default back: no value is ever deleted.
-        m_store.save(kApp, ports, QStringLiteral("COM") + QString::number(it.key()), it.value());
+        Settings::savePortDevice(m_store, it.key(), it.value());
+        if (it.value().isEmpty())
+            m_settings.portDevices.remove(it.key());
+        else
+            m_settings.portDevices.insert(it.key(), it.value());
         portInUseChanged = portInUseChanged || it.key() == m_session.state().comPort;
     }
     if (portInUseChanged)
-        m_session.openPort();
+        m_session.openPort(m_settings);
 }
 
 void MainWindow::findInstallation()
@@ -407,8 +417,7 @@ void MainWindow::searchForInstallation()
     m_port.close();
     const QList<DetectedPort> detected = m_detectPorts();
     InstallationSearch search(m_port, m_session.stopwatch(), *this);
-    const SearchResult result = search.run(searchCandidates(m_store, detected),
-                                           readSavedPortSettings(m_store).baudRate);
+    const SearchResult result = search.run(searchCandidates(m_settings, detected), m_settings.baudRate);
     if (m_closing)
         return;
 
@@ -424,14 +433,21 @@ void MainWindow::searchForInstallation()
         question.exec();
         if (m_closing)
             return;
-        if (question.clickedButton() == yes && saveFoundInstallation(m_store, *found, detected).comPort == 0) {
-            QMessageBox::warning(this, QStringLiteral("Поиск установки"),
-                                 QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
-                                                "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+        if (question.clickedButton() == yes) {
+            const SavedInstallation saved = saveFoundInstallation(m_store, *found, detected);
+            if (saved.comPort == 0) {
+                QMessageBox::warning(this, QStringLiteral("Поиск установки"),
+                                     QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                                    "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+            } else {
+                m_settings.comPort = saved.comPort;
+                m_settings.baudRate = found->baudRate;
+                m_settings.portDevices.insert(saved.comPort, saved.device);
+            }
         }
     }
-    // Opened again as saved: the one found, or the one in use before.
-    m_session.openPort();
+    // Opened again: the one found, or the one in use before.
+    m_session.openPort(m_settings);
 }
 
 void MainWindow::scanOrStop()
@@ -554,8 +570,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 namespace {
 const QString kWatch = QStringLiteral("Наблюдение за установкой");
-const QString kObjectKey = QStringLiteral("OBJECT");
-const QString kTechnicianKey = QStringLiteral("TECHNICIAN");
 } // namespace
 
 void MainWindow::buildMapControls()
@@ -582,7 +596,7 @@ void MainWindow::showBlockMap()
     if (m_closing)
         return;
     if (!m_map) {
-        m_map = new BlockMapWindow(m_statistics, m_store, this);
+        m_map = new BlockMapWindow(m_statistics, m_store, m_settings, this);
         m_map->adjustSize();
         // Beside the main window where the screen leaves room, else below it.
         const QRect main = frameGeometry();
@@ -664,10 +678,9 @@ void MainWindow::saveReport()
         dialog.setDefaultSuffix(suffix);
     });
 
-    const QString report = QStringLiteral("REPORT");
-    auto *objectEdit = new QLineEdit(m_store.read(kApp, report, kObjectKey, QString()), &dialog);
+    auto *objectEdit = new QLineEdit(m_settings.reportObject, &dialog);
     objectEdit->setObjectName(QStringLiteral("reportObject"));
-    auto *technicianEdit = new QLineEdit(m_store.read(kApp, report, kTechnicianKey, QString()), &dialog);
+    auto *technicianEdit = new QLineEdit(m_settings.reportTechnician, &dialog);
     technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
     addReportFields(dialog, objectEdit, technicianEdit);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
@@ -681,8 +694,10 @@ void MainWindow::saveReport()
     header.made = now;
     header.object = objectEdit->text().trimmed();
     header.technician = technicianEdit->text().trimmed();
-    m_store.save(kApp, report, kObjectKey, header.object);
-    m_store.save(kApp, report, kTechnicianKey, header.technician);
+    m_settings.reportObject = header.object;
+    m_settings.reportTechnician = header.technician;
+    m_settings.save(m_store, Settings::Key::ReportObject);
+    m_settings.save(m_store, Settings::Key::ReportTechnician);
     header.port = QStringLiteral("COM%1").arg(m_session.state().comPort);
     header.device = m_port.device();
     header.baud = m_session.state().baudRate;

@@ -3,6 +3,7 @@
 #include "checks/blockstatistics.h"
 #include "checks/checksession.h"
 #include "checks/operatorpanel.h"
+#include "link/settings.h"
 #include "link/systemports.h"
 #include "ui/blockmapwindow.h"
 #include "ui/checkgate.h"
@@ -84,6 +85,7 @@ private:
 
     SerialPort &m_port;
     SettingsStore &m_store;
+    Settings m_settings;   // as read at the start, and as changed since
     CheckSession m_session;
     CheckGate m_checkGate;
     PortSettingsAnswer m_dialogAnswer;

@@ -2,6 +2,7 @@
 
 #include "checks/checksession.h"
 #include "link/clock.h"
+#include "link/settings.h"
 #include "link/qtserialport.h"
 #include "sim/querylines.h"
 #include "sim/simulatedinstallation.h"
@@ -111,6 +112,6 @@ struct PtyBench
     {
         if (!line.plug())
             return false;
-        return session.openPort();
+        return session.openPort(Settings::load(*store));
     }
 };

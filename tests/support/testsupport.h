@@ -2,6 +2,7 @@
 
 #include "checks/checksession.h"
 #include "link/clock.h"
+#include "link/settings.h"
 #include "link/settingsstore.h"
 #include "sim/simulatedport.h"
 #include "checks/recordingpanel.h"
@@ -32,7 +33,7 @@ struct CheckRig
         : installation(*Scenario::parse(scenario)), port(installation, clock)
     {
     }
-    void openPort() { session.openPort(); }
+    void openPort() { session.openPort(Settings::load(*store)); }
 
     TempStore store;
     ManualClock clock;
