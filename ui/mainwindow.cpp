@@ -469,19 +469,30 @@ void MainWindow::scanOrStop()
         m_statistics.add(reading, QDateTime::currentDateTime());
         refreshMap(reading.number);
     };
-    const bool started = m_checkGate.runSoon(this, [this, scan] {
-        warnOfSharedPort();
+    const bool started = startStoppable(m_scanAction, QStringLiteral("Остановить проверку"), kScanAll, [this, scan] {
         // A port lost mid-scan is told by the scan itself, after its summary.
         scan->run(ReplyEnd::AtFirstCr);
         m_scan = nullptr;
-        m_scanAction->setText(kScanAll);
     });
-    if (!started)
-        return;
-    m_scan = scan.get();
-    // The one item left usable while the scan runs: it stops it.
-    m_scanAction->setText(QStringLiteral("Остановить проверку"));
-    m_scanAction->setEnabled(true);
+    if (started)
+        m_scan = scan.get();
+}
+
+bool MainWindow::startStoppable(QAction *item, const QString &stopText, const QString &text,
+                                const std::function<void()> &check)
+{
+    // Started once the menu's handler has returned: the item answers at once.
+    const bool started = m_checkGate.runSoon(this, [this, item, text, check] {
+        warnOfSharedPort();
+        check();
+        item->setText(text);
+    });
+    if (started) {
+        // The one item left usable while the check runs: it stops it.
+        item->setText(stopText);
+        item->setEnabled(true);
+    }
+    return started;
 }
 
 void MainWindow::warnOfSharedPort()
@@ -639,19 +650,13 @@ void MainWindow::watchOrStop()
         return;
     auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
     watch->onChange = [this](int block) { refreshMap(block); };
-    // Started once the menu's handler has returned, as the scan is.
-    const bool started = m_checkGate.runSoon(this, [this, watch] {
+    const bool started = startStoppable(m_watchAction, QStringLiteral("Остановить наблюдение"), kWatch, [this, watch] {
         // A port lost mid-watch is told by the watch itself.
         watch->run();
         m_watch = nullptr;
-        m_watchAction->setText(kWatch);
     });
-    if (!started)
-        return;
-    m_watch = watch.get();
-    // The one item left usable while the watch runs: it stops it.
-    m_watchAction->setText(QStringLiteral("Остановить наблюдение"));
-    m_watchAction->setEnabled(true);
+    if (started)
+        m_watch = watch.get();
 }
 
 void MainWindow::saveReport()

@@ -73,6 +73,10 @@ private:
     void findInstallation();
     void searchForInstallation();
     void scanOrStop();
+    // Starts a check that runs until it ends or its item, which reads
+    // stopText meanwhile, stops it; false when another check is under way.
+    bool startStoppable(QAction *item, const QString &stopText, const QString &text,
+                        const std::function<void()> &check);
     // Before a check: a line for each other program that has the port open too.
     void warnOfSharedPort();
     void saveLog();
