@@ -23,6 +23,10 @@ QString systemErrorText(int error)
         return QStringLiteral("ошибка ввода-вывода");
     case ENOTDIR:
         return QStringLiteral("в пути к файлу не папка");
+    case ENOENT:
+        return QStringLiteral("нет такой папки или файла");
+    case EISDIR:
+        return QStringLiteral("на месте файла папка");
     case EPIPE:
         return QStringLiteral("читающая сторона закрыла канал");
     case EBADF:

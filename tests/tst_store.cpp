@@ -226,6 +226,8 @@ void TestStore::wholeFileOnAFullDiskLeavesTheOldOne()
     QCOMPARE(writeWholeFile(log, QByteArray(2000, 'n')), QStringLiteral("нет места на диске"));
     QCOMPARE(fileBytes(log), kKept);
     QCOMPARE(folderEntries(dir.path()), before);
+    // A report into a folder that is not there is told in words too.
+    QCOMPARE(writeWholeFile(dir.filePath("gone/report.pdf"), "x"), QStringLiteral("нет такой папки или файла"));
 }
 
 void TestStore::whatIsNotAFileIsNeverOpenedNorReplaced_data()
