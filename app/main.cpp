@@ -142,7 +142,7 @@ int main(int argc, char *argv[])
         window.showSimulation(Scenario::parse(cli.parser.value(cli.simulate))->toString());
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
-        startupReport.emplace(kProgram, window, *port, sinceStart);
+        startupReport.emplace(kProgram, window, sinceStart, port.get());
     window.show();
     return app.exec();
 }

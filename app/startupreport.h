@@ -39,13 +39,15 @@ inline double residentMegabytes()
 
 // --startup-report: waits for the window's first paint, lets the event loop
 // finish that round (the drawing reaches the screen), then prints
-// "<program>: window shown in N ms" and "<program>: port DEVICE open" (or
-// "closed": what the window started on, the simulated port included); a second later, once the window has
-// settled, "<program>: resident memory M MB", and quits.
+// "<program>: window shown in N ms" and, for a window with a port,
+// "<program>: port DEVICE open" (or "closed": what the window started on, the
+// simulated port included); a second later, once the window has settled,
+// "<program>: resident memory M MB", and quits.
 class StartupReport : public QObject
 {
 public:
-    StartupReport(const QString &program, QWidget &window, const SerialPort &port, const QElapsedTimer &sinceStart)
+    StartupReport(const QString &program, QWidget &window, const QElapsedTimer &sinceStart,
+                  const SerialPort *port = nullptr)
         : m_program(program), m_port(port), m_sinceStart(sinceStart)
     {
         window.installEventFilter(this);
@@ -65,8 +67,9 @@ private:
     void reportShown()
     {
         QTextStream(stderr) << m_program << ": window shown in " << m_sinceStart.elapsed() << " ms" << Qt::endl;
-        QTextStream(stderr) << m_program << ": port " << m_port.device() << (m_port.isOpen() ? " open" : " closed")
-                            << Qt::endl;
+        if (m_port)
+            QTextStream(stderr) << m_program << ": port " << m_port->device() << (m_port->isOpen() ? " open" : " closed")
+                                << Qt::endl;
         QTimer::singleShot(1000, this, [this] { reportMemoryAndQuit(); });
     }
 
@@ -80,6 +83,6 @@ private:
     }
 
     QString m_program;
-    const SerialPort &m_port;
+    const SerialPort *m_port;
     const QElapsedTimer &m_sinceStart;
 };
