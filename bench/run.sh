@@ -255,15 +255,17 @@ wine_scan() {
     relay_pid=$!
     for _ in $(seq 50); do [ -s "$scratch/slaves" ] && break; sleep 0.1; done
     read -r a b <"$scratch/slaves"
-    LD_PRELOAD=$shim "$build/app/linkprobe-sim" --port "$b" ok 2>/dev/null &
+    LD_PRELOAD=$shim "$build/app/linkprobe-sim" --port "$b" ok >/dev/null 2>&1 &
     sim_pid=$!
     "$win/wine-run" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$a" /f >/dev/null 2>&1
     ln -sfn "$a" "$win/wineprefix/dosdevices/com5"
     "$win/wine-run" --restart
     sleep 1
-    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines "$check" --port "$a" --baud 4800 scan >/dev/null 2>"$scratch/err"
+    # A scan on this line takes seconds: a minute means something else holds the line.
+    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines timeout 60 "$check" --port "$a" --baud 4800 scan \
+        >/dev/null 2>"$scratch/err"
     linux=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
-    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines "$win/wine-run" "$win/app/linkprobe-check.exe" \
+    LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines timeout 60 "$win/wine-run" "$win/app/linkprobe-check.exe" \
         --port 5 --baud 4800 scan >/dev/null 2>"$scratch/err"
     windows=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
     kill "$sim_pid" "$relay_pid" 2>/dev/null
