@@ -264,16 +264,20 @@ wine_scan() {
     # A scan on this line takes seconds: a minute means something else holds the line.
     LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines timeout 60 "$check" --port "$a" --baud 4800 scan \
         >/dev/null 2>"$scratch/err" || true
-    linux=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
+    # Only a scan in which everything answered counts: one that failed took another time.
+    linux=$(sed -n 's/^Проверка заняла \([0-9]*\) мс, код завершения 0[[:space:]]*$/\1/p' "$scratch/err")
     LD_PRELOAD=$shim MODEMSHIM_STATE=$scratch/modemlines timeout 60 "$win/wine-run" "$win/app/linkprobe-check.exe" \
         --port 5 --baud 4800 scan >/dev/null 2>"$scratch/err" || true
-    windows=$(sed -n 's/^Проверка заняла \([0-9]*\) мс.*/\1/p' "$scratch/err")
+    windows=$(sed -n 's/^Проверка заняла \([0-9]*\) мс, код завершения 0[[:space:]]*$/\1/p' "$scratch/err")
     kill "$sim_pid" "$relay_pid" 2>/dev/null
     wait "$sim_pid" "$relay_pid" 2>/dev/null || true
     row "scan on a pseudo-terminal, Linux build" "${linux:-?} ms" "" "" ""
     row "  Windows build under Wine (COM5)" "${windows:-?} ms" "" "" ""
-    row "  ratio Windows to Linux" "$(ratio "${windows:-0}" "${linux:-1}")" "" "<= 1.3" \
-        "$(verdict "$(ratio "${windows:-0}" "${linux:-1}")" 1.305)"
+    if [ -z "$linux" ] || [ -z "$windows" ]; then
+        row "  ratio Windows to Linux" "?" "" "<= 1.3" "a scan failed"
+        return
+    fi
+    row "  ratio Windows to Linux" "$(ratio "$windows" "$linux")" "" "<= 1.3" "$(verdict "$(ratio "$windows" "$linux")" 1.305)"
 }
 [ -n "${LINKPROBE_WINDOWS_BUILD:-}" ] && wine_scan
 
