@@ -125,9 +125,16 @@ bool takeValues(const QCommandLineParser &parser, CheckOptions &o, QString *erro
     const auto last = [&parser](const char *name) { return parser.values(QLatin1String(name)).constLast(); };
     if (parser.isSet(QStringLiteral("port")) && !setPort(last("port"), o, error))
         return false;
+    // A whole decimal number within [low, high], or the refusal in *error.
+    const auto number = [&](const char *name, qint64 low, qint64 high, const QString &refusal) {
+        const auto value = decimalIn(last(name), low, high);
+        if (!value)
+            *error = refusal.arg(last(name));
+        return value;
+    };
     if (parser.isSet(QStringLiteral("baud"))) {
-        const auto baud = decimalIn(last("baud"), 1, std::numeric_limits<qint32>::max());
-        *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800 или 115200").arg(last("baud"));
+        const auto baud = number("baud", 1, std::numeric_limits<qint32>::max(),
+                                 QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800 или 115200"));
         if (!baud)
             return false;
         o.baud = qint32(*baud);
@@ -135,24 +142,26 @@ bool takeValues(const QCommandLineParser &parser, CheckOptions &o, QString *erro
     if (parser.isSet(QStringLiteral("simulate"))) {
         QString why;
         const auto scenario = Scenario::parse(last("simulate"), &why);
-        *error = QStringLiteral("неверный сценарий: ") + why;
-        if (!scenario)
+        if (!scenario) {
+            *error = QStringLiteral("неверный сценарий: ") + why;
             return false;
+        }
         o.simulate = true;
         o.scenario = *scenario;
     }
     if (parser.isSet(QStringLiteral("repeat"))) {
-        const auto rounds = decimalIn(last("repeat"), 0, std::numeric_limits<int>::max());
-        *error = QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(last("repeat"));
+        const auto rounds = number("repeat", 0, std::numeric_limits<int>::max(),
+                                   QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)"));
         if (!rounds)
             return false;
         o.repeat = int(*rounds);
     }
     if (parser.isSet(QStringLiteral("report"))) {
         o.report = last("report");
-        *error = QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report);
-        if (InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown)
+        if (InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown) {
+            *error = QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report);
             return false;
+        }
     }
     if (parser.isSet(QStringLiteral("object")))
         o.object = last("object");
