@@ -9,13 +9,13 @@
 #include "app/checkarguments.h"
 #include "app/checkreport.h"
 #include "app/cli.h"
-#include "app/consolepanel.h"
 #include "app/stopsignals.h"
 #include "checks/blockranges.h"
 #include "checks/blockscan.h"
 #include "checks/blockstatistics.h"
 #include "checks/checksession.h"
 #include "checks/installationsearch.h"
+#include "checks/operatorpanel.h"
 #include "checks/watch.h"
 #include "link/clock.h"
 #include "link/portlist.h"
@@ -46,6 +46,28 @@ constexpr int kNotSaved = 73;
 
 using Cli::tell;
 
+const QString kProgram = QStringLiteral("linkprobe-check");
+
+// The operator panel of the headless check: each line of the message log at
+// once on standard output, so whoever watches (or pipes) it sees each step as
+// it happens. There are no buttons; a run ends when its procedure returns.
+class ConsolePanel : public OperatorPanel
+{
+public:
+    void addMessage(const QString &text) override
+    {
+        if (!m_silent)
+            Cli::printLine(text);
+    }
+    void setButtonEnabled(Button, bool) override {}
+    // A check cut short goes on to its end without its port: what it would
+    // still say is no verdict, and is not written.
+    void silence() { m_silent = true; }
+
+private:
+    bool m_silent = false;
+};
+
 int linkStatus(int verdict)
 {
     // A port lost during the test is one that did not stay open: no verdict.
@@ -56,7 +78,7 @@ int linkStatus(int verdict)
 // one the program ends with: a standard output that failed makes it 74.
 int closingStatus(const QString &what, qint64 ms, int status)
 {
-    status = Cli::exitStatus(QStringLiteral("linkprobe-check"), status);
+    status = Cli::exitStatus(kProgram, status);
     tell(QStringLiteral("%1 %2 мс, код завершения %3").arg(what).arg(ms).arg(status));
     return status;
 }
@@ -79,13 +101,6 @@ Settings runSettings(const CheckOptions &o, const SettingsStore &store)
     return settings;
 }
 
-std::unique_ptr<Clock> runClock(const CheckOptions &o)
-{
-    if (o.instant)
-        return std::make_unique<ManualClock>();
-    return std::make_unique<SteadyClock>();
-}
-
 // What link, block, scan and watch share: the settings, the port (real or
 // simulated) opened through the session, the console panel, the signals, the
 // statistics of the blocks and the JSON document's header.
@@ -99,7 +114,8 @@ public:
     const CheckOptions &o;
     SettingsStore store = userSettings();
     const Settings settings = runSettings(o, store);
-    std::unique_ptr<Clock> clock = runClock(o);
+    std::unique_ptr<Clock> clock = o.instant ? std::unique_ptr<Clock>(std::make_unique<ManualClock>())
+                                             : std::make_unique<SteadyClock>();
     SimulatedInstallation installation {o.scenario};
     std::unique_ptr<SerialPort> port;
     const QDateTime started = QDateTime::currentDateTime();
@@ -124,8 +140,14 @@ private:
     void tellPort();
     bool saveReport();
     // The port as the technician names it: the COM number, or the device he gave.
-    QString portName() const;
-    QString portWord() const;
+    QString portWord() const
+    {
+        return o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(session.state().comPort) : o.portDevice;
+    }
+    QString portName() const
+    {
+        return o.portDevice.isEmpty() ? QStringLiteral("%1 (%2)").arg(portWord(), port->device()) : o.portDevice;
+    }
 };
 
 PortRun::PortRun(const CheckOptions &options)
@@ -181,17 +203,6 @@ void PortRun::onSignal(int signal)
     port->close();
 }
 
-QString PortRun::portName() const
-{
-    return o.portDevice.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(session.state().comPort).arg(port->device())
-                                  : o.portDevice;
-}
-
-QString PortRun::portWord() const
-{
-    return o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(session.state().comPort) : o.portDevice;
-}
-
 // Which port at which rate, and why it did not open.
 void PortRun::tellPort()
 {
@@ -242,10 +253,7 @@ int PortRun::finish(int status)
     if (o.json) {
         report.insert(QStringLiteral("void"), lost);
         report.insert(QStringLiteral("exitStatus"), status);
-        if (oneLineReport)
-            CheckReport::printOneLine(report);
-        else
-            CheckReport::print(report);
+        CheckReport::print(report, oneLineReport);
     }
     return closingStatus(QStringLiteral("Проверка заняла"), took.elapsed(), status);
 }
@@ -303,7 +311,7 @@ int scanCommand(const CheckOptions &o)
         const ScanRound round = run.scan.run(end, prefix);
         roundsRun = n;
         if (o.json && repeated && !run.stoppedAtOnce)
-            CheckReport::printOneLine(CheckReport::round(n, round));
+            CheckReport::print(CheckReport::round(n, round), true);
         else if (o.json)
             roundReports << CheckReport::round(n, round);
         tally.add(round);
@@ -367,14 +375,13 @@ int portsCommand(const CheckOptions &o)
         report.insert(QStringLiteral("ports"), CheckReport::ports(ports));
         report.insert(QStringLiteral("exitStatus"), kEverythingAnswered);
         CheckReport::print(report);
-        return Cli::exitStatus(QStringLiteral("linkprobe-check"), kEverythingAnswered);
+    } else {
+        for (const PortListing &port : ports)
+            Cli::printLine(portListingLine(port));
+        if (ports.isEmpty())
+            tell(QStringLiteral("Последовательных портов в системе нет, и в [PORTS] ничего не записано"));
     }
-    ConsolePanel panel;
-    for (const PortListing &port : ports)
-        panel.addMessage(portListingLine(port));
-    if (ports.isEmpty())
-        tell(QStringLiteral("Последовательных портов в системе нет, и в [PORTS] ничего не записано"));
-    return Cli::exitStatus(QStringLiteral("linkprobe-check"), kEverythingAnswered);
+    return Cli::exitStatus(kProgram, kEverythingAnswered);
 }
 
 // The ports named with --port, or else every port of the system and of [PORTS].
@@ -511,16 +518,15 @@ int main(int argc, char *argv[])
 #endif
     std::unique_ptr<QCoreApplication> application = pdfReport ? std::make_unique<QGuiApplication>(argc, argv)
                                                               : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("linkprobe-check"));
+    QCoreApplication::setApplicationName(kProgram);
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
-    const QString program = QStringLiteral("linkprobe-check");
 
     QString error;
     const std::optional<CheckOptions> options = parseCheckArguments(QCoreApplication::arguments(), kCommands, &error);
     if (!options)
-        return Cli::badArguments(program, error);
+        return Cli::badArguments(kProgram, error);
     if (options->help)
-        return Cli::printHelp(program, checkUsage(kCommands).constData());
+        return Cli::printHelp(kProgram, checkUsage(kCommands).constData());
     // A check cut short by a signal ends as the signal would have ended it.
     return options->command->run(*options);
 }

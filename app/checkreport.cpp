@@ -179,14 +179,10 @@ QJsonArray portUsers(const QList<PortUser> &users)
     return list;
 }
 
-void print(const QJsonObject &report)
+void print(const QJsonObject &report, bool oneLine)
 {
-    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented)).trimmed());
-}
-
-void printOneLine(const QJsonObject &report)
-{
-    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+    const auto format = oneLine ? QJsonDocument::Compact : QJsonDocument::Indented;
+    Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(format)).trimmed());
 }
 
 } // namespace CheckReport

@@ -36,10 +36,9 @@ QJsonArray candidates(const QList<SearchCandidate> &candidates);
 // The other programs that had the port open: program, pid.
 QJsonArray portUsers(const QList<PortUser> &users);
 
-// The document on standard output, UTF-8, indented, one LF at its end.
-void print(const QJsonObject &report);
-// The document on standard output as one line (UTF-8, compact, LF at its end):
-// a repeated scan's documents, one a round and the run's last, read line by line.
-void printOneLine(const QJsonObject &report);
+// The document on standard output, UTF-8, indented, one LF at its end; or
+// as one compact line: a repeated scan's documents, one a round and the
+// run's last, read line by line.
+void print(const QJsonObject &report, bool oneLine = false);
 
 } // namespace CheckReport
