@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const struct {
+    int number;
+    const char *name;
+} kSignals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
 int g_pipe[2] = {-1, -1};
 
 void onSignal(int signal)
@@ -37,8 +40,8 @@ StopSignals::StopSignals(std::function<void(int)> onStop, QObject *parent)
     // one with its usual effect would end the program with the port as the
     // check set it.
     action.sa_flags = SA_RESTART;
-    for (const int signal : kSignals)
-        ::sigaction(signal, &action, nullptr);
+    for (const auto &signal : kSignals)
+        ::sigaction(signal.number, &action, nullptr);
 }
 
 StopSignals::~StopSignals()
@@ -47,8 +50,8 @@ StopSignals::~StopSignals()
         return;
     // The check is over, its port being closed as the program ends: a signal
     // now would only cut that short and leave the device as the check set it.
-    for (const int signal : kSignals)
-        std::signal(signal, SIG_IGN);
+    for (const auto &signal : kSignals)
+        std::signal(signal.number, SIG_IGN);
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
@@ -67,16 +70,10 @@ void StopSignals::takeSignal()
 
 QString StopSignals::name() const
 {
-    switch (m_caught) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    default:
-        return QString::number(m_caught);
-    }
+    for (const auto &signal : kSignals)
+        if (signal.number == m_caught)
+            return QLatin1String(signal.name);
+    return QString::number(m_caught);
 }
 
 #else
