@@ -107,11 +107,6 @@ void printLine(const QString &text)
     writeOut(text.toUtf8() + '\n');
 }
 
-QString outputFailure()
-{
-    return g_outputFailure;
-}
-
 int printHelp(const QString &program, const char *text)
 {
     writeOut(QByteArray(text));

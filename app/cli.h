@@ -28,10 +28,8 @@ void ignoreFileSizeLimitSignal();
 void tell(const QString &text);
 // One line on standard output, at once. After a line that could not be
 // written (a full disk, a closed pipe, standard output closed) no more are
-// tried, and outputFailure() says why.
+// tried, and exitStatus() tells why.
 void printLine(const QString &text);
-// Why standard output failed, "" while it has not.
-QString outputFailure();
 // The program's help, on standard output; the exit status: 0, or
 // kOutputFailed (told on standard error) when it could not be written.
 int printHelp(const QString &program, const char *text);
