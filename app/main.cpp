@@ -47,26 +47,32 @@ struct CommandLine
     QCommandLineOption startupReport{QStringLiteral("startup-report")};
     QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    std::optional<Scenario> scenario;   // --simulate
 
     CommandLine() { parser.addOptions({simulate, startupReport, version, help}); }
 
-    // Parses and checks; false with the reason in *error.
+    // Parses and checks; false with the reason in *error. Help and version
+    // were answered before.
     bool read(const QStringList &args, QString *error)
     {
         if (!Cli::parse(parser, Cli::joinSimulateValue(args), error))
             return false;
-        if (parser.isSet(help) || parser.isSet(version))
-            return true;
         if (!parser.positionalArguments().isEmpty()) {
             *error = QStringLiteral("лишний аргумент \"%1\"").arg(parser.positionalArguments().first());
             return false;
         }
+        return readScenario(error);
+    }
+
+    bool readScenario(QString *error)
+    {
+        if (!parser.isSet(simulate))
+            return true;
         QString why;
-        if (parser.isSet(simulate) && !Scenario::parse(parser.value(simulate), &why)) {
+        scenario = Scenario::parse(parser.value(simulate), &why);
+        if (!scenario)
             *error = QStringLiteral("неверный сценарий: ") + why;
-            return false;
-        }
-        return true;
+        return scenario.has_value();
     }
 };
 
@@ -81,14 +87,14 @@ std::optional<int> answerBeforeWindowSystem(int argc, char *argv[])
     CommandLine early;
     early.parser.parse(Cli::joinSimulateValue(raw));
     if (early.parser.isSet(early.help))
-        return Cli::printHelp(QStringLiteral("linkprobe"), kUsage);
+        return Cli::printHelp(kProgram, kUsage);
     if (early.parser.isSet(early.version)) {
         QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
         return 0;
     }
     QString why;
-    if (early.parser.isSet(early.simulate) && !Scenario::parse(early.parser.value(early.simulate), &why))
-        return Cli::badArguments(kProgram, QStringLiteral("неверный сценарий: ") + why);
+    if (!early.readScenario(&why))
+        return Cli::badArguments(kProgram, why);
     return std::nullopt;
 }
 
@@ -115,17 +121,15 @@ int main(int argc, char *argv[])
 
     // A simulated session keeps its choices for itself, in memory: the user's
     // real port and rate are neither read for it nor overwritten by it.
-    const bool simulated = cli.parser.isSet(cli.simulate);
+    const bool simulated = cli.scenario.has_value();
     SettingsStore store = simulated ? SettingsStore(QString()) : SettingsStore();
     SteadyClock clock;
-    std::unique_ptr<SimulatedInstallation> installation;
+    std::optional<SimulatedInstallation> installation;
     std::unique_ptr<SerialPort> port;
-    if (simulated) {
-        installation = std::make_unique<SimulatedInstallation>(*Scenario::parse(cli.parser.value(cli.simulate)));
-        port = std::make_unique<SimulatedPort>(*installation, clock);
-    } else {
+    if (simulated)
+        port = std::make_unique<SimulatedPort>(installation.emplace(*cli.scenario), clock);
+    else
         port = std::make_unique<QtSerialPort>();
-    }
 
 #ifdef Q_OS_WIN
     // Arial's metric twin where Arial itself is missing: under Wine, which
@@ -139,7 +143,7 @@ int main(int argc, char *argv[])
     // waiting when it was closed finishes against it.
     MainWindow window(*port, store, clock);
     if (simulated)
-        window.showSimulation(Scenario::parse(cli.parser.value(cli.simulate))->toString());
+        window.showSimulation(cli.scenario->toString());
     std::optional<StartupReport> startupReport;
     if (cli.parser.isSet(cli.startupReport))
         startupReport.emplace(kProgram, window, sinceStart, port.get());
