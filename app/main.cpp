@@ -51,52 +51,32 @@ struct CommandLine
 
     CommandLine() { parser.addOptions({simulate, startupReport, version, help}); }
 
-    // Parses and checks; false with the reason in *error. Help and version
-    // were answered before.
-    bool read(const QStringList &args, QString *error)
+    // Help, version or a refusal: the exit status; nothing when the window is
+    // to open. Help, version and a bad scenario are answered before the window
+    // system is needed (early), so they work without a display too; the window
+    // system's own options are not known then and pass.
+    std::optional<int> answer(const QStringList &args, bool early)
     {
-        if (!Cli::parse(parser, Cli::joinSimulateValue(args), error))
-            return false;
-        if (!parser.positionalArguments().isEmpty()) {
-            *error = QStringLiteral("лишний аргумент \"%1\"").arg(parser.positionalArguments().first());
-            return false;
+        QString error;
+        const bool parsed = Cli::parse(parser, Cli::joinSimulateValue(args), &error);
+        if (parser.isSet(help))
+            return Cli::printHelp(kProgram, kUsage);
+        if (parser.isSet(version)) {
+            QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
+            return 0;
         }
-        return readScenario(error);
-    }
-
-    bool readScenario(QString *error)
-    {
-        if (!parser.isSet(simulate))
-            return true;
-        QString why;
-        scenario = Scenario::parse(parser.value(simulate), &why);
-        if (!scenario)
-            *error = QStringLiteral("неверный сценарий: ") + why;
-        return scenario.has_value();
+        if (!early && !parsed)
+            return Cli::badArguments(kProgram, error);
+        if (!early && !parser.positionalArguments().isEmpty())
+            return Cli::badArguments(kProgram, QStringLiteral("лишний аргумент \"%1\"")
+                                                   .arg(parser.positionalArguments().first()));
+        if (parser.isSet(simulate))
+            scenario = Scenario::parse(parser.value(simulate), &error);
+        if (parser.isSet(simulate) && !scenario)
+            return Cli::badArguments(kProgram, QStringLiteral("неверный сценарий: ") + error);
+        return std::nullopt;
     }
 };
-
-// Help, version and a bad scenario are answered before the window system
-// is needed, so they work without a display too. The window system's own
-// options are not known yet and pass here. The exit status when answered.
-std::optional<int> answerBeforeWindowSystem(int argc, char *argv[])
-{
-    QStringList raw;
-    for (int i = 0; i < argc; ++i)
-        raw << QString::fromLocal8Bit(argv[i]);
-    CommandLine early;
-    early.parser.parse(Cli::joinSimulateValue(raw));
-    if (early.parser.isSet(early.help))
-        return Cli::printHelp(kProgram, kUsage);
-    if (early.parser.isSet(early.version)) {
-        QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
-        return 0;
-    }
-    QString why;
-    if (!early.readScenario(&why))
-        return Cli::badArguments(kProgram, why);
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -107,7 +87,10 @@ int main(int argc, char *argv[])
     Cli::reserveStandardDescriptors();
     Cli::ignoreFileSizeLimitSignal();
 
-    if (const std::optional<int> answered = answerBeforeWindowSystem(argc, argv))
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> answered = CommandLine().answer(raw, true))
         return *answered;
 
     QApplication app(argc, argv);
@@ -115,9 +98,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(LINKPROBE_VERSION));
 
     CommandLine cli;
-    QString error;
-    if (!cli.read(QApplication::arguments(), &error))
-        return Cli::badArguments(kProgram, error);
+    if (const std::optional<int> answered = cli.answer(QApplication::arguments(), false))
+        return *answered;
 
     // A simulated session keeps its choices for itself, in memory: the user's
     // real port and rate are neither read for it nor overwritten by it.
