@@ -83,7 +83,8 @@ std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
     return value;
 }
 
-bool setPort(const QString &value, CheckOptions &o, QString *error)
+// The refusal, "" when the value names a port.
+QString setPort(const QString &value, CheckOptions &o)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"),
                                             QRegularExpression::CaseInsensitiveOption);
@@ -92,21 +93,20 @@ bool setPort(const QString &value, CheckOptions &o, QString *error)
     if (const auto n = decimalIn(number, 1, 255)) {
         o.portNumber = qint16(*n);
         o.portDevice.clear();
-        return true;
+        return QString();
     }
 #ifndef Q_OS_WIN
     // Elsewhere ports are device files; whether this one exists shows when it is opened.
     if (!isDecimal(number) && value.contains(QLatin1Char('/'))) {
         o.portDevice = value;
         o.portNumber.reset();
-        return true;
+        return QString();
     }
-    *error = QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255 или путь к устройству, "
-                            "например /dev/ttyUSB0").arg(value);
+    return QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255 или путь к устройству, "
+                          "например /dev/ttyUSB0").arg(value);
 #else
-    *error = QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255").arg(value);
+    return QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255").arg(value);
 #endif
-    return false;
 }
 
 // "link, block N, scan, watch, ports или find"
@@ -119,100 +119,82 @@ QString commandList(const QList<CheckCommand> &commands)
     return words.join(QStringLiteral(", ")) + QStringLiteral(" или ") + last;
 }
 
-// --port, --baud, --simulate, --repeat and --report, each with its last value.
-bool takeValues(const QCommandLineParser &parser, CheckOptions &o, QString *error)
+// --port, --baud, --simulate, --repeat and --report, each with its last value;
+// the refusal, "" when they make a run.
+QString takeValues(const QCommandLineParser &parser, CheckOptions &o)
 {
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     const auto last = [&parser](const char *name) { return parser.values(QLatin1String(name)).constLast(); };
-    if (parser.isSet(QStringLiteral("port")) && !setPort(last("port"), o, error))
-        return false;
-    // A whole decimal number within [low, high], or the refusal in *error.
-    const auto number = [&](const char *name, qint64 low, qint64 high, const QString &refusal) {
-        const auto value = decimalIn(last(name), low, high);
-        if (!value)
-            *error = refusal.arg(last(name));
-        return value;
-    };
-    if (parser.isSet(QStringLiteral("baud"))) {
-        const auto baud = number("baud", 1, std::numeric_limits<qint32>::max(),
-                                 QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800 или 115200"));
+    if (const QString refusal = isSet("port") ? setPort(last("port"), o) : QString(); !refusal.isEmpty())
+        return refusal;
+    if (isSet("baud")) {
+        const auto baud = decimalIn(last("baud"), 1, std::numeric_limits<qint32>::max());
         if (!baud)
-            return false;
+            return QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800 или 115200")
+                .arg(last("baud"));
         o.baud = qint32(*baud);
     }
-    if (parser.isSet(QStringLiteral("simulate"))) {
+    if (isSet("simulate")) {
         QString why;
         const auto scenario = Scenario::parse(last("simulate"), &why);
-        if (!scenario) {
-            *error = QStringLiteral("неверный сценарий: ") + why;
-            return false;
-        }
+        if (!scenario)
+            return QStringLiteral("неверный сценарий: ") + why;
         o.simulate = true;
         o.scenario = *scenario;
     }
-    if (parser.isSet(QStringLiteral("repeat"))) {
-        const auto rounds = number("repeat", 0, std::numeric_limits<int>::max(),
-                                   QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)"));
+    if (isSet("repeat")) {
+        const auto rounds = decimalIn(last("repeat"), 0, std::numeric_limits<int>::max());
         if (!rounds)
-            return false;
+            return QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(last("repeat"));
         o.repeat = int(*rounds);
     }
-    if (parser.isSet(QStringLiteral("report"))) {
-        o.report = last("report");
-        if (InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown) {
-            *error = QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report);
-            return false;
-        }
-    }
-    if (parser.isSet(QStringLiteral("object")))
+    o.report = isSet("report") ? last("report") : QString();
+    if (isSet("report") && InstallationReport::formatFor(o.report) == InstallationReport::Format::Unknown)
+        return QStringLiteral("неверный файл отчёта \"%1\": нужно окончание .pdf или .csv").arg(o.report);
+    if (isSet("object"))
         o.object = last("object");
-    if (parser.isSet(QStringLiteral("technician")))
+    if (isSet("technician"))
         o.technician = last("technician");
-    error->clear();
-    return true;
+    return QString();
 }
 
-// The command and its arguments from the words; then whether it takes the options given.
-bool takeCommand(const QCommandLineParser &parser, const QList<CheckCommand> &commands, CheckOptions &o,
-                 QString *error)
+// The command and its arguments from the words; then whether it takes the
+// options given. The refusal, "" when it does.
+QString takeCommand(const QCommandLineParser &parser, const QList<CheckCommand> &commands, CheckOptions &o)
 {
     const QStringList words = parser.positionalArguments();
-    if (words.isEmpty()) {
-        *error = QStringLiteral("не задана команда: ") + commandList(commands);
-        return false;
-    }
+    if (words.isEmpty())
+        return QStringLiteral("не задана команда: ") + commandList(commands);
     for (const CheckCommand &command : commands)
         if (words.first() == QLatin1String(command.word))
             o.command = &command;
-    if (!o.command) {
-        *error = QStringLiteral("неизвестная команда \"%1\": нужна %2").arg(words.first(), commandList(commands));
-        return false;
-    }
+    if (!o.command)
+        return QStringLiteral("неизвестная команда \"%1\": нужна %2").arg(words.first(), commandList(commands));
+    if (o.command->takesBlock && words.size() < 2)
+        return QStringLiteral("после block нужен номер блока от 1 до 32");
     if (o.command->takesBlock) {
-        const auto n = words.size() < 2 ? std::nullopt : decimalIn(words.at(1), 1, kBlockCount);
-        *error = words.size() < 2 ? QStringLiteral("после block нужен номер блока от 1 до 32")
-                                  : QStringLiteral("неверный номер блока \"%1\": нужно число от 1 до 32").arg(words.at(1));
+        const auto n = decimalIn(words.at(1), 1, kBlockCount);
         if (!n)
-            return false;
+            return QStringLiteral("неверный номер блока \"%1\": нужно число от 1 до 32").arg(words.at(1));
         o.block = int(*n);
     }
     // Every --port counts here: each names one port.
     for (const QString &value : o.command->takesManyPorts ? parser.values(QStringLiteral("port")) : QStringList()) {
         CheckOptions one;
-        if (!setPort(value, one, error))
-            return false;
+        if (const QString refusal = setPort(value, one); !refusal.isEmpty())
+            return refusal;
         o.ports << (one.portNumber ? QString::number(*one.portNumber) : one.portDevice);
     }
     const int given = (o.save ? kSaveOption : 0) | (o.fast ? kFastOption : 0) | (o.fullWaits ? kFullWaitsOption : 0)
                       | (o.repeat ? kRepeatOption : 0) | (o.simulate ? kSimulateOption : 0)
                       | (!o.report.isEmpty() || o.object || o.technician ? kReportOption : 0);
-    for (const auto &restricted : kRestrictedOptions) {
-        *error = QString::fromUtf8(restricted.refusal);
+    for (const auto &restricted : kRestrictedOptions)
         if ((given & restricted.option) && !(o.command->options & restricted.option))
-            return false;
-    }
+            return QString::fromUtf8(restricted.refusal);
     const int expectedWords = o.command->takesBlock ? 2 : 1;
-    *error = QStringLiteral("лишние аргументы: ") + words.mid(expectedWords).join(QLatin1Char(' '));
-    return words.size() <= expectedWords;
+    if (words.size() > expectedWords)
+        return QStringLiteral("лишние аргументы: ") + words.mid(expectedWords).join(QLatin1Char(' '));
+    return QString();
 }
 
 } // namespace
@@ -241,7 +223,8 @@ std::optional<CheckOptions> parseCheckArguments(const QStringList &args, const Q
     o.help = parser.isSet(QStringLiteral("help"));
     if (o.help)
         return o;
-    if (!takeValues(parser, o, error))
+    *error = takeValues(parser, o);
+    if (!error->isEmpty())
         return std::nullopt;
     o.instant = parser.isSet(QStringLiteral("instant"));
     o.save = parser.isSet(QStringLiteral("save"));
@@ -252,7 +235,8 @@ std::optional<CheckOptions> parseCheckArguments(const QStringList &args, const Q
         *error = QStringLiteral("--instant действует только вместе с --simulate");
         return std::nullopt;
     }
-    if (!takeCommand(parser, commands, o, error))
+    *error = takeCommand(parser, commands, o);
+    if (!error->isEmpty())
         return std::nullopt;
     return o;
 }

@@ -84,55 +84,44 @@ struct Options
     bool help = false;
 };
 
-bool parseArguments(const QStringList &args, Options &o, QString *error)
+// The refusal, "" when the arguments make a run.
+QString readArguments(const QStringList &args, Options &o)
 {
     QCommandLineParser parser;
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("device"));
     const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("baud"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({port, baud, help});
-    if (!Cli::parse(parser, args, error))
-        return false;
-    if (parser.isSet(help)) {
-        o.help = true;
-        return true;
-    }
-    if (parser.isSet(port)) {
-        o.device = parser.values(port).constLast();
-        if (o.device.isEmpty()) {
-            *error = QStringLiteral("пустое имя порта");
-            return false;
-        }
-    }
+    QString error;
+    if (!Cli::parse(parser, args, &error))
+        return error;
+    o.help = parser.isSet(help);
+    if (o.help)
+        return QString();
+    if (parser.isSet(port) && parser.values(port).constLast().isEmpty())
+        return QStringLiteral("пустое имя порта");
+    o.device = parser.isSet(port) ? parser.values(port).constLast() : QString();
     if (parser.isSet(baud)) {
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
         const QString value = parser.values(baud).constLast();
         const qint64 rate = digits.match(value).hasMatch() ? value.toLongLong() : 0;
-        if (rate < 1 || rate > std::numeric_limits<qint32>::max()) {
-            *error = QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
-            return false;
-        }
+        if (rate < 1 || rate > std::numeric_limits<qint32>::max())
+            return QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
         o.baud = qint32(rate);
     }
     const QStringList words = parser.positionalArguments();
-    if (words.size() > 1) {
-        *error = QStringLiteral("лишний аргумент \"%1\": сценарий - одно слово, части через запятую").arg(words.at(1));
-        return false;
-    }
+    if (words.size() > 1)
+        return QStringLiteral("лишний аргумент \"%1\": сценарий - одно слово, части через запятую").arg(words.at(1));
     if (!words.isEmpty()) {
         QString why;
         const std::optional<Scenario> scenario = Scenario::parse(words.first(), &why, Scenario::Unplugged::Refused);
-        if (!scenario) {
-            *error = QStringLiteral("неверный сценарий: %1").arg(why);
-            return false;
-        }
+        if (!scenario)
+            return QStringLiteral("неверный сценарий: %1").arg(why);
         o.scenario = *scenario;
     }
-    if (o.device.isEmpty()) {
-        *error = QStringLiteral("не указан порт (--port УСТРОЙСТВО)");
-        return false;
-    }
-    return true;
+    if (o.device.isEmpty())
+        return QStringLiteral("не указан порт (--port УСТРОЙСТВО)");
+    return QString();
 }
 
 // The installation behind the port: reads query lines, answers them in time.
@@ -282,8 +271,7 @@ int main(int argc, char *argv[])
     Cli::ignoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     Options options;
-    QString error;
-    if (!parseArguments(QCoreApplication::arguments(), options, &error))
+    if (const QString error = readArguments(QCoreApplication::arguments(), options); !error.isEmpty())
         return Cli::badArguments(QStringLiteral("linkprobe-sim"), error);
     if (options.help)
         return Cli::printHelp(QStringLiteral("linkprobe-sim"), kUsage);
