@@ -16,25 +16,24 @@
 #include <psapi.h>
 #endif
 
-// Resident memory of this process in MB (the working set on Windows), or a
-// negative value where the system does not tell.
-inline double residentMegabytes()
+// Resident memory of this process ("31.7 MB"; the working set on Windows), or
+// "unknown" where the system does not tell.
+inline QString residentMemory()
 {
+    double megabytes = -1;
 #ifdef Q_OS_WIN
     PROCESS_MEMORY_COUNTERS counters {};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        return -1;
-    return double(counters.WorkingSetSize) / (1024 * 1024);
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        megabytes = double(counters.WorkingSetSize) / (1024 * 1024);
 #else
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
+    if (status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("VmRSS:"))
+                megabytes = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;   // given in kB
     }
-    return -1;
 #endif
+    return megabytes < 0 ? QStringLiteral("unknown") : QString::number(megabytes, 'f', 1) + QStringLiteral(" MB");
 }
 
 // --startup-report: waits for the window's first paint, lets the event loop
@@ -70,16 +69,10 @@ private:
         if (m_port)
             QTextStream(stderr) << m_program << ": port " << m_port->device() << (m_port->isOpen() ? " open" : " closed")
                                 << Qt::endl;
-        QTimer::singleShot(1000, this, [this] { reportMemoryAndQuit(); });
-    }
-
-    void reportMemoryAndQuit()
-    {
-        const double rss = residentMegabytes();
-        QTextStream(stderr) << m_program << ": resident memory "
-                            << (rss < 0 ? QStringLiteral("unknown") : QString::number(rss, 'f', 1) + QStringLiteral(" MB"))
-                            << Qt::endl;
-        QCoreApplication::exit(0);
+        QTimer::singleShot(1000, this, [this] {
+            QTextStream(stderr) << m_program << ": resident memory " << residentMemory() << Qt::endl;
+            QCoreApplication::exit(0);
+        });
     }
 
     QString m_program;
