@@ -278,13 +278,11 @@ int blockCommand(const CheckOptions &o)
     PortRun run(o);
     const BlockCheckResult checked = run.session.tests().blockCheck(o.block, buttonReplyEnd(o));
     run.lost = checked.link.verdict == LineTests::PortLost || checked.block.portLost;
-    int status = kEverythingAnswered;
+    int status = checked.block.answered ? kEverythingAnswered : kBlockSilent;
     if (!run.opened || run.lost)
         status = kPortNotOpen;
     else if (checked.link.verdict != LineTests::LinkGood)
         status = linkStatus(checked.link.verdict);
-    else
-        status = checked.block.answered ? kEverythingAnswered : kBlockSilent;
     run.report.insert(QStringLiteral("link"), CheckReport::link(checked.link));
     // A block whose query the loss cut short has no reading to report.
     run.report.insert(QStringLiteral("blocks"), checked.block.number > 0 && !checked.block.portLost
