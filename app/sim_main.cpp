@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -184,16 +183,11 @@ private:
     static QString lossReason(QSerialPort::SerialPortError error)
     {
         switch (error) {
-        case QSerialPort::ResourceError:
-            return QStringLiteral("устройство пропало");
-        case QSerialPort::ReadError:
-            return QStringLiteral("ошибка чтения");
-        case QSerialPort::WriteError:
-            return QStringLiteral("ошибка записи");
-        case QSerialPort::PermissionError:
-            return QStringLiteral("нет доступа к устройству");
-        default:
-            return QStringLiteral("ошибка порта (код %1)").arg(int(error));
+        case QSerialPort::ResourceError: return QStringLiteral("устройство пропало");
+        case QSerialPort::ReadError: return QStringLiteral("ошибка чтения");
+        case QSerialPort::WriteError: return QStringLiteral("ошибка записи");
+        case QSerialPort::PermissionError: return QStringLiteral("нет доступа к устройству");
+        default: return QStringLiteral("ошибка порта (код %1)").arg(int(error));
         }
     }
 #endif
