@@ -96,7 +96,7 @@ SettingsStore userSettings()
 Settings runSettings(const CheckOptions &o, const SettingsStore &store)
 {
     Settings settings = Settings::load(store);
-    settings.comPort = o.portNumber.value_or(settings.comPort);
+    settings.comPort = o.port.number.value_or(settings.comPort);
     settings.baudRate = o.baud.value_or(settings.baudRate);
     return settings;
 }
@@ -142,11 +142,11 @@ private:
     // The port as the technician names it: the COM number, or the device he gave.
     QString portWord() const
     {
-        return o.portDevice.isEmpty() ? QStringLiteral("COM%1").arg(session.state().comPort) : o.portDevice;
+        return o.port.device.isEmpty() ? QStringLiteral("COM%1").arg(session.state().comPort) : o.port.device;
     }
     QString portName() const
     {
-        return o.portDevice.isEmpty() ? QStringLiteral("%1 (%2)").arg(portWord(), port->device()) : o.portDevice;
+        return o.port.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(portWord(), port->device()) : o.port.device;
     }
 };
 
@@ -167,7 +167,7 @@ PortRun::PortRun(const CheckOptions &options)
         statistics.addLinkTest(link.verdict);
     };
     scan.onBlock = [this](const BlockReading &reading) { statistics.add(reading, QDateTime::currentDateTime()); };
-    opened = session.openPort(settings, o.portDevice);
+    opened = session.openPort(settings, o.port.device);
     tellPort();
     report = CheckReport::header(QLatin1String(o.command->word), started);
     report.insert(QStringLiteral("port"), portWord());
@@ -389,9 +389,9 @@ QList<SearchCandidate> findCandidates(const CheckOptions &o, const Settings &set
     if (o.ports.isEmpty())
         return searchCandidates(settings, detected);
     QList<SearchCandidate> candidates;
-    for (const QString &named : o.ports) {
+    for (const NamedPort &named : o.ports) {
         SearchCandidate candidate;
-        candidate.device = isDecimal(named) ? settings.deviceFor(qint16(named.toInt())) : named;
+        candidate.device = named.number ? settings.deviceFor(*named.number) : named.device;
         candidates << candidate;
     }
     return candidates;

@@ -71,6 +71,12 @@ const struct {
     {kSimulateOption, "--simulate не действует с командами ports и find: они смотрят настоящие порты"},
 };
 
+bool isDecimal(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    return digits.match(text).hasMatch();
+}
+
 // A whole decimal number within [low, high], nothing else.
 std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
 {
@@ -84,22 +90,20 @@ std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
 }
 
 // The refusal, "" when the value names a port.
-QString setPort(const QString &value, CheckOptions &o)
+QString setPort(const QString &value, NamedPort &port)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"),
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch com = comName.match(value);
     const QString number = com.hasMatch() ? com.captured(1) : value;
     if (const auto n = decimalIn(number, 1, 255)) {
-        o.portNumber = qint16(*n);
-        o.portDevice.clear();
+        port = {qint16(*n), QString()};
         return QString();
     }
 #ifndef Q_OS_WIN
     // Elsewhere ports are device files; whether this one exists shows when it is opened.
     if (!isDecimal(number) && value.contains(QLatin1Char('/'))) {
-        o.portDevice = value;
-        o.portNumber.reset();
+        port = {std::nullopt, value};
         return QString();
     }
     return QStringLiteral("неверный порт \"%1\": нужен номер COM-порта от 1 до 255 или путь к устройству, "
@@ -125,7 +129,7 @@ QString takeValues(const QCommandLineParser &parser, CheckOptions &o)
 {
     const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     const auto last = [&parser](const char *name) { return parser.values(QLatin1String(name)).constLast(); };
-    if (const QString refusal = isSet("port") ? setPort(last("port"), o) : QString(); !refusal.isEmpty())
+    if (const QString refusal = isSet("port") ? setPort(last("port"), o.port) : QString(); !refusal.isEmpty())
         return refusal;
     if (isSet("baud")) {
         const auto baud = decimalIn(last("baud"), 1, std::numeric_limits<qint32>::max());
@@ -180,10 +184,8 @@ QString takeCommand(const QCommandLineParser &parser, const QList<CheckCommand> 
     }
     // Every --port counts here: each names one port.
     for (const QString &value : o.command->takesManyPorts ? parser.values(QStringLiteral("port")) : QStringList()) {
-        CheckOptions one;
-        if (const QString refusal = setPort(value, one); !refusal.isEmpty())
+        if (const QString refusal = setPort(value, o.ports.emplaceBack()); !refusal.isEmpty())
             return refusal;
-        o.ports << (one.portNumber ? QString::number(*one.portNumber) : one.portDevice);
     }
     const int given = (o.save ? kSaveOption : 0) | (o.fast ? kFastOption : 0) | (o.fullWaits ? kFullWaitsOption : 0)
                       | (o.repeat ? kRepeatOption : 0) | (o.simulate ? kSimulateOption : 0)
@@ -198,12 +200,6 @@ QString takeCommand(const QCommandLineParser &parser, const QList<CheckCommand> 
 }
 
 } // namespace
-
-bool isDecimal(const QString &text)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    return digits.match(text).hasMatch();
-}
 
 std::optional<CheckOptions> parseCheckArguments(const QStringList &args, const QList<CheckCommand> &commands,
                                                 QString *error)

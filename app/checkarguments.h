@@ -33,14 +33,20 @@ struct CheckCommand
     const char *help;       // its lines in the help, aligned
 };
 
+// A port as --port names it.
+struct NamedPort
+{
+    std::optional<qint16> number;   // COM number
+    QString device;                 // set instead of the number when --port named a device
+};
+
 struct CheckOptions
 {
     const CheckCommand *command = nullptr;
     int block = 0;
-    std::optional<qint16> portNumber;
-    QString portDevice;   // set instead of portNumber when --port named a device
+    NamedPort port;
     std::optional<qint32> baud;
-    QStringList ports;    // takesManyPorts: each as given, a COM number or a device
+    QList<NamedPort> ports;   // takesManyPorts: each one named
     bool save = false;
     bool fast = false;
     bool fullWaits = false;
@@ -61,4 +67,3 @@ std::optional<CheckOptions> parseCheckArguments(const QStringList &args, const Q
                                                 QString *error);
 // The help: the usage, each command's lines, the options and exit statuses.
 QByteArray checkUsage(const QList<CheckCommand> &commands);
-bool isDecimal(const QString &text);
