@@ -498,8 +498,7 @@ bool pdfReportAsked(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    Cli::reserveStandardDescriptors();
-    Cli::ignoreFileSizeLimitSignal();
+    Cli::beginProgram();
 #ifdef Q_OS_UNIX
     // A reader that went away is a failed write, told and ended like any other.
     std::signal(SIGPIPE, SIG_IGN);

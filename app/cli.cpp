@@ -68,7 +68,7 @@ void writeOut(const QByteArray &bytes)
 
 } // namespace
 
-void reserveStandardDescriptors()
+void beginProgram()
 {
 #ifdef Q_OS_WIN
     // Lines end in LF on every system, so scripts read the same bytes everywhere.
@@ -83,12 +83,6 @@ void reserveStandardDescriptors()
         if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd && fd == 1)
             g_stdoutClosed = true;
     }
-#endif
-}
-
-void ignoreFileSizeLimitSignal()
-{
-#ifdef Q_OS_UNIX
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }

@@ -13,16 +13,14 @@ constexpr int kBadArguments = 64;
 // Standard output could not be written (EX_IOERR).
 constexpr int kOutputFailed = 74;
 
-// Opens /dev/null in place of any of descriptors 0, 1 and 2 that is closed.
-// Called first thing in main: the next file opened (a serial port) would
+// Called first thing in main. Opens /dev/null in place of any of descriptors
+// 0, 1 and 2 that is closed: the next file opened (a serial port) would
 // otherwise become standard output or standard error and receive what the
 // program prints. A standard output found closed counts as one that fails.
-// On Windows both streams become binary: LF stays LF.
-void reserveStandardDescriptors();
-
-// A file size limit (ulimit -f) makes a write that passes it fail with EFBIG,
-// told like any other failed write, instead of killing the program (SIGXFSZ).
-void ignoreFileSizeLimitSignal();
+// On Windows both streams become binary: LF stays LF. A file size limit
+// (ulimit -f) makes a write that passes it fail with EFBIG, told like any
+// other failed write, instead of killing the program (SIGXFSZ).
+void beginProgram();
 
 // One line on standard error, at once.
 void tell(const QString &text);

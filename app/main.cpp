@@ -84,8 +84,7 @@ int main(int argc, char *argv[])
 {
     QElapsedTimer sinceStart;   // for --startup-report
     sinceStart.start();
-    Cli::reserveStandardDescriptors();
-    Cli::ignoreFileSizeLimitSignal();
+    Cli::beginProgram();
 
     QStringList raw;
     for (int i = 0; i < argc; ++i)

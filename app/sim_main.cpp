@@ -261,8 +261,7 @@ private:
 
 int main(int argc, char *argv[])
 {
-    Cli::reserveStandardDescriptors();
-    Cli::ignoreFileSizeLimitSignal();
+    Cli::beginProgram();
     QCoreApplication app(argc, argv);
     Options options;
     if (const QString error = readArguments(QCoreApplication::arguments(), options); !error.isEmpty())
