@@ -21,6 +21,15 @@ QJsonArray numbers(const QList<Number> &values)
     return array;
 }
 
+// minMs, avgMs, maxMs of a block's replies into entry; null while it never answered.
+void addReplyTimes(QJsonObject &entry, const BlockTally &block)
+{
+    const auto ms = [&block](qint64 value) { return block.answered > 0 ? QJsonValue(value) : QJsonValue(); };
+    entry.insert(QStringLiteral("minMs"), ms(block.minMs));
+    entry.insert(QStringLiteral("avgMs"), ms(block.avgMs()));
+    entry.insert(QStringLiteral("maxMs"), ms(block.maxMs));
+}
+
 } // namespace
 
 namespace CheckReport {
@@ -64,19 +73,6 @@ QJsonObject round(int number, const ScanRound &round)
         {QStringLiteral("portLost"), round.portLost},
     };
 }
-
-namespace {
-
-// minMs, avgMs, maxMs of a block's replies into entry; null while it never answered.
-void addReplyTimes(QJsonObject &entry, const BlockTally &block)
-{
-    const auto ms = [&block](qint64 value) { return block.answered > 0 ? QJsonValue(value) : QJsonValue(); };
-    entry.insert(QStringLiteral("minMs"), ms(block.minMs));
-    entry.insert(QStringLiteral("avgMs"), ms(block.avgMs()));
-    entry.insert(QStringLiteral("maxMs"), ms(block.maxMs));
-}
-
-} // namespace
 
 QJsonArray tally(const ScanTally &tally, const BlockStatistics &statistics)
 {
