@@ -26,8 +26,7 @@ void onSignal(int signal)
 
 } // namespace
 
-StopSignals::StopSignals(std::function<void(int)> onStop, QObject *parent)
-    : QObject(parent), m_onStop(std::move(onStop))
+StopSignals::StopSignals(std::function<void(int)> onStop) : m_onStop(std::move(onStop))
 {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -78,8 +77,7 @@ QString StopSignals::name() const
 
 #else
 
-StopSignals::StopSignals(std::function<void(int)> onStop, QObject *parent)
-    : QObject(parent), m_onStop(std::move(onStop))
+StopSignals::StopSignals(std::function<void(int)> onStop) : m_onStop(std::move(onStop))
 {
 }
 

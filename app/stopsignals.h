@@ -13,7 +13,7 @@ class QSocketNotifier;
 class StopSignals : public QObject
 {
 public:
-    explicit StopSignals(std::function<void(int signal)> onStop, QObject *parent = nullptr);
+    explicit StopSignals(std::function<void(int signal)> onStop);
     ~StopSignals() override;
 
     // The signal that came, 0 while none has.
