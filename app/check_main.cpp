@@ -54,6 +54,7 @@ const QString kProgram = QStringLiteral("linkprobe-check");
 class ConsolePanel : public OperatorPanel
 {
 public:
+    explicit ConsolePanel(bool silent = false) : m_silent(silent) {}
     void addMessage(const QString &text) override
     {
         if (!m_silent)
@@ -119,7 +120,7 @@ public:
     SimulatedInstallation installation {o.scenario};
     std::unique_ptr<SerialPort> port;
     const QDateTime started = QDateTime::currentDateTime();
-    ConsolePanel panel;
+    ConsolePanel panel {o.json};
     CheckSession session {*port, store, *clock, panel};
     BlockScan scan {session.tests(), *port, panel};
     // The installation's blocks, as saved in the window; what each reply showed.
@@ -155,8 +156,6 @@ PortRun::PortRun(const CheckOptions &options)
       port(o.simulate ? std::unique_ptr<SerialPort>(std::make_unique<SimulatedPort>(installation, *clock))
                       : std::make_unique<QtSerialPort>())
 {
-    if (o.json)
-        panel.silence();
     QString problem;
     statistics.setInstalled(installedBlocks(settings.installedBlocks, &problem));
     if (!problem.isEmpty())
@@ -422,9 +421,7 @@ int findCommand(const CheckOptions &o)
     SteadyClock clock;
     Stopwatch wait(clock);
     QtSerialPort port;
-    ConsolePanel panel;
-    if (o.json)
-        panel.silence();
+    ConsolePanel panel {o.json};
     const StopSignals stop([&](int) {
         panel.silence();
         wait.abandon();
