@@ -179,19 +179,6 @@ public:
 private:
     static QString onOff(bool on) { return on ? QStringLiteral("вкл") : QStringLiteral("выкл"); }
 
-#ifndef Q_OS_WIN
-    static QString lossReason(QSerialPort::SerialPortError error)
-    {
-        switch (error) {
-        case QSerialPort::ResourceError: return QStringLiteral("устройство пропало");
-        case QSerialPort::ReadError: return QStringLiteral("ошибка чтения");
-        case QSerialPort::WriteError: return QStringLiteral("ошибка записи");
-        case QSerialPort::PermissionError: return QStringLiteral("нет доступа к устройству");
-        default: return QStringLiteral("ошибка порта (код %1)").arg(int(error));
-        }
-    }
-#endif
-
     // The reason, then the hints, a line each.
     void explainOpenFailure(const QString &why)
     {
@@ -225,6 +212,17 @@ private:
     }
 
 #ifndef Q_OS_WIN
+    static QString lossReason(QSerialPort::SerialPortError error)
+    {
+        switch (error) {
+        case QSerialPort::ResourceError: return QStringLiteral("устройство пропало");
+        case QSerialPort::ReadError: return QStringLiteral("ошибка чтения");
+        case QSerialPort::WriteError: return QStringLiteral("ошибка записи");
+        case QSerialPort::PermissionError: return QStringLiteral("нет доступа к устройству");
+        default: return QStringLiteral("ошибка порта (код %1)").arg(int(error));
+        }
+    }
+
     void onError(QSerialPort::SerialPortError error)
     {
         if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError
