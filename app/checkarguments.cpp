@@ -149,7 +149,8 @@ QString takeValues(const QCommandLineParser &parser, CheckOptions &o)
     if (isSet("repeat")) {
         const auto rounds = decimalIn(last("repeat"), 0, std::numeric_limits<int>::max());
         if (!rounds)
-            return QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)").arg(last("repeat"));
+            return QStringLiteral("неверное число кругов \"%1\": нужно целое число от 0 (до Ctrl+C)")
+                .arg(last("repeat"));
         o.repeat = int(*rounds);
     }
     o.report = isSet("report") ? last("report") : QString();
