@@ -3,10 +3,6 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-CaptionButton::CaptionButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
-{
-}
-
 void CaptionButton::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);

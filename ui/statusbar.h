@@ -35,8 +35,8 @@ private:
         int minTwips = 0;
         int widthTwips = 0;
     };
-    const Panel &at(int panel) const;
-    Panel &at(int panel);
+    // The panel's place in m_panels.
+    static size_t slot(int panel);
     void applyWidth(Panel &p);
 
     std::array<Panel, kPanels> m_panels;
