@@ -36,11 +36,9 @@ public:
 
     // Redraws one block (0: the round and line counters only); every block after a clear.
     void refreshBlock(int block);
-    void refreshAll();
-
-    BlockCell *cell(int block) const { return m_cells.at(block - 1); }
 
 private:
+    void refreshAll();
     void takeInstalledBlocks();
     void refreshCounters();
 

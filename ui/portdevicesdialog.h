@@ -26,8 +26,6 @@ public:
     // The chosen device for each of COM1 to COM8, "" for the default.
     QMap<qint16, QString> chosen() const;
 
-    QComboBox *deviceList(qint16 comPort) const { return m_lists.value(comPort - 1); }
-
 private:
     QList<QComboBox *> m_lists;
 };
