@@ -275,14 +275,13 @@ void MainWindow::addMessage(const QString &text)
 {
     // CR LF ends the line, as the log was always written; the widget shows it
     // (and a lone CR or LF inside a reply) as a line break.
-    const QString line = text + kCrLf;
     // The view follows the newest line only when it was already at the end:
     // an operator reading further up is left where he is.
     QScrollBar *bar = m_messageLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(m_messageLog->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(line);
+    end.insertText(text + kCrLf);
     if (atEnd)
         bar->setValue(bar->maximum());
 }
@@ -361,10 +360,7 @@ void MainWindow::mapPortDevices()
 {
     if (m_closing || m_checkGate.busy() || !m_simulation.isEmpty())
         return;
-    QMap<qint16, QString> saved;
-    for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
-        saved.insert(n, m_settings.portDevices.value(n));
-
+    const QMap<qint16, QString> saved = m_settings.portDevices;
     QPointer<PortDevicesDialog> dialog = new PortDevicesDialog(listPorts(m_settings, m_detectPorts()), saved, this);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     const QMap<qint16, QString> chosen = dialog ? dialog->chosen() : saved;
@@ -523,18 +519,17 @@ void MainWindow::saveLog()
 
     // A header that says where and when, then the log as the operator sees it.
     const CheckState &state = m_session.state();
-    QString text = QStringLiteral("Журнал проверки связи, сохранён %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) + kCrLf
-                   + (m_simulation.isEmpty()
-                          ? QStringLiteral("Порт: COM%1, устройство %2, скорость %3 бод")
-                                .arg(state.comPort).arg(m_port.device()).arg(state.baudRate)
-                          : QStringLiteral("Порт: COM%1, имитация установки \"%2\", скорость %3 бод")
-                                .arg(state.comPort).arg(m_simulation).arg(state.baudRate)) + kCrLf
-                   + QStringLiteral("Программа: linkprobe %1").arg(QCoreApplication::applicationVersion()) + kCrLf
-                   + kCrLf;
-    text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
+    const QString port = m_simulation.isEmpty() ? QStringLiteral("устройство ") + m_port.device()
+                                                : QStringLiteral("имитация установки \"%1\"").arg(m_simulation);
+    const QStringList lines{
+        QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+        QStringLiteral("Порт: COM%1, %2, скорость %3 бод").arg(state.comPort).arg(port).arg(state.baudRate),
+        QStringLiteral("Программа: linkprobe ") + QCoreApplication::applicationVersion(),
+        QString(),
+        m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf)};
 
     // All or nothing: a file that cannot be written whole keeps what it held.
-    const QString failure = writeWholeFile(path, text.toUtf8());
+    const QString failure = writeWholeFile(path, lines.join(kCrLf).toUtf8());
     if (!failure.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("Сохранение журнала"),
                               QStringLiteral("Журнал не сохранён в файл %1:\n%2")
@@ -659,6 +654,7 @@ void MainWindow::saveReport()
     QString why;
     if (!InstallationReport::save(path, header, m_statistics, &why)) {
         QMessageBox::critical(this, QStringLiteral("Сохранение отчёта"),
-                              QStringLiteral("Отчёт не сохранён в файл %1:\n%2").arg(QDir::toNativeSeparators(path), why));
+                              QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(path), why));
     }
 }
