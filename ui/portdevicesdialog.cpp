@@ -54,11 +54,10 @@ PortDevicesDialog::PortDevicesDialog(const QList<PortListing> &ports, const QMap
     setModal(true);
 
     auto *layout = new QVBoxLayout(this);
-    auto *hint = new QLabel(QStringLiteral("Какое устройство открывать для каждого COM-порта.\n"
-                                           "Адаптер USB запоминается по постоянному имени\n"
-                                           "и находится в любом гнезде."),
-                            this);
-    layout->addWidget(hint);
+    layout->addWidget(new QLabel(QStringLiteral("Какое устройство открывать для каждого COM-порта.\n"
+                                                "Адаптер USB запоминается по постоянному имени\n"
+                                                "и находится в любом гнезде."),
+                                 this));
     auto *form = new QFormLayout;
     layout->addLayout(form);
 

@@ -3,7 +3,6 @@
 #include "link/portlist.h"
 
 #include <QDialog>
-#include <QList>
 #include <QMap>
 
 class QComboBox;

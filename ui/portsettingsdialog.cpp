@@ -19,10 +19,9 @@ QPushButton *plainButton(QWidget *parent, const char *name, const QString &capti
     return button;
 }
 
-// The value of the entry shown in the box's field. An editable box keeps its
-// current index while the operator types over the field: once the field no
-// longer shows that entry, typing has left no entry selected, whatever was
-// typed, and the value in use stays (0).
+// The value of the entry shown in the box's field. An editable box keeps its current index while the
+// operator types over the field: once the field no longer shows that entry, no entry is selected,
+// whatever was typed, and the value in use stays (0).
 qint32 chosenValue(const QComboBox *box)
 {
     const int current = box->currentIndex();
@@ -60,12 +59,9 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *pare
     m_baudList->addItem(QStringLiteral("скорость без изменений"), 0);
     for (qint32 rate : {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000})
         m_baudList->addItem(QString::number(rate) + QStringLiteral(" бод"), rate);
-    m_baudList->setCurrentIndex(0);
-    m_portList->setCurrentIndex(0);
     ok->setFocus();
 
     connect(ok, &QPushButton::clicked, this, [this] {
-        // Text typed into a box names no value: the one in use stays.
         m_answer.comPort = qint16(chosenValue(m_portList));
         m_answer.baudRate = chosenValue(m_baudList);
         hide();

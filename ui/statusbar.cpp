@@ -14,16 +14,14 @@ QAccessibleInterface *statusBarAccessible(const QString &className, QObject *obj
 {
     if (className != QLatin1String("StatusBar") || !object || !object->isWidgetType())
         return nullptr;
-    auto *widget = static_cast<QWidget *>(object);
-    return new QAccessibleWidget(widget, QAccessible::StatusBar);
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::StatusBar);
 }
 
 } // namespace
 
 StatusBar::StatusBar(QWidget *parent) : QWidget(parent)
 {
-    static const bool accessibleInstalled = (QAccessible::installFactory(statusBarAccessible), true);
-    Q_UNUSED(accessibleInstalled);
+    [[maybe_unused]] static const bool accessibleInstalled = (QAccessible::installFactory(statusBarAccessible), true);
     setAccessibleName(QStringLiteral("Строка состояния"));
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(1, 2, 1, 1);
@@ -79,18 +77,12 @@ QLabel *StatusBar::panelLabel(int panel) const
 void StatusBar::applyWidth(Panel &p)
 {
     const int px = Twips::toPxX(p.widthTwips);
-    switch (p.sizing) {
-    case Sizing::Contents:
-        // At least the set width, wider when the text needs it.
-        p.label->setMinimumWidth(px);
-        p.label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-        break;
-    case Sizing::Spring:
-        p.label->setMinimumWidth(px);
-        p.label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        break;
-    case Sizing::Fixed:
+    if (p.sizing == Sizing::Fixed) {
         p.label->setFixedWidth(px);
-        break;
+        return;
     }
+    // At least the set width; wider when the text needs it, or as the others leave room.
+    p.label->setMinimumWidth(px);
+    p.label->setSizePolicy(p.sizing == Sizing::Spring ? QSizePolicy::Ignored : QSizePolicy::Fixed,
+                           QSizePolicy::Preferred);
 }
