@@ -3,13 +3,11 @@
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "checks/watch.h"
-#include "link/settings.h"
 #include "link/portlist.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
 #include "report/installationreport.h"
-#include "ui/blockmapwindow.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/portdevicesdialog.h"
@@ -27,7 +25,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -418,9 +415,10 @@ void MainWindow::searchForInstallation()
         if (question.clickedButton() == yes) {
             const SavedInstallation saved = saveFoundInstallation(m_store, *found, detected);
             if (saved.comPort == 0) {
-                QMessageBox::warning(this, QStringLiteral("Поиск установки"),
-                                     QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
-                                                    "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+                QMessageBox::warning(
+                    this, QStringLiteral("Поиск установки"),
+                    QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                   "Назначьте устройство в меню Настройки - Устройства COM-портов."));
             } else {
                 m_settings.comPort = saved.comPort;
                 m_settings.baudRate = found->baudRate;
@@ -498,9 +496,7 @@ void MainWindow::warnOfSharedPort()
     if (!m_port.isOpen() || !m_port.isSystemDevice())
         return;
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
-    const QStringList lines =
-        sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid()));
-    for (const QString &line : lines)
+    for (const QString &line : sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid())))
         addMessage(line);
 }
 
@@ -623,8 +619,7 @@ void MainWindow::saveReport()
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
     offerFile(dialog, now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
-        const QString suffix = filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf");
-        dialog.setDefaultSuffix(suffix);
+        dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf"));
     });
 
     auto *objectEdit = new QLineEdit(m_settings.reportObject, &dialog);

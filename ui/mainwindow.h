@@ -67,9 +67,8 @@ private:
     void searchForInstallation();
     void scanOrStop();
     void watchOrStop();
-    // Starts a check once the menu's handler has returned; it runs until it
-    // ends or its item, which reads stopText meanwhile, stops it. False when
-    // another check is under way or the window is closing.
+    // Starts a check that runs until it ends or its item, which reads stopText
+    // meanwhile, stops it; false when another check runs or the window closes.
     bool startStoppable(QAction *item, const QString &stopText, const std::function<void()> &check);
     // Before a check: a line for each other program that has the port open too.
     void warnOfSharedPort();
