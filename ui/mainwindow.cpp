@@ -188,28 +188,31 @@ void MainWindow::buildControls()
             recordLinkTest(m_session.tests().linkTest(ReplyEnd::FullWait).verdict);
         });
     });
-    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
-        takeTypedBlock();
-        m_checkGate.run([this] {
-            warnOfSharedPort();
-            // Typed text was taken or refused above; the entry selected before stands otherwise.
-            const BlockCheckResult checked =
-                m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
-            // The block checked is saved by the check; a reopened port keeps it.
-            m_settings.blockNumber = m_session.state().blockNumber;
-            // A port closed at the start ran no link test: there is nothing to record.
-            if (checked.link.verdict == LineTests::PortNotOpen)
-                return;
-            recordLinkTest(checked.link.verdict);
-            const BlockReading &block = checked.block;
-            if (block.number > 0 && !block.portLost) {
-                m_statistics.add(block, QDateTime::currentDateTime());
-                refreshMap(block.number);
-            }
-        });
-    });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, &MainWindow::checkBlock);
     connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
     connect(clearButton, &QPushButton::clicked, m_messageLog, &QPlainTextEdit::clear);
+}
+
+void MainWindow::checkBlock()
+{
+    takeTypedBlock();
+    m_checkGate.run([this] {
+        warnOfSharedPort();
+        // Typed text was taken or refused above; the entry selected before stands otherwise.
+        const BlockCheckResult checked =
+            m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
+        // The block checked is saved by the check; a reopened port keeps it.
+        m_settings.blockNumber = m_session.state().blockNumber;
+        // A port closed at the start ran no link test: there is nothing to record.
+        if (checked.link.verdict == LineTests::PortNotOpen)
+            return;
+        recordLinkTest(checked.link.verdict);
+        const BlockReading &block = checked.block;
+        if (block.number > 0 && !block.portLost) {
+            m_statistics.add(block, QDateTime::currentDateTime());
+            refreshMap(block.number);
+        }
+    });
 }
 
 void MainWindow::buildMenus()

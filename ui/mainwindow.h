@@ -62,6 +62,7 @@ private:
     void refreshStatus();
     void configurePort();
     void takeTypedBlock();
+    void checkBlock();
     void mapPortDevices();
     void findInstallation();
     void searchForInstallation();

@@ -34,7 +34,6 @@ private:
         int minTwips = 0;
         int widthTwips = 0;
     };
-    // The panel's place in m_panels.
     static size_t slot(int panel);
     void applyWidth(Panel &p);
 
