@@ -176,6 +176,7 @@ void TestDialog::oneVisitSavesAndReopens_data()
     QTest::newRow("typed port name") << Visit{-1, -1, "COM9"} << kNone << kNone << 0 << 4800 << 2;
     QTest::newRow("typed port, chosen rate") << Visit{-1, 4, "12"} << kNone << "19200" << 1 << 19200 << 2;
     QTest::newRow("typed name of an entry") << Visit{-1, -1, "COM7"} << kNone << kNone << 0 << 4800 << 2;
+    QTest::newRow("typed over a chosen port") << Visit{5, -1, "COM9"} << kNone << kNone << 0 << 4800 << 2;
 }
 
 void TestDialog::oneVisitSavesAndReopens()

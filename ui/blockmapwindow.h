@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QWidget>
 
 class BlockStatistics;
@@ -36,11 +35,9 @@ public:
 
     // Redraws one block (0: the round and line counters only); every block after a clear.
     void refreshBlock(int block);
-    void refreshAll();
-
-    BlockCell *cell(int block) const { return m_cells.at(block - 1); }
 
 private:
+    void refreshAll();
     void takeInstalledBlocks();
     void refreshCounters();
 

@@ -2,18 +2,14 @@
 
 #include <QStyleOptionButton>
 #include <QStylePainter>
-
-CaptionButton::CaptionButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
-{
-}
+#include <utility>
 
 void CaptionButton::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    const QString caption = option.text;
-    option.text.clear();
+    const QString caption = std::exchange(option.text, QString());
     painter.drawControl(QStyle::CE_PushButton, option);
     const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
     painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap, option.palette, isEnabled(), caption,

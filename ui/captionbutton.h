@@ -8,7 +8,7 @@ class CaptionButton : public QPushButton
 {
     Q_OBJECT
 public:
-    CaptionButton(const QString &caption, QWidget *parent = nullptr);
+    using QPushButton::QPushButton;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

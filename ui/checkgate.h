@@ -1,12 +1,10 @@
 #pragma once
 
+#include <QAction>
 #include <QList>
 #include <QPointer>
+#include <QWidget>
 #include <functional>
-
-class QAction;
-class QObject;
-class QWidget;
 
 // One check at a time. Every check waits on the line in a nested event loop,
 // where another check, or a reopening of the port, would take its reply away.
@@ -15,8 +13,8 @@ class QWidget;
 class CheckGate
 {
 public:
-    void guard(QWidget *control);
-    void guard(QAction *control);
+    void guard(QWidget *control) { m_widgets << control; }
+    void guard(QAction *control) { m_actions << control; }
     // Leaves the control as it is set from now on.
     void release(QAction *control) { m_actions.removeAll(control); }
 
@@ -29,9 +27,7 @@ public:
     bool runSoon(QObject *context, const std::function<void()> &check);
 
 private:
-    bool close();
-    void reopen();
-    void enableGuarded(bool enabled);
+    void setBusy(bool busy);
 
     QList<QPointer<QWidget>> m_widgets;
     QList<QPointer<QAction>> m_actions;

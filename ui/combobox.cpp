@@ -16,12 +16,3 @@ QComboBox *newEditableCombo(QWidget *parent, const char *objectName)
     });
     return box;
 }
-
-int selectedEntry(const QComboBox *box)
-{
-    // An editable box keeps its current index while the operator types over
-    // the field: once the field no longer shows that entry, typing has left
-    // no entry selected, whatever was typed.
-    const int current = box->currentIndex();
-    return (current >= 0 && box->itemText(current) == box->currentText()) ? current : -1;
-}

@@ -3,13 +3,11 @@
 #include "checks/blockscan.h"
 #include "checks/installationsearch.h"
 #include "checks/watch.h"
-#include "link/settings.h"
 #include "link/portlist.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
 #include "report/installationreport.h"
-#include "ui/blockmapwindow.h"
 #include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/portdevicesdialog.h"
@@ -27,7 +25,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLayout>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -45,13 +42,22 @@
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
-const QString kScanAll = QStringLiteral("Проверка всех блоков");
 
-QPushButton *newButton(QWidget *parent, const char *name, const QString &caption)
+QPushButton *newButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
 {
     auto *button = new CaptionButton(caption, parent);
     button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
     return button;
+}
+
+template<typename Receiver, typename Handler>
+QAction *addItem(QMenu *menu, const QString &caption, const char *name, Receiver *receiver, Handler handler)
+{
+    QAction *item = menu->addAction(caption);
+    item->setObjectName(QLatin1String(name));
+    QObject::connect(item, &QAction::triggered, receiver, handler);
+    return item;
 }
 
 // The block that text typed into the block selector names: "7", "Блок 7",
@@ -67,6 +73,18 @@ int blockNamedBy(const QString &typed)
         return 0;
     const int n = text.toInt();
     return n >= 1 && n <= 32 ? n : 0;
+}
+
+// A save dialog that offers fileName in the documents folder, or in the home
+// folder where there is none: the dialog would take the name as relative to
+// the working folder.
+void offerFile(QFileDialog &dialog, const QString &fileName)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QDir(folder).exists())
+        folder = QDir::homePath();
+    dialog.setDirectory(folder);
+    dialog.selectFile(QDir(folder).filePath(fileName));
 }
 
 // The object and the technician, in rows of their own under Qt's file dialog.
@@ -100,6 +118,7 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     setWindowTitle(QStringLiteral("Тестирование связи с блоками термометрии"));
     setFont(Twips::formFont());
     buildControls();
+    buildMenus();
     // A settings file that cannot be read or saved is one line in the log.
     m_store.setProblemHandler([this](const QString &text) { addMessage(text); });
     load();
@@ -121,6 +140,7 @@ MainWindow::~MainWindow()
     m_blockSelector->lineEdit()->disconnect(this);
 }
 
+// The checks start through the gate, which holds every other control while one runs.
 void MainWindow::buildControls()
 {
     auto *client = new QWidget(this);
@@ -133,9 +153,8 @@ void MainWindow::buildControls()
     m_messageLog->setGeometry(Twips::rect(120, 120, 5295, 5040));
     m_messageLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_messageLog->setTabChangesFocus(true);
-    QFont logFont(QStringLiteral("Arial"));
+    QFont logFont(QStringLiteral("Arial"), -1, QFont::Normal);
     logFont.setPointSizeF(9.75);
-    logFont.setWeight(QFont::Normal);
     m_messageLog->setFont(logFont);
     m_messageLog->setAccessibleName(QStringLiteral("Окно сообщений"));
 
@@ -143,110 +162,91 @@ void MainWindow::buildControls()
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setGeometry(Twips::rect(0, 5190, 7290, 375));
 
-    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"));
-    m_linkTestButton->setGeometry(Twips::rect(5520, 120, 1695, 615));
-
-    m_blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
-    m_blockFrame->setObjectName(QStringLiteral("Frame1"));
-    m_blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
-
-    m_blockCheckButton = newButton(m_blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"));
-    m_blockCheckButton->setGeometry(Twips::rect(120, 840, 1455, 615));
-
+    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"),
+                                 Twips::rect(5520, 120, 1695, 615));
+    auto *blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
+    blockFrame->setObjectName(QStringLiteral("Frame1"));
+    blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
+    m_blockCheckButton = newButton(blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"),
+                                   Twips::rect(120, 840, 1455, 615));
     // The selector belongs to the window, not to the frame, and lies over it.
     m_blockSelector = newEditableCombo(client, "Combo1");
     m_blockSelector->setGeometry(Twips::rect(5640, 1320, 1455, 315));
     m_blockSelector->raise();
+    QPushButton *clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"),
+                                         Twips::rect(5520, 2640, 1695, 615));
 
-    m_clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"));
-    m_clearButton->setGeometry(Twips::rect(5520, 2640, 1695, 615));
-
-    setTabOrder(m_messageLog, m_linkTestButton);
-    setTabOrder(m_linkTestButton, m_blockSelector);
-    setTabOrder(m_blockSelector, m_blockCheckButton);
-    setTabOrder(m_blockCheckButton, m_clearButton);
-
-    buildMenus();
-    buildMapControls();
-    wireControls();
-}
-
-void MainWindow::buildMenus()
-{
-    m_settingsMenu = menuBar()->addMenu(QStringLiteral("Настройки"));
-    m_settingsMenu->setObjectName(QStringLiteral("mnu_nastr"));
-    m_portSettingsAction = m_settingsMenu->addAction(QStringLiteral("Параметры связи"));
-    m_portSettingsAction->setObjectName(QStringLiteral("mnuCommPort"));
-#ifndef Q_OS_WIN
-    m_portDevicesAction = m_settingsMenu->addAction(QStringLiteral("Устройства COM-портов"));
-    m_portDevicesAction->setObjectName(QStringLiteral("mnuPortDevices"));
-    connect(m_portDevicesAction, &QAction::triggered, this, &MainWindow::mapPortDevices);
-#endif
-    m_findAction = m_settingsMenu->addAction(QStringLiteral("Поиск установки"));
-    m_findAction->setObjectName(QStringLiteral("mnuFindInstallation"));
-    connect(m_findAction, &QAction::triggered, this, &MainWindow::findInstallation);
-
-    m_checkMenu = menuBar()->addMenu(QStringLiteral("Проверка"));
-    m_checkMenu->setObjectName(QStringLiteral("mnuCheck"));
-    m_scanAction = m_checkMenu->addAction(kScanAll);
-    m_scanAction->setObjectName(QStringLiteral("mnuScanAll"));
-    connect(m_scanAction, &QAction::triggered, this, &MainWindow::scanOrStop);
-
-    m_logMenu = menuBar()->addMenu(QStringLiteral("Журнал"));
-    m_logMenu->setObjectName(QStringLiteral("mnuLog"));
-    m_saveLogAction = m_logMenu->addAction(QStringLiteral("Сохранить журнал…"));
-    m_saveLogAction->setObjectName(QStringLiteral("mnuSaveLog"));
-    m_saveLogAction->setShortcut(QKeySequence::Save);
-    connect(m_saveLogAction, &QAction::triggered, this, &MainWindow::saveLog);
-    QAction *clearAction = m_logMenu->addAction(QStringLiteral("Очистить"));
-    clearAction->setObjectName(QStringLiteral("mnuClearLog"));
-    connect(clearAction, &QAction::triggered, this, &MainWindow::clearLog);
-}
-
-// The checks start through the gate, which holds every other control while one runs.
-void MainWindow::wireControls()
-{
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
+    const QList<QWidget *> tabOrder{m_messageLog, m_linkTestButton, m_blockSelector, m_blockCheckButton, clearButton};
+    for (int i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
 
     m_checkGate.guard(m_linkTestButton);
     m_checkGate.guard(m_blockCheckButton);
-    m_checkGate.guard(m_portSettingsAction);
-    m_checkGate.guard(m_findAction);
-    m_checkGate.guard(m_scanAction);
-    if (m_portDevicesAction)
-        m_checkGate.guard(m_portDevicesAction);
-
     connect(m_linkTestButton, &QPushButton::clicked, this, [this] {
         m_checkGate.run([this] {
             warnOfSharedPort();
             recordLinkTest(m_session.tests().linkTest(ReplyEnd::FullWait).verdict);
         });
     });
-    connect(m_blockCheckButton, &QPushButton::clicked, this, [this] {
-        takeTypedBlock();
-        m_checkGate.run([this] {
-            warnOfSharedPort();
-            // Typed text was taken or refused above; the entry selected before stands otherwise.
-            const BlockCheckResult checked =
-                m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
-            // The block checked is saved by the check; a reopened port keeps it.
-            m_settings.blockNumber = m_session.state().blockNumber;
-            // A port closed at the start ran no link test: there is nothing to record.
-            if (checked.link.verdict == LineTests::PortNotOpen)
-                return;
-            recordLinkTest(checked.link.verdict);
-            const BlockReading &block = checked.block;
-            if (block.number > 0 && !block.portLost) {
-                m_statistics.add(block, QDateTime::currentDateTime());
-                refreshMap(block.number);
-            }
-        });
-    });
+    connect(m_blockCheckButton, &QPushButton::clicked, this, &MainWindow::checkBlock);
     connect(m_blockSelector->lineEdit(), &QLineEdit::editingFinished, this, &MainWindow::takeTypedBlock);
-    connect(m_clearButton, &QPushButton::clicked, this, &MainWindow::clearLog);
-    connect(m_portSettingsAction, &QAction::triggered, this, &MainWindow::configurePort);
-    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+    connect(clearButton, &QPushButton::clicked, m_messageLog, &QPlainTextEdit::clear);
+}
+
+void MainWindow::checkBlock()
+{
+    takeTypedBlock();
+    m_checkGate.run([this] {
+        warnOfSharedPort();
+        // Typed text was taken or refused above; the entry selected before stands otherwise.
+        const BlockCheckResult checked =
+            m_session.tests().blockCheck(m_blockSelector->currentIndex() + 1, ReplyEnd::FullWait);
+        // The block checked is saved by the check; a reopened port keeps it.
+        m_settings.blockNumber = m_session.state().blockNumber;
+        // A port closed at the start ran no link test: there is nothing to record.
+        if (checked.link.verdict == LineTests::PortNotOpen)
+            return;
+        recordLinkTest(checked.link.verdict);
+        const BlockReading &block = checked.block;
+        if (block.number > 0 && !block.portLost) {
+            m_statistics.add(block, QDateTime::currentDateTime());
+            refreshMap(block.number);
+        }
+    });
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *settings = menuBar()->addMenu(QStringLiteral("Настройки"));
+    settings->setObjectName(QStringLiteral("mnu_nastr"));
+    QAction *portSettings = addItem(settings, QStringLiteral("Параметры связи"), "mnuCommPort", this,
+                                    &MainWindow::configurePort);
+#ifndef Q_OS_WIN
+    m_portDevicesAction = addItem(settings, QStringLiteral("Устройства COM-портов"), "mnuPortDevices", this,
+                                  &MainWindow::mapPortDevices);
+#endif
+    m_findAction = addItem(settings, QStringLiteral("Поиск установки"), "mnuFindInstallation", this,
+                           &MainWindow::findInstallation);
+
+    QMenu *check = menuBar()->addMenu(QStringLiteral("Проверка"));
+    check->setObjectName(QStringLiteral("mnuCheck"));
+    m_scanAction = addItem(check, QStringLiteral("Проверка всех блоков"), "mnuScanAll", this, &MainWindow::scanOrStop);
+    check->addSeparator();
+    m_watchAction = addItem(check, QStringLiteral("Наблюдение за установкой"), "mnuWatch", this,
+                            &MainWindow::watchOrStop);
+    addItem(check, QStringLiteral("Карта блоков"), "mnuBlockMap", this, &MainWindow::showBlockMap);
+
+    QMenu *log = menuBar()->addMenu(QStringLiteral("Журнал"));
+    log->setObjectName(QStringLiteral("mnuLog"));
+    addItem(log, QStringLiteral("Сохранить журнал…"), "mnuSaveLog", this, &MainWindow::saveLog)
+        ->setShortcut(QKeySequence::Save);
+    QAction *saveReport = addItem(log, QStringLiteral("Сохранить отчёт…"), "mnuSaveReport", this,
+                                  &MainWindow::saveReport);
+    addItem(log, QStringLiteral("Очистить"), "mnuClearLog", m_messageLog, &QPlainTextEdit::clear);
+
+    // The report's dialog too: one open over a check would hold its wait, and the reply times with it.
+    for (QAction *item : {portSettings, m_findAction, m_scanAction, m_portDevicesAction, m_watchAction, saveReport})
+        m_checkGate.guard(item);
 }
 
 void MainWindow::load()
@@ -261,7 +261,10 @@ void MainWindow::load()
     m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
     if (!installationProblem.isEmpty())
         addMessage(installationProblem);
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
     m_statusTimer->setInterval(1000);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
     m_session.openPort(m_settings);
     const qint16 block = m_session.state().blockNumber;
     m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
@@ -272,14 +275,13 @@ void MainWindow::addMessage(const QString &text)
 {
     // CR LF ends the line, as the log was always written; the widget shows it
     // (and a lone CR or LF inside a reply) as a line break.
-    const QString line = text + kCrLf;
     // The view follows the newest line only when it was already at the end:
     // an operator reading further up is left where he is.
     QScrollBar *bar = m_messageLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(m_messageLog->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(line);
+    end.insertText(text + kCrLf);
     if (atEnd)
         bar->setValue(bar->maximum());
 }
@@ -288,15 +290,8 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
 {
     // A check inside another (the block check's link test) leaves the buttons
     // to the gate: they come back when the outer check ends.
-    enabled = enabled && !m_checkGate.busy();
-    switch (button) {
-    case Button::LinkTest:
-        m_linkTestButton->setEnabled(enabled);
-        break;
-    case Button::BlockCheck:
-        m_blockCheckButton->setEnabled(enabled);
-        break;
-    }
+    QPushButton *shown = button == Button::LinkTest ? m_linkTestButton : m_blockCheckButton;
+    shown->setEnabled(enabled && !m_checkGate.busy());
 }
 
 void MainWindow::takeTypedBlock()
@@ -305,11 +300,6 @@ void MainWindow::takeTypedBlock()
     const int index = named > 0 ? named - 1 : m_blockSelector->currentIndex();
     m_blockSelector->setCurrentIndex(index);
     m_blockSelector->setEditText(m_blockSelector->itemText(index));
-}
-
-void MainWindow::clearLog()
-{
-    m_messageLog->clear();
 }
 
 void MainWindow::refreshStatus()
@@ -329,9 +319,7 @@ void MainWindow::refreshStatus()
 
 void MainWindow::configurePort()
 {
-    if (m_closing)
-        return;
-    if (m_dialog && m_dialog->isVisible())
+    if (m_closing || (m_dialog && m_dialog->isVisible()))
         return;
     if (!m_dialog)
         m_dialog = new PortSettingsDialog(m_dialogAnswer, this);
@@ -345,11 +333,10 @@ void MainWindow::configurePort()
     if (m_closing)
         return;
 
-    bool saved = false;
     const qint16 comPort = m_dialogAnswer.comPort;
     qint32 baudRate = m_dialogAnswer.baudRate;
     // The open port tries a new rate before it is saved: one it refuses is told and not kept.
-    const bool samePort = comPort < 1 || comPort > 8 || comPort == m_session.state().comPort;
+    const bool samePort = comPort == 0 || comPort == m_session.state().comPort;
     if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
         && !m_port.setBaudRate(baudRate)) {
         addMessage(QStringLiteral("COM%1 (%2): скорость %3 бод не поддерживается портом")
@@ -357,17 +344,15 @@ void MainWindow::configurePort()
         baudRate = 0;
     }
     // The chosen values hold for this window even when the file refuses them.
-    if (comPort >= 1 && comPort <= 8) {
+    if (comPort > 0) {
         m_settings.comPort = comPort;
         m_settings.save(m_store, Settings::Key::ComPort);
-        saved = true;
     }
     if (baudRate > 0) {
         m_settings.baudRate = baudRate;
         m_settings.save(m_store, Settings::Key::BaudRate);
-        saved = true;
     }
-    if (saved)
+    if (comPort > 0 || baudRate > 0)
         m_session.openPort(m_settings);
 }
 
@@ -375,10 +360,7 @@ void MainWindow::mapPortDevices()
 {
     if (m_closing || m_checkGate.busy() || !m_simulation.isEmpty())
         return;
-    QMap<qint16, QString> saved;
-    for (qint16 n = 1; n <= PortDevicesDialog::kComPorts; ++n)
-        saved.insert(n, m_settings.portDevices.value(n));
-
+    const QMap<qint16, QString> saved = m_settings.portDevices;
     QPointer<PortDevicesDialog> dialog = new PortDevicesDialog(listPorts(m_settings, m_detectPorts()), saved, this);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     const QMap<qint16, QString> chosen = dialog ? dialog->chosen() : saved;
@@ -436,9 +418,10 @@ void MainWindow::searchForInstallation()
         if (question.clickedButton() == yes) {
             const SavedInstallation saved = saveFoundInstallation(m_store, *found, detected);
             if (saved.comPort == 0) {
-                QMessageBox::warning(this, QStringLiteral("Поиск установки"),
-                                     QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
-                                                    "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+                QMessageBox::warning(
+                    this, QStringLiteral("Поиск установки"),
+                    QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                   "Назначьте устройство в меню Настройки - Устройства COM-портов."));
             } else {
                 m_settings.comPort = saved.comPort;
                 m_settings.baudRate = found->baudRate;
@@ -456,32 +439,47 @@ void MainWindow::scanOrStop()
         m_scan->requestStop();
         return;
     }
-    if (m_closing)
-        return;
     auto scan = std::make_shared<BlockScan>(m_session.tests(), m_port, *this);
     scan->setBlocks(m_statistics.installed());
     scan->onLinkTest = [this](const LinkResult &link) {
         m_statistics.addRound();
-        m_statistics.addLinkTest(link.verdict);
-        refreshMap(0);
+        recordLinkTest(link.verdict);
     };
     scan->onBlock = [this](const BlockReading &reading) {
         m_statistics.add(reading, QDateTime::currentDateTime());
         refreshMap(reading.number);
     };
-    const bool started = startStoppable(m_scanAction, QStringLiteral("Остановить проверку"), kScanAll, [this, scan] {
-        // A port lost mid-scan is told by the scan itself, after its summary.
+    // A port lost mid-scan is told by the scan itself, after its summary.
+    const auto run = [this, scan] {
         scan->run(ReplyEnd::AtFirstCr);
         m_scan = nullptr;
-    });
-    if (started)
+    };
+    if (startStoppable(m_scanAction, QStringLiteral("Остановить проверку"), run))
         m_scan = scan.get();
 }
 
-bool MainWindow::startStoppable(QAction *item, const QString &stopText, const QString &text,
-                                const std::function<void()> &check)
+void MainWindow::watchOrStop()
 {
-    // Started once the menu's handler has returned: the item answers at once.
+    if (m_watch) {
+        m_watch->requestStop();
+        return;
+    }
+    auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
+    watch->onChange = [this](int block) { refreshMap(block); };
+    // A port lost mid-watch is told by the watch itself.
+    const auto run = [this, watch] {
+        watch->run();
+        m_watch = nullptr;
+    };
+    if (startStoppable(m_watchAction, QStringLiteral("Остановить наблюдение"), run))
+        m_watch = watch.get();
+}
+
+bool MainWindow::startStoppable(QAction *item, const QString &stopText, const std::function<void()> &check)
+{
+    if (m_closing)
+        return false;
+    const QString text = item->text();
     const bool started = m_checkGate.runSoon(this, [this, item, text, check] {
         warnOfSharedPort();
         check();
@@ -501,45 +499,36 @@ void MainWindow::warnOfSharedPort()
     if (!m_port.isOpen() || !m_port.isSystemDevice())
         return;
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
-    const QStringList lines =
-        sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid()));
-    for (const QString &line : lines)
+    for (const QString &line : sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid())))
         addMessage(line);
 }
 
 void MainWindow::saveLog()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    // Without a documents folder the dialog would take the name as relative to the working folder.
-    if (!QDir(folder).exists())
-        folder = QDir::homePath();
-    const QString suggested = QDir(folder).filePath(now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
     QFileDialog dialog(this, QStringLiteral("Сохранить журнал"));
     dialog.setObjectName(QStringLiteral("saveLogDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.setDirectory(folder);
-    dialog.selectFile(suggested);
+    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     const QString path = dialog.selectedFiles().constFirst();
 
     // A header that says where and when, then the log as the operator sees it.
     const CheckState &state = m_session.state();
-    QString text = QStringLiteral("Журнал проверки связи, сохранён %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) + kCrLf
-                   + (m_simulation.isEmpty()
-                          ? QStringLiteral("Порт: COM%1, устройство %2, скорость %3 бод")
-                                .arg(state.comPort).arg(m_port.device()).arg(state.baudRate)
-                          : QStringLiteral("Порт: COM%1, имитация установки \"%2\", скорость %3 бод")
-                                .arg(state.comPort).arg(m_simulation).arg(state.baudRate)) + kCrLf
-                   + QStringLiteral("Программа: linkprobe %1").arg(QCoreApplication::applicationVersion()) + kCrLf
-                   + kCrLf;
-    text += m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf);
+    const QString port = m_simulation.isEmpty() ? QStringLiteral("устройство ") + m_port.device()
+                                                : QStringLiteral("имитация установки \"%1\"").arg(m_simulation);
+    const QStringList lines{
+        QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+        QStringLiteral("Порт: COM%1, %2, скорость %3 бод").arg(state.comPort).arg(port).arg(state.baudRate),
+        QStringLiteral("Программа: linkprobe ") + QCoreApplication::applicationVersion(),
+        QString(),
+        m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf)};
 
     // All or nothing: a file that cannot be written whole keeps what it held.
-    const QString failure = writeWholeFile(path, text.toUtf8());
+    const QString failure = writeWholeFile(path, lines.join(kCrLf).toUtf8());
     if (!failure.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("Сохранение журнала"),
                               QStringLiteral("Журнал не сохранён в файл %1:\n%2")
@@ -577,29 +566,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_watch)
         m_watch->requestStop();
     event->accept();
-}
-
-namespace {
-const QString kWatch = QStringLiteral("Наблюдение за установкой");
-} // namespace
-
-void MainWindow::buildMapControls()
-{
-    m_checkMenu->addSeparator();
-    m_watchAction = m_checkMenu->addAction(kWatch);
-    m_watchAction->setObjectName(QStringLiteral("mnuWatch"));
-    connect(m_watchAction, &QAction::triggered, this, &MainWindow::watchOrStop);
-    m_mapAction = m_checkMenu->addAction(QStringLiteral("Карта блоков"));
-    m_mapAction->setObjectName(QStringLiteral("mnuBlockMap"));
-    connect(m_mapAction, &QAction::triggered, this, &MainWindow::showBlockMap);
-    m_checkGate.guard(m_watchAction);
-
-    m_saveReportAction = new QAction(QStringLiteral("Сохранить отчёт…"), m_logMenu);
-    m_saveReportAction->setObjectName(QStringLiteral("mnuSaveReport"));
-    m_logMenu->insertAction(m_logMenu->actions().value(1), m_saveReportAction);
-    connect(m_saveReportAction, &QAction::triggered, this, &MainWindow::saveReport);
-    // A dialog open over a check would hold its wait, and the reply times with it.
-    m_checkGate.guard(m_saveReportAction);
 }
 
 void MainWindow::showBlockMap()
@@ -640,33 +606,11 @@ void MainWindow::refreshMap(int block)
         m_map->refreshBlock(block);
 }
 
-void MainWindow::watchOrStop()
-{
-    if (m_watch) {
-        m_watch->requestStop();
-        return;
-    }
-    if (m_closing)
-        return;
-    auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
-    watch->onChange = [this](int block) { refreshMap(block); };
-    const bool started = startStoppable(m_watchAction, QStringLiteral("Остановить наблюдение"), kWatch, [this, watch] {
-        // A port lost mid-watch is told by the watch itself.
-        watch->run();
-        m_watch = nullptr;
-    });
-    if (started)
-        m_watch = watch.get();
-}
-
 void MainWindow::saveReport()
 {
     if (m_closing)
         return;
     const QDateTime now = QDateTime::currentDateTime();
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!QDir(folder).exists())
-        folder = QDir::homePath();
     QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"));
     dialog.setObjectName(QStringLiteral("saveReportDialog"));
     // Qt's own dialog: the object and the technician are typed in it.
@@ -676,11 +620,9 @@ void MainWindow::saveReport()
     const QString csvFilter = QStringLiteral("Таблица CSV (*.csv)");
     dialog.setNameFilters({pdfFilter, csvFilter});
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    dialog.setDirectory(folder);
-    dialog.selectFile(QDir(folder).filePath(now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'"))));
+    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
-        const QString suffix = filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf");
-        dialog.setDefaultSuffix(suffix);
+        dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf"));
     });
 
     auto *objectEdit = new QLineEdit(m_settings.reportObject, &dialog);
@@ -710,6 +652,7 @@ void MainWindow::saveReport()
     QString why;
     if (!InstallationReport::save(path, header, m_statistics, &why)) {
         QMessageBox::critical(this, QStringLiteral("Сохранение отчёта"),
-                              QStringLiteral("Отчёт не сохранён в файл %1:\n%2").arg(QDir::toNativeSeparators(path), why));
+                              QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(path), why));
     }
 }

@@ -18,8 +18,6 @@ class BlockScan;
 class InstallationWatch;
 class QAction;
 class QComboBox;
-class QGroupBox;
-class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -42,11 +40,8 @@ public:
     void setButtonEnabled(Button button, bool enabled) override;
 
     const CheckState &state() const { return m_session.state(); }
-    // The port settings dialog while it exists (between its first showing
-    // and a use of its close box).
+    // The port settings dialog from its first showing to a use of its close box.
     PortSettingsDialog *portSettingsDialog() const { return m_dialog; }
-    // The block map window while it exists (from its first opening on).
-    BlockMapWindow *blockMap() const { return m_map; }
 
     // Where the window learns which serial ports the system has (for the
     // device mapping and the search); the system's own list unless set.
@@ -63,26 +58,23 @@ protected:
 private:
     void buildControls();
     void buildMenus();
-    void wireControls();
     void load();
-    void clearLog();
     void refreshStatus();
     void configurePort();
     void takeTypedBlock();
+    void checkBlock();
     void mapPortDevices();
     void findInstallation();
     void searchForInstallation();
     void scanOrStop();
-    // Starts a check that runs until it ends or its item, which reads
-    // stopText meanwhile, stops it; false when another check is under way.
-    bool startStoppable(QAction *item, const QString &stopText, const QString &text,
-                        const std::function<void()> &check);
+    void watchOrStop();
+    // Starts a check that runs until it ends or its item, which reads stopText
+    // meanwhile, stops it; false when another check runs or the window closes.
+    bool startStoppable(QAction *item, const QString &stopText, const std::function<void()> &check);
     // Before a check: a line for each other program that has the port open too.
     void warnOfSharedPort();
     void saveLog();
-    void buildMapControls();
     void showBlockMap();
-    void watchOrStop();
     void recordLinkTest(int verdict);
     void refreshMap(int block);
     void saveReport();
@@ -102,24 +94,15 @@ private:
     StatusBar *m_statusBar = nullptr;
     QPushButton *m_linkTestButton = nullptr;
     QComboBox *m_blockSelector = nullptr;
-    QGroupBox *m_blockFrame = nullptr;
     QPushButton *m_blockCheckButton = nullptr;
-    QPushButton *m_clearButton = nullptr;
-    QMenu *m_settingsMenu = nullptr;
-    QAction *m_portSettingsAction = nullptr;
     QAction *m_portDevicesAction = nullptr;   // not on Windows: COM n is the system's own name there
     QAction *m_findAction = nullptr;
-    QMenu *m_checkMenu = nullptr;
     QAction *m_scanAction = nullptr;   // reads "Остановить проверку" while the scan runs
-    QMenu *m_logMenu = nullptr;
-    QAction *m_saveLogAction = nullptr;
-    BlockScan *m_scan = nullptr;       // the scan under way
+    QAction *m_watchAction = nullptr;  // reads "Остановить наблюдение" while the watch runs
     QTimer *m_statusTimer = nullptr;
+    BlockScan *m_scan = nullptr;       // the scan under way
+    InstallationWatch *m_watch = nullptr;   // the watch under way
 
     BlockStatistics m_statistics;      // what the block map and the report show
     QPointer<BlockMapWindow> m_map;
-    QAction *m_mapAction = nullptr;
-    QAction *m_watchAction = nullptr;  // reads "Остановить наблюдение" while the watch runs
-    QAction *m_saveReportAction = nullptr;
-    InstallationWatch *m_watch = nullptr;   // the watch under way
 };

@@ -1,6 +1,5 @@
 #include "ui/portdevicesdialog.h"
 
-
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -20,11 +19,6 @@ QString deviceCaption(const PortListing &port)
     if (!port.manufacturer.isEmpty() && !port.description.contains(port.manufacturer))
         caption += QStringLiteral(" (") + port.manufacturer + QLatin1Char(')');
     return caption;
-}
-
-QString defaultDevice(qint16 comPort)
-{
-    return QStringLiteral("/dev/ttyS") + QString::number(comPort - 1);
 }
 
 // The list shows the device saved for its COM number, "" for the default.
@@ -60,27 +54,23 @@ PortDevicesDialog::PortDevicesDialog(const QList<PortListing> &ports, const QMap
     setModal(true);
 
     auto *layout = new QVBoxLayout(this);
-    auto *hint = new QLabel(QStringLiteral("Какое устройство открывать для каждого COM-порта.\n"
-                                           "Адаптер USB запоминается по постоянному имени\n"
-                                           "и находится в любом гнезде."),
-                            this);
-    layout->addWidget(hint);
+    layout->addWidget(new QLabel(QStringLiteral("Какое устройство открывать для каждого COM-порта.\n"
+                                                "Адаптер USB запоминается по постоянному имени\n"
+                                                "и находится в любом гнезде."),
+                                 this));
     auto *form = new QFormLayout;
     layout->addLayout(form);
 
-    QList<const PortListing *> offered;
-    for (const PortListing &port : ports) {
-        if (port.detected)
-            offered << &port;
-    }
     for (qint16 n = 1; n <= kComPorts; ++n) {
         auto *list = new QComboBox(this);
         list->setObjectName(QStringLiteral("cmbDeviceCOM") + QString::number(n));
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        list->addItem(QStringLiteral("по умолчанию (%1)").arg(defaultDevice(n)), QString());
-        for (const PortListing *port : offered) {
-            const QString saved = port->stablePath.isEmpty() ? port->device : port->stablePath;
-            list->addItem(deviceCaption(*port), saved);
+        list->addItem(QStringLiteral("по умолчанию (/dev/ttyS%1)").arg(n - 1), QString());
+        for (const PortListing &port : ports) {
+            if (!port.detected)
+                continue;
+            const QString saved = port.stablePath.isEmpty() ? port.device : port.stablePath;
+            list->addItem(deviceCaption(port), saved);
             list->setItemData(list->count() - 1, saved, Qt::ToolTipRole);
         }
         selectMapped(list, current.value(n).trimmed());

@@ -3,7 +3,6 @@
 #include "link/portlist.h"
 
 #include <QDialog>
-#include <QList>
 #include <QMap>
 
 class QComboBox;
@@ -25,8 +24,6 @@ public:
 
     // The chosen device for each of COM1 to COM8, "" for the default.
     QMap<qint16, QString> chosen() const;
-
-    QComboBox *deviceList(qint16 comPort) const { return m_lists.value(comPort - 1); }
 
 private:
     QList<QComboBox *> m_lists;

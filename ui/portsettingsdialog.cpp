@@ -10,18 +10,25 @@
 
 namespace {
 
-constexpr qint32 kBauds[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
-
-QPushButton *plainButton(QWidget *parent, const char *name, const QString &caption)
+QPushButton *plainButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
 {
     auto *button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
-    button->setDefault(false);
+    button->setGeometry(geometry);
     return button;
 }
 
+// The value of the entry shown in the box's field. An editable box keeps its current index while the
+// operator types over the field: once the field no longer shows that entry, no entry is selected,
+// whatever was typed, and the value in use stays (0).
+qint32 chosenValue(const QComboBox *box)
+{
+    const int current = box->currentIndex();
+    return box->itemText(current) == box->currentText() ? box->itemData(current).toInt() : 0;
 }
+
+} // namespace
 
 PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -34,53 +41,35 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *pare
     setFont(Twips::formFont());
     setFixedSize(Twips::size(4275, 1200));
 
-    m_okButton = plainButton(this, "OKButton", QStringLiteral("Принять"));
-    m_okButton->setGeometry(Twips::rect(2880, 120, 1215, 375));
-    m_cancelButton = plainButton(this, "CancelButton", QStringLiteral("Выйти"));
-    m_cancelButton->setGeometry(Twips::rect(2880, 600, 1215, 375));
+    QPushButton *ok = plainButton(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));
+    QPushButton *cancel = plainButton(this, "CancelButton", QStringLiteral("Выйти"), Twips::rect(2880, 600, 1215, 375));
     m_portList = newEditableCombo(this, "cmbCommPort");
     m_portList->setGeometry(Twips::rect(120, 120, 2535, 315));
     m_baudList = newEditableCombo(this, "cmbBaud");
     m_baudList->setGeometry(Twips::rect(120, 600, 2535, 315));
-
-    setTabOrder(m_okButton, m_cancelButton);
-    setTabOrder(m_cancelButton, m_portList);
+    setTabOrder(ok, cancel);
+    setTabOrder(cancel, m_portList);
     setTabOrder(m_portList, m_baudList);
 
-    connect(m_okButton, &QPushButton::clicked, this, &PortSettingsDialog::acceptChoice);
-    connect(m_cancelButton, &QPushButton::clicked, this, &PortSettingsDialog::leaveUnchanged);
-
-    load();
-}
-
-void PortSettingsDialog::load()
-{
+    // Each entry carries its value; the first, 0, keeps the value in use.
     m_answer = PortSettingsAnswer();
-    m_portList->addItem(QStringLiteral("порт без изменений"));
+    m_portList->addItem(QStringLiteral("порт без изменений"), 0);
     for (int i = 1; i <= 8; ++i)
-        m_portList->addItem(QStringLiteral("COM") + QString::number(i));
-    m_baudList->addItem(QStringLiteral("скорость без изменений"));
-    for (qint32 rate : kBauds)
-        m_baudList->addItem(QString::number(rate) + QStringLiteral(" бод"));
-    m_baudList->setCurrentIndex(0);
-    m_portList->setCurrentIndex(0);
-    m_okButton->setFocus();
-}
+        m_portList->addItem(QStringLiteral("COM") + QString::number(i), i);
+    m_baudList->addItem(QStringLiteral("скорость без изменений"), 0);
+    for (qint32 rate : {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000})
+        m_baudList->addItem(QString::number(rate) + QStringLiteral(" бод"), rate);
+    ok->setFocus();
 
-void PortSettingsDialog::acceptChoice()
-{
-    // Text typed into the port box names no port: the port in use stays.
-    const int port = selectedEntry(m_portList);
-    m_answer.comPort = qint16(port >= 1 && port <= 8 ? port : 0);
-    const int rate = selectedEntry(m_baudList);
-    m_answer.baudRate = rate >= 1 && rate <= 8 ? kBauds[rate - 1] : 0;
-    hide();
-}
-
-void PortSettingsDialog::leaveUnchanged()
-{
-    m_answer = PortSettingsAnswer();
-    hide();
+    connect(ok, &QPushButton::clicked, this, [this] {
+        m_answer.comPort = qint16(chosenValue(m_portList));
+        m_answer.baudRate = chosenValue(m_baudList);
+        hide();
+    });
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        m_answer = PortSettingsAnswer();
+        hide();
+    });
 }
 
 void PortSettingsDialog::closeEvent(QCloseEvent *event)

@@ -3,7 +3,6 @@
 #include <QDialog>
 
 class QComboBox;
-class QPushButton;
 
 // The dialog's answer. It outlives the dialog's window: the close box
 // destroys the window and its lists, and the main window still acts on these.
@@ -32,13 +31,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void load();
-    void acceptChoice();
-    void leaveUnchanged();
-
     PortSettingsAnswer &m_answer;
-    QPushButton *m_okButton;
-    QPushButton *m_cancelButton;
     QComboBox *m_portList;
     QComboBox *m_baudList;
     bool m_unloaded = false;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <QString>
 #include <array>
 
 class QHBoxLayout;
@@ -35,8 +34,7 @@ private:
         int minTwips = 0;
         int widthTwips = 0;
     };
-    const Panel &at(int panel) const;
-    Panel &at(int panel);
+    static size_t slot(int panel);
     void applyWidth(Panel &p);
 
     std::array<Panel, kPanels> m_panels;

@@ -4,30 +4,16 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace {
-
-qreal dpiX()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->logicalDotsPerInchX() : 96.0;
-}
-
-qreal dpiY()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->logicalDotsPerInchY() : 96.0;
-}
-
-}
-
 int Twips::toPxX(int twips)
 {
-    return qRound(twips * dpiX() / 1440.0);
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return qRound(twips * (screen ? screen->logicalDotsPerInchX() : 96.0) / 1440.0);
 }
 
 int Twips::toPxY(int twips)
 {
-    return qRound(twips * dpiY() / 1440.0);
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return qRound(twips * (screen ? screen->logicalDotsPerInchY() : 96.0) / 1440.0);
 }
 
 QRect Twips::rect(int left, int top, int width, int height)

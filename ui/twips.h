@@ -17,6 +17,5 @@ QSize size(int width, int height);
 // neither is installed) keeps the captions within their controls, and it is
 // the message log's face too: one font file serves the whole window, where a
 // second face costs its own lookup and glyph cache at every start.
-// On Windows the face is MS Sans Serif, as drawn, where it is installed.
 QFont formFont();
 }
