@@ -24,6 +24,7 @@ struct Settings
     QString reportTechnician;
 
     enum class Key { ComPort, BaudRate, Block, InstalledBlocks, ReportObject, ReportTechnician };
+    using Change = SettingsStore::Change;
 
     // Anything missing, not a number or out of its range reads as its default.
     static Settings load(const SettingsStore &store);
@@ -34,8 +35,8 @@ struct Settings
     // Maps COM n to a device.
     static bool savePortDevice(SettingsStore &store, qint16 n, const QString &device);
     // The same as changes, for a step saved together (SettingsStore::saveChosen).
-    static SettingsStore::Change change(Key key, const QString &text);
-    static SettingsStore::Change portDeviceChange(qint16 n, const QString &device);
+    static Change change(Key key, const QString &text);
+    static Change portDeviceChange(qint16 n, const QString &device);
 
     // The device behind COM port number n: on Windows "COMn" ("\\.\COMn" from
     // COM10 on); elsewhere the device mapped to it, or else /dev/ttyS<n-1>.
