@@ -39,48 +39,36 @@ QString userFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 
-// What sits at path when it is not a regular file; "" for a regular file or nothing.
-QString oddKind(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists() || info.isFile())
-        return QString();
-    if (info.isDir())
-        return QStringLiteral("папка");
-#ifdef Q_OS_UNIX
-    struct stat st;
-    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
-    if (S_ISFIFO(mode))
-        return QStringLiteral("канал (FIFO)");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("устройство");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("сокет");
-#endif
-    return QStringLiteral("не обычный файл");
-}
-
-// Why what stands at path ("на месте файла …") is not to be opened: a FIFO or
-// a device would block or answer anything, a link to nowhere would make a file
-// wherever it points, and QLockFile opens whatever is at its lock, so the lock
-// is a regular file or nothing.
+// Why what stands at path is not to be opened, in words after at; "" for a
+// regular file or nothing. A FIFO or a device would block or answer anything, a
+// link to nowhere would make a file wherever it points, and QLockFile opens
+// whatever is at its lock, so a lock is never a link.
 QString inTheWay(const QString &path, const QString &at, bool isLock)
 {
     const QFileInfo info(path);
-    const QString kind = oddKind(path);
     if (info.isSymLink() && (isLock || !info.exists()))
         return at + (isLock ? QStringLiteral("ссылка на ") : QStringLiteral("ссылка на несуществующий "))
                + info.symLinkTarget();
-    if (kind.isEmpty())
+    if (!info.exists() || info.isFile())
         return QString();
+    QString kind = info.isDir() ? QStringLiteral("папка") : QStringLiteral("не обычный файл");
+#ifdef Q_OS_UNIX
+    static const QMap<mode_t, QString> kKinds{{S_IFIFO, QStringLiteral("канал (FIFO)")},
+                                              {S_IFCHR, QStringLiteral("устройство")},
+                                              {S_IFBLK, QStringLiteral("устройство")},
+                                              {S_IFSOCK, QStringLiteral("сокет")}};
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        kind = kKinds.value(st.st_mode & S_IFMT, kind);
+#endif
     return info.isSymLink() ? at + QStringLiteral("ссылка на %1 (%2)").arg(info.symLinkTarget(), kind) : at + kind;
 }
 
 QString notOurFile(const QString &file)
 {
+    const qint64 size = QFileInfo(file).size();
     if (const QString problem = inTheWay(file, QStringLiteral("на месте файла "), false); !problem.isEmpty())
         return problem;
-    const qint64 size = QFileInfo(file).size();
     return size > kMaxBytes ? QStringLiteral("файл занимает %1 байт, больше 1 МиБ: это не файл настроек").arg(size)
                             : QString();
 }
@@ -106,14 +94,13 @@ QString takeLock(QLockFile &lock, const QString &file)
         qint64 pid = 0;
         QString host;
         QString app;
-        if (!lock.getLockInfo(&pid, &host, &app))
-            pid = 0;
+        lock.getLockInfo(&pid, &host, &app);
         const QFileInfo now(file);
         const QString stamp = QStringLiteral("%1/%2/%3").arg(now.lastModified().toMSecsSinceEpoch()).arg(now.size()).arg(pid);
         const QFileInfoList written = now.dir().entryInfoList({now.fileName() + QStringLiteral(".??????")},
                                                               QDir::Files | QDir::Hidden, QDir::Time);
-        const QDateTime recent = QDateTime::currentDateTime().addSecs(-30);
-        if (stamp != seen || (!written.isEmpty() && written.first().lastModified() > recent)) {
+        const bool writing = !written.isEmpty() && written.first().lastModified().secsTo(QDateTime::currentDateTime()) < 30;
+        if (stamp != seen || writing) {
             seen = stamp;
             deadline.setRemainingTime(kLockWaitMs);
         } else if (deadline.hasExpired()) {
@@ -227,8 +214,8 @@ QString decodedName(const QString &name)
     return QString::fromUtf8(QByteArray::fromPercentEncoding(name.trimmed().toUtf8()));
 }
 
-// The file's values. Text not in UTF-8 would come back from a save as
-// replacement characters: for a save, *notUtf8 names its first key.
+// The file's values; *notUtf8 names the first key whose line is not UTF-8:
+// written back, such text would turn into replacement characters.
 Values parse(QByteArray bytes, QString *notUtf8)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -270,7 +257,7 @@ QByteArray serialized(const Values &values)
 
 // Reads the file's values; why they may not be read ("" when they may, or
 // when there is no file).
-QString readValues(const QString &file, Values *values, QString *notUtf8)
+QString readValues(const QString &file, Values *values, bool toRewrite)
 {
     if (!QFileInfo::exists(file))
         return QString();
@@ -279,24 +266,10 @@ QString readValues(const QString &file, Values *values, QString *notUtf8)
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("нет прав на чтение файла");
-    *values = parse(in.read(kMaxBytes), notUtf8);
-    return QString();
-}
-
-// Why a save cannot even begin: the file or its folder stand in the way.
-QString whyNotSave(const QString &file)
-{
-    if (const QString problem = notOurFile(file); !problem.isEmpty())
-        return problem;
-    const QFileInfo info(file);
-    if (info.exists() && !info.isWritable())
-        return QStringLiteral("нет прав на запись в файл");
-    const QString folder = info.absolutePath();
-    if (const QString problem = makeFolder(folder); !problem.isEmpty())
-        return problem;
-    // The new file is written beside the old one and renamed over it.
-    if (!QFileInfo(folder).isWritable())
-        return QStringLiteral("нет прав на запись в папку %1").arg(folder);
+    QString notUtf8;
+    *values = parse(in.read(kMaxBytes), &notUtf8);
+    if (toRewrite && !notUtf8.isEmpty())
+        return QStringLiteral("в нём есть текст не в кодировке UTF-8 (ключ %1), запись испортила бы его").arg(notUtf8);
     return QString();
 }
 
@@ -307,16 +280,6 @@ SettingsStore::SettingsStore()
 {
 }
 
-SettingsStore::SettingsStore(const QString &iniFile)
-    : m_file(iniFile)
-{
-}
-
-QString SettingsStore::fileIn(const QString &folder)
-{
-    return folder + QLatin1Char('/') + kApp + QStringLiteral(".ini");
-}
-
 QString SettingsStore::read(const QString &, const QString &section, const QString &key, const QString &def) const
 {
     return values().value(keyPath(section, key), def);
@@ -325,14 +288,11 @@ QString SettingsStore::read(const QString &, const QString &section, const QStri
 QMap<QString, QString> SettingsStore::values() const
 {
     Values values;
-    QString notUtf8;
-    const QString problem = m_file.isEmpty() ? QString() : readValues(m_file, &values, &notUtf8);
-    if (problem != m_readProblem) {
-        m_readProblem = problem;
-        if (!problem.isEmpty() && m_tellProblem)
-            m_tellProblem(QStringLiteral("Не удалось прочитать настройки из %1: %2; действуют значения по умолчанию")
-                              .arg(QDir::toNativeSeparators(m_file), problem));
-    }
+    const QString problem = m_file.isEmpty() ? QString() : readValues(m_file, &values, false);
+    if (problem != m_readProblem && !problem.isEmpty() && m_tellProblem)
+        m_tellProblem(QStringLiteral("Не удалось прочитать настройки из %1: %2; действуют значения по умолчанию")
+                          .arg(QDir::toNativeSeparators(m_file), problem));
+    m_readProblem = problem;
     values.insert(m_held);
     return values;
 }
@@ -344,26 +304,31 @@ bool SettingsStore::save(const QString &, const QString &section, const QString 
 
 QString SettingsStore::saveToFile(const Chooser &choose, QList<Change> *changes)
 {
-    if (const QString problem = whyNotSave(m_file); !problem.isEmpty())
+    const QFileInfo info(m_file);
+    const QString folder = info.absolutePath();
+    if (const QString problem = notOurFile(m_file); !problem.isEmpty())
         return problem;
+    if (info.exists() && !info.isWritable())
+        return QStringLiteral("нет прав на запись в файл");
+    if (const QString problem = makeFolder(folder); !problem.isEmpty())
+        return problem;
+    // The new file is written beside the old one and renamed over it.
+    if (!QFileInfo(folder).isWritable())
+        return QStringLiteral("нет прав на запись в папку %1").arg(folder);
     QLockFile lock(m_file + QStringLiteral(".lock"));
+    Values values;
     if (const QString problem = takeLock(lock, m_file); !problem.isEmpty())
         return problem;
-    Values values;
-    QString notUtf8;
-    if (const QString problem = readValues(m_file, &values, &notUtf8); !problem.isEmpty())
+    if (const QString problem = readValues(m_file, &values, true); !problem.isEmpty())
         return problem;
-    if (!notUtf8.isEmpty())
-        return QStringLiteral("в нём есть текст не в кодировке UTF-8 (ключ %1), запись испортила бы его").arg(notUtf8);
     SettingsStore now{QString()};
     now.m_held = values;
     now.m_held.insert(m_held);
     *changes = choose(now);
     for (const Change &change : std::as_const(*changes))
         values[keyPath(change.section, change.key)] = change.text;
-    if (changes->isEmpty())
-        return QString();
-    return keepingOwner(m_file, [&] { return writeWholeFile(m_file, serialized(values)); });
+    return changes->isEmpty() ? QString()
+                              : keepingOwner(m_file, [&] { return writeWholeFile(m_file, serialized(values)); });
 }
 
 bool SettingsStore::saveChosen(const Chooser &choose)
@@ -383,14 +348,4 @@ bool SettingsStore::saveChosen(const Chooser &choose)
     if (!problem.isEmpty() && m_tellProblem)
         m_tellProblem(QStringLiteral("Не удалось сохранить настройки в %1: %2").arg(QDir::toNativeSeparators(m_file), problem));
     return problem.isEmpty();
-}
-
-QString SettingsStore::fileName() const
-{
-    return m_file;
-}
-
-void SettingsStore::setProblemHandler(std::function<void(const QString &)> handler)
-{
-    m_tellProblem = std::move(handler);
 }

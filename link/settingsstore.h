@@ -5,26 +5,25 @@
 #include <QString>
 #include <functional>
 
+// The application name under which every value is kept.
+inline const QString kApp = QStringLiteral("LINKPROBE");
+
 // The per-user store of text values by section and key: an INI file as
-// QSettings writes it, read and written here. Keys the program does not know
-// are written back as they were read; comments are not.
-//
-// The file is only a convenience: a store that cannot read it gives the
-// defaults; one that cannot save leaves it exactly as it was, holds the value
-// for the run (the next save of the key tries the file again), and either
-// tells why. Only a regular file of at most 1 MiB is ever opened; a save
-// writes a new file beside it and renames it over, under the lock QSettings
-// takes too, so that many processes saving at once lose nothing.
+// QSettings writes it. Keys the program does not know are written back as they
+// were read; comments are not. The file is only a convenience: a store that
+// cannot read it gives the defaults, one that cannot save leaves it exactly as
+// it was and holds the value for the run, and either tells why.
 class SettingsStore
 {
 public:
     // The user's own: LINKPROBE.ini in ~/.config, or in %APPDATA% on Windows.
     SettingsStore();
     // A store kept in the given file; "" keeps values for this run only.
-    explicit SettingsStore(const QString &iniFile);
+    explicit SettingsStore(const QString &iniFile) : m_file(iniFile) {}
 
     // The store's file in the given folder, named as in the user's own.
-    static QString fileIn(const QString &folder);
+    static QString fileIn(const QString &folder) { return folder + QLatin1Char('/') + kApp + QStringLiteral(".ini"); }
+    QString fileName() const { return m_file; }
 
     QString read(const QString &app, const QString &section, const QString &key, const QString &def) const;
     // Every value by "SECTION/key", read from the file at one go.
@@ -41,18 +40,16 @@ public:
     };
     using Chooser = std::function<QList<Change>(const SettingsStore &now)>;
     // Reads and saves as one step: no other process saves the file in between.
-    // choose() gets the values as they stand (a store of this run only) and
-    // returns the ones to save; false when they could not be, and then none is in the file.
+    // choose() gets the values as they stand and returns the ones to save;
+    // false when they could not be saved, and then none is in the file.
     bool saveChosen(const Chooser &choose);
-
-    QString fileName() const;
 
     // Receives one sentence in Russian, naming the file and the reason, for
     // every save that fails and every time the file turns unreadable.
-    void setProblemHandler(std::function<void(const QString &)> handler);
+    void setProblemHandler(std::function<void(const QString &)> handler) { m_tellProblem = std::move(handler); }
 
 private:
-    // Saves under the lock; why not, or "".
+    // Saves to the file under its lock; why not, or "".
     QString saveToFile(const Chooser &choose, QList<Change> *changes);
 
     QString m_file;
@@ -60,6 +57,3 @@ private:
     std::function<void(const QString &)> m_tellProblem;
     mutable QString m_readProblem;   // told once until the file can be read again
 };
-
-// The application name under which every value is kept.
-inline const QString kApp = QStringLiteral("LINKPROBE");
