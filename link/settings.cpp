@@ -8,14 +8,9 @@ namespace {
 const char *const kPaths[] = {"COMPORT/COM",         "COMPORT/BAUD",  "NBLOCK/BLOCK",
                               "INSTALLATION/BLOCKS", "REPORT/OBJECT", "REPORT/TECHNICIAN"};
 
-QString comName(qint16 n)
-{
-    return QStringLiteral("COM") + QString::number(n);
-}
-
 QString portPath(qint16 n)
 {
-    return QStringLiteral("PORTS/") + comName(n);
+    return QStringLiteral("PORTS/COM") + QString::number(n);
 }
 
 Settings::Change changeAt(const QString &path, const QString &text)
@@ -29,9 +24,6 @@ Settings Settings::load(const SettingsStore &store)
 {
     const QMap<QString, QString> values = store.values();
     const auto text = [&values](Key key) { return values.value(QLatin1String(kPaths[int(key)])); };
-    // Saved values are decimal text. Anything the program would not have
-    // written itself (not a number, outside its range) gives the default, and
-    // the stored text is left as it is.
     const auto number = [&text](Key key, qint64 def, qint64 high) {
         bool ok = false;
         const qlonglong value = text(key).trimmed().toLongLong(&ok, 10);
@@ -84,7 +76,7 @@ QString Settings::deviceFor(qint16 n) const
 {
 #ifdef Q_OS_WIN
     // Ports from COM10 on are reached only through the device namespace.
-    const QString com = comName(n);
+    const QString com = QStringLiteral("COM") + QString::number(n);
     return n > 9 ? QStringLiteral("\\\\.\\") + com : com;
 #else
     return portDevices.value(n, QStringLiteral("/dev/ttyS") + QString::number(n - 1));

@@ -2,9 +2,6 @@
 
 #include "link/settingsstore.h"
 
-#include <QMap>
-#include <QString>
-
 // What the user's settings file keeps, as one value: read once when a
 // program starts, handed to whatever needs it, and saved key by key when
 // something changes it. The names of the sections and keys live here only.
@@ -26,7 +23,8 @@ struct Settings
     enum class Key { ComPort, BaudRate, Block, InstalledBlocks, ReportObject, ReportTechnician };
     using Change = SettingsStore::Change;
 
-    // Anything missing, not a number or out of its range reads as its default.
+    // Anything missing, not a number or out of its range reads as its default
+    // (the stored text is left as it is).
     static Settings load(const SettingsStore &store);
     // Saves one value as it stands in this one; false when it could not be
     // saved (the store has told why), and it then holds for this run.

@@ -39,18 +39,23 @@ QString userFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 
-// Why what stands at path is not to be opened, in words after at; "" for a
-// regular file or nothing. A FIFO or a device would block or answer anything, a
-// link to nowhere would make a file wherever it points, and QLockFile opens
-// whatever is at its lock, so a lock is never a link.
-QString inTheWay(const QString &path, const QString &at, bool isLock)
+// Why what stands at the file's path, or at its lock's, is not to be opened;
+// "" for a regular file (of at most 1 MiB) or nothing. A FIFO or a device would
+// block or answer anything, a link to nowhere would make a file wherever it
+// points, and QLockFile opens whatever is at its lock, so a lock is never a link.
+QString inTheWay(const QString &path, bool isLock)
 {
     const QFileInfo info(path);
+    const QString at = isLock ? QStringLiteral("на месте файла блокировки %1 ").arg(path)
+                              : QStringLiteral("на месте файла ");
     if (info.isSymLink() && (isLock || !info.exists()))
         return at + (isLock ? QStringLiteral("ссылка на ") : QStringLiteral("ссылка на несуществующий "))
                + info.symLinkTarget();
-    if (!info.exists() || info.isFile())
-        return QString();
+    if (!info.exists() || info.isFile()) {
+        if (isLock || info.size() <= kMaxBytes)
+            return QString();
+        return QStringLiteral("файл занимает %1 байт, больше 1 МиБ: это не файл настроек").arg(info.size());
+    }
     QString kind = info.isDir() ? QStringLiteral("папка") : QStringLiteral("не обычный файл");
 #ifdef Q_OS_UNIX
     static const QMap<mode_t, QString> kKinds{{S_IFIFO, QStringLiteral("канал (FIFO)")},
@@ -64,15 +69,6 @@ QString inTheWay(const QString &path, const QString &at, bool isLock)
     return info.isSymLink() ? at + QStringLiteral("ссылка на %1 (%2)").arg(info.symLinkTarget(), kind) : at + kind;
 }
 
-QString notOurFile(const QString &file)
-{
-    const qint64 size = QFileInfo(file).size();
-    if (const QString problem = inTheWay(file, QStringLiteral("на месте файла "), false); !problem.isEmpty())
-        return problem;
-    return size > kMaxBytes ? QStringLiteral("файл занимает %1 байт, больше 1 МиБ: это не файл настроек").arg(size)
-                            : QString();
-}
-
 // Many saving at once wait in turn as long as the saves go on: the file
 // changes, another process takes the lock, or one is writing its new file
 // beside the old one (seconds on a busy disk, all inside the lock; one left by
@@ -82,24 +78,25 @@ QString takeLock(QLockFile &lock, const QString &file)
 {
     const QString lockName = file + QStringLiteral(".lock");
     for (const QString &path : {lockName, lockName + QStringLiteral(".rmlock")})
-        if (const QString problem = inTheWay(path, QStringLiteral("на месте файла блокировки %1 ").arg(path), true);
-            !problem.isEmpty())
+        if (const QString problem = inTheWay(path, true); !problem.isEmpty())
             return problem;
     QDeadlineTimer deadline(kLockWaitMs);
-    QString seen;
+    QList<qint64> seen;
     // Takes over a lock whose holder is gone, as QSettings would.
     while (!lock.tryLock(0)) {
         if (lock.error() != QLockFile::LockFailedError)
-            return errno != 0 ? systemErrorText(errno) : QStringLiteral("не удалось создать файл блокировки %1").arg(lockName);
+            return errno != 0 ? systemErrorText(errno)
+                              : QStringLiteral("не удалось создать файл блокировки %1").arg(lockName);
         qint64 pid = 0;
         QString host;
         QString app;
         lock.getLockInfo(&pid, &host, &app);
         const QFileInfo now(file);
-        const QString stamp = QStringLiteral("%1/%2/%3").arg(now.lastModified().toMSecsSinceEpoch()).arg(now.size()).arg(pid);
+        const QList<qint64> stamp{now.lastModified().toMSecsSinceEpoch(), now.size(), pid};
         const QFileInfoList written = now.dir().entryInfoList({now.fileName() + QStringLiteral(".??????")},
                                                               QDir::Files | QDir::Hidden, QDir::Time);
-        const bool writing = !written.isEmpty() && written.first().lastModified().secsTo(QDateTime::currentDateTime()) < 30;
+        const QDateTime recent = QDateTime::currentDateTime().addSecs(-30);
+        const bool writing = !written.isEmpty() && written.first().lastModified() > recent;
         if (stamp != seen || writing) {
             seen = stamp;
             deadline.setRemainingTime(kLockWaitMs);
@@ -145,8 +142,9 @@ QString makeFolder(const QString &folder)
     if (const QString problem = makeFolder(info.absolutePath()); !problem.isEmpty())
         return problem;
     return keepingOwner(folder, [&folder] {
-        return QDir().mkdir(folder) ? QString()
-                                    : QStringLiteral("не удалось создать папку %1: %2").arg(folder, systemErrorText(errno));
+        if (QDir().mkdir(folder))
+            return QString();
+        return QStringLiteral("не удалось создать папку %1: %2").arg(folder, systemErrorText(errno));
     });
 }
 
@@ -261,7 +259,7 @@ QString readValues(const QString &file, Values *values, bool toRewrite)
 {
     if (!QFileInfo::exists(file))
         return QString();
-    if (const QString problem = notOurFile(file); !problem.isEmpty())
+    if (const QString problem = inTheWay(file, false); !problem.isEmpty())
         return problem;
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
@@ -306,7 +304,7 @@ QString SettingsStore::saveToFile(const Chooser &choose, QList<Change> *changes)
 {
     const QFileInfo info(m_file);
     const QString folder = info.absolutePath();
-    if (const QString problem = notOurFile(m_file); !problem.isEmpty())
+    if (const QString problem = inTheWay(m_file, false); !problem.isEmpty())
         return problem;
     if (info.exists() && !info.isWritable())
         return QStringLiteral("нет прав на запись в файл");
@@ -335,17 +333,18 @@ bool SettingsStore::saveChosen(const Chooser &choose)
 {
     QList<Change> changes;
     const QString problem = m_file.isEmpty() ? QString() : saveToFile(choose, &changes);
-    if (!m_file.isEmpty() && problem.isEmpty()) {
-        for (const Change &change : std::as_const(changes))
-            m_held.remove(keyPath(change.section, change.key));
-        return true;
-    }
-    // Held for the run, as chosen from what this run can see.
-    if (changes.isEmpty())
+    const bool inFile = !m_file.isEmpty() && problem.isEmpty();
+    // Not in the file: held for the run, as chosen from what this run can see.
+    if (!inFile && changes.isEmpty())
         changes = choose(*this);
-    for (const Change &change : std::as_const(changes))
-        m_held[keyPath(change.section, change.key)] = change.text;
+    for (const Change &change : std::as_const(changes)) {
+        if (inFile)
+            m_held.remove(keyPath(change.section, change.key));
+        else
+            m_held[keyPath(change.section, change.key)] = change.text;
+    }
     if (!problem.isEmpty() && m_tellProblem)
-        m_tellProblem(QStringLiteral("Не удалось сохранить настройки в %1: %2").arg(QDir::toNativeSeparators(m_file), problem));
+        m_tellProblem(
+            QStringLiteral("Не удалось сохранить настройки в %1: %2").arg(QDir::toNativeSeparators(m_file), problem));
     return problem.isEmpty();
 }
