@@ -207,17 +207,15 @@ QString escaped(const QString &text)
     return quote ? QLatin1Char('"') + out + QLatin1Char('"') : out;
 }
 
-QString decodedName(const QString &name)
-{
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(name.trimmed().toUtf8()));
-}
-
 // The file's values; *notUtf8 names the first key whose line is not UTF-8:
 // written back, such text would turn into replacement characters.
 Values parse(QByteArray bytes, QString *notUtf8)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
+    const auto decoded = [](const QString &name) {
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(name.trimmed().toUtf8()));
+    };
     Values values;
     QString section;
     for (const QByteArray &raw : bytes.split('\n')) {
@@ -225,9 +223,9 @@ Values parse(QByteArray bytes, QString *notUtf8)
         const QString line = QString(utf8(raw)).trimmed();
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (line.startsWith(QLatin1Char('[')) && line.contains(QLatin1Char(']'))) {
-            section = decodedName(line.mid(1, line.indexOf(QLatin1Char(']')) - 1));
+            section = decoded(line.mid(1, line.indexOf(QLatin1Char(']')) - 1));
         } else if (equals > 0 && !line.startsWith(QLatin1Char(';')) && !line.startsWith(QLatin1Char('#'))) {
-            const QString path = keyPath(section, decodedName(line.left(equals)));
+            const QString path = keyPath(section, decoded(line.left(equals)));
             values[path] = unescaped(line.mid(equals + 1));
             if (utf8.hasError() && notUtf8->isEmpty())
                 *notUtf8 = path;
@@ -286,7 +284,7 @@ QString SettingsStore::read(const QString &, const QString &section, const QStri
 QMap<QString, QString> SettingsStore::values() const
 {
     Values values;
-    const QString problem = m_file.isEmpty() ? QString() : readValues(m_file, &values, false);
+    const QString problem = readValues(m_file, &values, false);
     if (problem != m_readProblem && !problem.isEmpty() && m_tellProblem)
         m_tellProblem(QStringLiteral("Не удалось прочитать настройки из %1: %2; действуют значения по умолчанию")
                           .arg(QDir::toNativeSeparators(m_file), problem));
