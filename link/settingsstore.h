@@ -12,7 +12,8 @@ inline const QString kApp = QStringLiteral("LINKPROBE");
 // QSettings writes it. Keys the program does not know are written back as they
 // were read; comments are not. The file is only a convenience: a store that
 // cannot read it gives the defaults, one that cannot save leaves it exactly as
-// it was and holds the value for the run, and either tells why.
+// it was and holds the value for the run, and either tells why. Only a regular
+// file of at most 1 MiB is ever opened, and many processes saving at once lose nothing.
 class SettingsStore
 {
 public:
