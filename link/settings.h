@@ -2,9 +2,6 @@
 
 #include "link/settingsstore.h"
 
-#include <QMap>
-#include <QString>
-
 // What the user's settings file keeps, as one value: read once when a
 // program starts, handed to whatever needs it, and saved key by key when
 // something changes it. The names of the sections and keys live here only.
@@ -24,8 +21,10 @@ struct Settings
     QString reportTechnician;
 
     enum class Key { ComPort, BaudRate, Block, InstalledBlocks, ReportObject, ReportTechnician };
+    using Change = SettingsStore::Change;
 
-    // Anything missing, not a number or out of its range reads as its default.
+    // Anything missing, not a number or out of its range reads as its default
+    // (the stored text is left as it is).
     static Settings load(const SettingsStore &store);
     // Saves one value as it stands in this one; false when it could not be
     // saved (the store has told why), and it then holds for this run.
@@ -34,8 +33,8 @@ struct Settings
     // Maps COM n to a device.
     static bool savePortDevice(SettingsStore &store, qint16 n, const QString &device);
     // The same as changes, for a step saved together (SettingsStore::saveChosen).
-    static SettingsStore::Change change(Key key, const QString &text);
-    static SettingsStore::Change portDeviceChange(qint16 n, const QString &device);
+    static Change change(Key key, const QString &text);
+    static Change portDeviceChange(qint16 n, const QString &device);
 
     // The device behind COM port number n: on Windows "COMn" ("\\.\COMn" from
     // COM10 on); elsewhere the device mapped to it, or else /dev/ttyS<n-1>.

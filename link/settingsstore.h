@@ -1,43 +1,36 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <functional>
 
-// The per-user store of text values addressed by section and key: an INI
-// file as QSettings writes it, read and written here. The program never
-// deletes a value. Keys it does not know (anything a technician adds) are
-// written back as they were read; comments are not.
-//
-// The file is only a convenience: a store that cannot read it gives the
-// defaults, one that cannot save leaves it exactly as it was and holds the
-// value for the run, and either tells why through the problem handler. Only
-// a regular file of at most 1 MiB is ever opened; a save writes a new file
-// beside it and renames it over, under the lock QSettings itself takes, so
-// that saves of many processes at once lose nothing.
+// The application name under which every value is kept.
+inline const QString kApp = QStringLiteral("LINKPROBE");
+
+// The per-user store of text values by section and key: an INI file as
+// QSettings writes it. Keys the program does not know are written back as they
+// were read; comments are not. The file is only a convenience: a store that
+// cannot read it gives the defaults, one that cannot save leaves it exactly as
+// it was and holds the value for the run, and either tells why. Only a regular
+// file of at most 1 MiB is ever opened, and many processes saving at once lose nothing.
 class SettingsStore
 {
 public:
-    // The user's own store: LINKPROBE.ini in the user's configuration folder
-    // (~/.config, or %APPDATA% on Windows).
+    // The user's own: LINKPROBE.ini in ~/.config, or in %APPDATA% on Windows.
     SettingsStore();
     // A store kept in the given file; "" keeps values for this run only.
-    explicit SettingsStore(const QString &iniFile);
+    explicit SettingsStore(const QString &iniFile) : m_file(iniFile) {}
 
     // The store's file in the given folder, named as in the user's own.
-    static QString fileIn(const QString &folder);
+    static QString fileIn(const QString &folder) { return folder + QLatin1Char('/') + kApp + QStringLiteral(".ini"); }
+    QString fileName() const { return m_file; }
 
-    QString read(const QString &app, const QString &section, const QString &key,
-                 const QString &def) const;
+    QString read(const QString &app, const QString &section, const QString &key, const QString &def) const;
     // Every value by "SECTION/key", read from the file at one go.
     QMap<QString, QString> values() const;
-    // false when the value could not be saved (the problem handler has been
-    // told why); read() then gives it for the rest of the run, and the next
-    // save of the key tries the file again.
-    bool save(const QString &app, const QString &section, const QString &key,
-              const QString &text);
+    // false when the value could not be saved.
+    bool save(const QString &app, const QString &section, const QString &key, const QString &text);
 
     // One value of a step saved together.
     struct Change
@@ -46,25 +39,22 @@ public:
         QString key;
         QString text;
     };
-    // Reads and saves as one step: from the reading to the writing no other
-    // process saves the file. choose() gets the values as they stand (a
-    // store of this run only, holding the file's values and this run's own)
-    // and returns the ones to save. false, as save() gives it, when they could
-    // not be saved; then none of them is in the file.
-    bool saveChosen(const std::function<QList<Change>(const SettingsStore &now)> &choose);
-
-    QString fileName() const;
+    using Chooser = std::function<QList<Change>(const SettingsStore &now)>;
+    // Reads and saves as one step: no other process saves the file in between.
+    // choose() gets the values as they stand and returns the ones to save;
+    // false when they could not be saved, and then none is in the file.
+    bool saveChosen(const Chooser &choose);
 
     // Receives one sentence in Russian, naming the file and the reason, for
     // every save that fails and every time the file turns unreadable.
-    void setProblemHandler(std::function<void(const QString &)> handler);
+    void setProblemHandler(std::function<void(const QString &)> handler) { m_tellProblem = std::move(handler); }
 
 private:
-    QString m_file;
-    QHash<QString, QString> m_held;   // this run's values: kept in memory, or not saved
-    std::function<void(const QString &)> m_tellProblem;
-    mutable QString m_readProblem;    // told once until the file can be read again
-};
+    // Saves to the file under its lock; why not, or "".
+    QString saveToFile(const Chooser &choose, QList<Change> *changes);
 
-// The application name under which every value is kept.
-inline const QString kApp = QStringLiteral("LINKPROBE");
+    QString m_file;
+    QMap<QString, QString> m_held;   // this run's values: kept in memory, or not saved
+    std::function<void(const QString &)> m_tellProblem;
+    mutable QString m_readProblem;   // told once until the file can be read again
+};
