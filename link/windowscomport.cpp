@@ -170,25 +170,21 @@ void WindowsComPort::absorb()
     }
     // Read whatever the queue says: ReadFile returns at once with what is there.
     char chunk[4096];
-    while (isOpen()) {
-        DWORD got = 0;
+    DWORD got = sizeof chunk;
+    while (got == sizeof chunk) {
         if (!ReadFile(m_handle, chunk, sizeof chunk, &got, nullptr)) {
             callFailed(WindowsPortCall::Read, GetLastError());
             return;
         }
-        if (got == 0)
-            return;
-        m_sinceActivity.start();
+        if (got > 0)
+            m_sinceActivity.start();
         receive(chunk, qsizetype(got));
-        if (got < sizeof chunk)
-            return;
     }
 }
 
 void WindowsComPort::watchLine()
 {
-    if (isOpen())
-        absorb();
+    bytesWaiting();
     if (!isOpen() || m_sinceActivity.hasExpired(kWatchForMs))
         m_lineWatch.stop();
 }
