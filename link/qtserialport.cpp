@@ -40,7 +40,6 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
 
 bool QtSerialPort::setBaudRate(qint32 baudRate)
 {
-    // Set on the open device as it is: DTR and RTS stay as they are.
     if (!m_port.isOpen() || baudRate <= 0)
         return false;
     if (!m_port.setBaudRate(baudRate)) {

@@ -62,9 +62,8 @@ signals:
     void lost();
 };
 
-// What the two system ports (QSerialPort, the Win32 port) keep alike: the
-// device and rate of the last open(), why it failed, the lines as the program
-// set them, and the receive buffer.
+// What the two system ports (QSerialPort, the Win32 port) keep alike: the device and rate of the
+// last open(), why it failed, the lines as the program set them, and the receive buffer.
 class SystemSerialPort : public SerialPort
 {
 public:
