@@ -3,21 +3,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-SteadyClock::SteadyClock()
-{
-    m_elapsed.start();
-}
-
-qint64 SteadyClock::now() const
-{
-    return m_elapsed.elapsed();
-}
-
-qint64 SteadyClock::nowNs() const
-{
-    return m_elapsed.nsecsElapsed();
-}
-
 void SteadyClock::idleUntilNs(qint64 deadlineNs)
 {
     const qint64 remainingNs = deadlineNs - nowNs();

@@ -30,9 +30,9 @@ public:
 class SteadyClock : public Clock
 {
 public:
-    SteadyClock();
-    qint64 now() const override;
-    qint64 nowNs() const override;
+    SteadyClock() { m_elapsed.start(); }
+    qint64 now() const override { return m_elapsed.elapsed(); }
+    qint64 nowNs() const override { return m_elapsed.nsecsElapsed(); }
     void idleUntilNs(qint64 deadlineNs) override;
     void callAt(qint64 at, QObject *context, std::function<void()> fn) override;
 

@@ -4,29 +4,26 @@
 
 #include <QFileInfo>
 
-#include <algorithm>
-
 namespace {
 
-
-PortListing::State stateOf(const PortListing &port, QString *holder, QString *group)
+// Whether the port is there, open to this user and free, as far as the system shows without opening it.
+void findState(PortListing &port)
 {
-    const QString device = resolvedDevice(port.device);
 #ifdef Q_OS_WIN
     // The system lists what it has; whether a port is taken shows only when it is opened.
-    Q_UNUSED(holder);
-    Q_UNUSED(group);
-    return port.detected ? PortListing::State::Free : PortListing::State::Absent;
+    port.state = port.detected ? PortListing::State::Free : PortListing::State::Absent;
 #else
+    const QString device = resolvedDevice(port.device);
     const QFileInfo file(device);
-    if (!file.exists())
-        return PortListing::State::Absent;
-    if (!file.isReadable() || !file.isWritable()) {
-        *group = groupToJoin(device);
-        return PortListing::State::NoRights;
+    if (!file.exists()) {
+        port.state = PortListing::State::Absent;
+    } else if (!file.isReadable() || !file.isWritable()) {
+        port.state = PortListing::State::NoRights;
+        port.group = groupToJoin(device);
+    } else {
+        port.holder = portHolder(device);
+        port.state = port.holder.isEmpty() ? PortListing::State::Free : PortListing::State::InUse;
     }
-    *holder = portHolder(device);
-    return holder->isEmpty() ? PortListing::State::Free : PortListing::State::InUse;
 #endif
 }
 
@@ -49,16 +46,14 @@ QList<PortListing> listPorts(const Settings &settings, const QList<DetectedPort>
         return ports.last();
     };
 
+    QStringList detectedDevices;
+    for (const DetectedPort &port : detected)
+        detectedDevices << resolvedDevice(port.device);
     for (qint16 n = 1; n <= Settings::kHighestComPort; ++n) {
         // On Windows COM n is the system's own name: nothing is mapped there.
-        const QString mapped = settings.portDevices.value(n);
         const QString device = settings.deviceFor(n);
         // A COM number the user never mapped counts only where its own device is there.
-        const QString key = resolvedDevice(device);
-        const bool listed = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &port) {
-            return resolvedDevice(port.device) == key;
-        });
-        if (mapped.isEmpty() && !listed)
+        if (settings.portDevices.value(n).isEmpty() && !detectedDevices.contains(resolvedDevice(device)))
             continue;
         entryFor(device).comPorts << n;
     }
@@ -76,7 +71,7 @@ QList<PortListing> listPorts(const Settings &settings, const QList<DetectedPort>
         if (!port.detected && !stable.isEmpty() && resolvedDevice(stable) != port.device)
             port.device = resolvedDevice(stable);   // a mapped by-id name: show the device it leads to
         port.stablePath = stable;
-        port.state = stateOf(port, &port.holder, &port.group);
+        findState(port);
     }
     return ports;
 }
@@ -117,13 +112,10 @@ QString portListingLine(const PortListing &port)
     line += QStringLiteral(": ") + port.device;
     if (!port.stablePath.isEmpty())
         line += QStringLiteral(" (") + port.stablePath + QLatin1Char(')');
-    QStringList about;
-    if (!port.description.isEmpty())
-        about << port.description;
-    if (!port.manufacturer.isEmpty())
-        about << port.manufacturer;
+    QStringList about = {port.description, port.manufacturer};
     if (!port.serialNumber.isEmpty())
         about << QStringLiteral("серийный номер ") + port.serialNumber;
+    about.removeAll(QString());
     if (!about.isEmpty())
         line += QStringLiteral("; ") + about.join(QStringLiteral(", "));
     if (port.console)

@@ -2,9 +2,6 @@
 
 #include "link/systemports.h"
 
-#include <QList>
-#include <QString>
-
 struct Settings;
 
 // One serial port as `linkprobe-check ports` and the mapping dialog show it:

@@ -2,21 +2,10 @@
 
 #include "link/systemports.h"
 
-QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
+QtSerialPort::QtSerialPort(QObject *parent) : SystemSerialPort(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
-}
-
-QtSerialPort::~QtSerialPort()
-{
-    if (m_port.isOpen())
-        m_port.close();
-}
-
-bool QtSerialPort::isOpen() const
-{
-    return m_port.isOpen();
 }
 
 void QtSerialPort::close()
@@ -34,11 +23,8 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
     m_openError.clear();
     m_linesUnreadable = false;
     m_port.setPortName(device);
+    // The rest of the line settings stay QSerialPort's own: 8N1, no flow control.
     m_port.setBaudRate(baudRate);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_openError = unopenedPortExplanation(device, m_port.errorString(),
                                               m_port.error() == QSerialPort::PermissionError);
@@ -54,7 +40,6 @@ bool QtSerialPort::open(const QString &device, qint32 baudRate)
 
 bool QtSerialPort::setBaudRate(qint32 baudRate)
 {
-    // Set on the open device as it is: DTR and RTS stay as they are.
     if (!m_port.isOpen() || baudRate <= 0)
         return false;
     if (!m_port.setBaudRate(baudRate)) {
@@ -68,10 +53,7 @@ bool QtSerialPort::setBaudRate(qint32 baudRate)
 void QtSerialPort::absorb()
 {
     const QByteArray bytes = m_port.readAll();
-    // A full buffer drops what comes on top of it.
-    const qsizetype room = kReceiveBufferBytes - m_buffer.size();
-    if (room > 0)
-        m_buffer.append(bytes.constData(), qMin(room, bytes.size()));
+    receive(bytes.constData(), bytes.size());
 }
 
 qsizetype QtSerialPort::bytesWaiting()
@@ -84,14 +66,6 @@ qsizetype QtSerialPort::bytesWaiting()
     if (m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError();
     return m_buffer.size();
-}
-
-QByteArray QtSerialPort::readAll()
-{
-    bytesWaiting();
-    QByteArray bytes;
-    bytes.swap(m_buffer);
-    return bytes;
 }
 
 void QtSerialPort::write(const QByteArray &bytes)
@@ -141,23 +115,15 @@ bool QtSerialPort::cts()
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)
 {
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::PermissionError:
-        // The device is gone (an adapter pulled). Close at the first error: the
-        // port may otherwise report read errors without end.
-        // A failed opening (a port in use by another program) keeps its error:
-        // open() reports it through openError() and clears it then.
-        if (m_port.isOpen()) {
-            m_port.close();
-            m_port.clearError();
-            m_buffer.clear();
-            emit lost();
-        }
-        break;
-    default:
-        break;
+    // The device is gone (an adapter pulled). Close at the first error: the
+    // port may otherwise report read errors without end.
+    // A failed opening (a port in use by another program) keeps its error:
+    // open() reports it through openError() and clears it then.
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                      || error == QSerialPort::WriteError || error == QSerialPort::PermissionError;
+    if (gone && m_port.isOpen()) {
+        close();
+        m_port.clearError();
+        emit lost();
     }
 }

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <utility>
+
 // The serial port as the checks use it: a device opened at a baud rate, 8N1,
 // no flow control; bytes in and out; DTR and RTS set, DSR and CTS read. The
 // implementations: the real port (QSerialPort, or the Win32 port on
@@ -20,7 +22,6 @@ public:
     static constexpr qsizetype kReceiveBufferBytes = 16384;
 
     using QObject::QObject;
-    ~SerialPort() override = default;
 
     // Closes the port if it is open, then opens the device at the rate.
     // Returns false when the device refuses; the port then stays closed.
@@ -59,4 +60,38 @@ public:
 signals:
     // The open port is gone (an adapter pulled): it is closed now. Raised once per loss.
     void lost();
+};
+
+// What the two system ports (QSerialPort, the Win32 port) keep alike: the device and rate of the
+// last open(), why it failed, the lines as the program set them, and the receive buffer.
+class SystemSerialPort : public SerialPort
+{
+public:
+    using SerialPort::SerialPort;
+
+    QString device() const override { return m_device; }
+    qint32 baudRate() const override { return m_baudRate; }
+    QString openError() const override { return m_openError; }
+    bool isSystemDevice() const override { return true; }
+    QByteArray readAll() override
+    {
+        bytesWaiting();
+        return std::exchange(m_buffer, QByteArray());
+    }
+    bool dtr() const override { return m_dtr; }
+    bool rts() const override { return m_rts; }
+
+protected:
+    // Keeps as much as the buffer has room for.
+    void receive(const char *bytes, qsizetype size)
+    {
+        m_buffer.append(bytes, qMin(size, kReceiveBufferBytes - m_buffer.size()));
+    }
+
+    QString m_device;
+    qint32 m_baudRate = 0;
+    QString m_openError;
+    bool m_dtr = false;
+    bool m_rts = false;
+    QByteArray m_buffer;
 };

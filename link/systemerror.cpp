@@ -2,36 +2,29 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 QString systemErrorText(int error)
 {
-    switch (error) {
-    case ENOSPC:
-        return QStringLiteral("нет места на диске");
+    static const std::pair<int, const char *> kReasons[] = {
+        {ENOSPC, "нет места на диске"},
 #ifdef EDQUOT
-    case EDQUOT:
-        return QStringLiteral("превышена дисковая квота");
+        {EDQUOT, "превышена дисковая квота"},
 #endif
-    case EFBIG:
-        return QStringLiteral("превышен предельный размер файла для программы (ulimit -f)");
-    case EROFS:
-        return QStringLiteral("диск доступен только для чтения");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода");
-    case ENOTDIR:
-        return QStringLiteral("в пути к файлу не папка");
-    case ENOENT:
-        return QStringLiteral("нет такой папки или файла");
-    case EISDIR:
-        return QStringLiteral("на месте файла папка");
-    case EPIPE:
-        return QStringLiteral("читающая сторона закрыла канал");
-    case EBADF:
-        return QStringLiteral("он закрыт");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
+        {EFBIG, "превышен предельный размер файла для программы (ulimit -f)"},
+        {EROFS, "диск доступен только для чтения"},
+        {EACCES, "нет прав"},
+        {EPERM, "нет прав"},
+        {EIO, "ошибка ввода-вывода"},
+        {ENOTDIR, "в пути к файлу не папка"},
+        {ENOENT, "нет такой папки или файла"},
+        {EISDIR, "на месте файла папка"},
+        {EPIPE, "читающая сторона закрыла канал"},
+        {EBADF, "он закрыт"},
+    };
+    for (const auto &[code, reason] : kReasons) {
+        if (code == error)
+            return QString::fromUtf8(reason);
     }
+    return QString::fromLocal8Bit(std::strerror(error));
 }

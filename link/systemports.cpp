@@ -1,11 +1,11 @@
 #include "link/systemports.h"
 
 #include <QDir>
-#include <algorithm>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
+
+#include <algorithm>
 
 QList<DetectedPort> detectedPorts()
 {
@@ -30,11 +30,7 @@ QString resolvedDevice(const QString &device)
 
 QString stablePortPath(const QString &device, const QString &stableDir)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-    Q_UNUSED(stableDir);
-    return QString();
-#else
+    // On Windows no name under it resolves to a COM port's name: none is found.
     const QString target = resolvedDevice(device);
     const QDir dir(stableDir);
     const QStringList names = dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
@@ -44,17 +40,13 @@ QString stablePortPath(const QString &device, const QString &stableDir)
             return path;
     }
     return QString();
-#endif
 }
 
-QList<PortUser> portUsers(const QString &device, qint64 except, const QString &procDir)
+QList<PortUser> portUsers([[maybe_unused]] const QString &device, [[maybe_unused]] qint64 except,
+                          [[maybe_unused]] const QString &procDir)
 {
     QList<PortUser> users;
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-    Q_UNUSED(except);
-    Q_UNUSED(procDir);
-#else
+#ifndef Q_OS_WIN
     const QString target = resolvedDevice(device);
     const QStringList pids = QDir(procDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pidText : pids) {
@@ -130,31 +122,27 @@ QStringList consoleDevices()
     return devices;
 }
 
-QString groupToJoin(const QString &device)
+QString groupToJoin([[maybe_unused]] const QString &device)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-    return QString();
-#else
+#ifndef Q_OS_WIN
     const QFileInfo file(resolvedDevice(device));
-    if (!file.exists() || (file.isReadable() && file.isWritable()))
-        return QString();
+    const bool usable = file.isReadable() && file.isWritable();
     // Serial ports are usually open to a group (dialout on Debian); joining root is no answer.
     const QString group = file.group();
-    if (group.isEmpty() || group == QLatin1String("root")
-        || !file.permission(QFile::ReadGroup | QFile::WriteGroup))
-        return QString();
-    return group;
+    if (file.exists() && !usable && !group.isEmpty() && group != QLatin1String("root")
+        && file.permission(QFile::ReadGroup | QFile::WriteGroup))
+        return group;
 #endif
+    return QString();
 }
 
 QString unopenedPortExplanation(const QString &device, const QString &systemWords, bool accessDenied)
 {
+    QStringList lines;
 #ifdef Q_OS_WIN
     // Windows denies access to a port another program has open.
     const bool busy = accessDenied;
     const QString path = device;
-    QStringList lines;
 #else
     // Qt reports a lock held by another program as a permission error, like
     // a lack of rights: with the rights in hand, it is the lock.
@@ -162,7 +150,6 @@ QString unopenedPortExplanation(const QString &device, const QString &systemWord
     const QString path = file.filePath();
     const bool usable = file.isReadable() && file.isWritable();
     const bool busy = accessDenied && file.exists() && usable;
-    QStringList lines;
     const QString group = groupToJoin(path);
     if (!file.exists())
         lines << QStringLiteral("Устройства %1 нет: проверьте, подключён ли адаптер, или укажите порт через --port "

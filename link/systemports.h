@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QString>
 #include <QStringList>
 
 // What the system tells about its serial ports, without opening any of them.
@@ -33,22 +31,18 @@ struct PortUser
     qint64 pid = 0;
 };
 
-// The processes that hold the device open, by process number, leaving out
-// `except` (this program itself, as a rule); none when /proc does not show
-// them (another user's processes, Windows, where an open port is refused to
-// every other program anyway).
+// The processes that hold the device open, by process number, leaving out `except` (this program
+// itself, as a rule); none when /proc does not show them (another user's processes, Windows,
+// where an open port is refused to every other program anyway).
 QList<PortUser> portUsers(const QString &device, qint64 except = 0,
                           const QString &procDir = QStringLiteral("/proc"));
 
-// The process that holds the device open, as "minicom (процесс 1234)"; ""
-// when none does or /proc does not show it (another user's processes, Windows).
+// The first of portUsers() as "minicom (процесс 1234)"; "" when there is none.
 QString portHolder(const QString &device, const QString &procDir = QStringLiteral("/proc"));
 
-// Why the device refused to open, for the technician: another program holds
-// it (access denied while we have the rights), named where /proc shows it
-// ("порт занят другой программой: minicom (процесс 2311)"), else the system's
-// own words; then, a line each, what he can do about it as far as the system
-// shows it: the device is not there, or no rights on it.
+// Why the device refused to open, for the technician: the system's own words, or that another
+// program holds it ("порт занят другой программой: minicom (процесс 2311)"); then, a line each,
+// what he can do about it as far as the system shows it: the device is not there, or no rights.
 QString unopenedPortExplanation(const QString &device, const QString &systemWords, bool accessDenied);
 
 // One line for each other program that has the port this program opened

@@ -6,11 +6,6 @@
 
 namespace {
 
-HANDLE handleOf(void *h)
-{
-    return static_cast<HANDLE>(h);
-}
-
 // The watch takes in received bytes this often while the line is busy; a
 // reply's end is seen this late at most.
 constexpr int kWatchIntervalMs = 2;
@@ -20,7 +15,7 @@ constexpr qint64 kWatchForMs = 3000;
 
 } // namespace
 
-WindowsComPort::WindowsComPort(QObject *parent) : SerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
+WindowsComPort::WindowsComPort(QObject *parent) : SystemSerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
 {
     m_lineWatch.setTimerType(Qt::PreciseTimer);
     m_lineWatch.setInterval(kWatchIntervalMs);
@@ -49,7 +44,6 @@ bool WindowsComPort::open(const QString &device, qint32 baudRate)
                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        // Windows denies access to a port another program has open.
         m_openError = unopenedPortExplanation(device, qt_error_string(int(code)), code == ERROR_ACCESS_DENIED);
         return false;
     }
@@ -77,26 +71,23 @@ void WindowsComPort::close()
     m_buffer.clear();
     if (!isOpen())
         return;
-    CloseHandle(handleOf(m_handle));
+    CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
 }
 
-bool WindowsComPort::survives(WindowsPortCall call, unsigned long code)
+void WindowsComPort::callFailed(WindowsPortCall call, unsigned long code)
 {
-    if (windowsPortFailure(call, code) == WindowsPortFailure::Refused)
-        return true;
-    if (isOpen()) {
+    if (windowsPortFailure(call, code) == WindowsPortFailure::Lost && isOpen()) {
         close();
         emit lost();
     }
-    return false;
 }
 
 bool WindowsComPort::applyLineSettings(qint32 baudRate)
 {
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handleOf(m_handle), &dcb))
+    if (!GetCommState(m_handle, &dcb))
         return false;
     dcb.BaudRate = DWORD(baudRate);
     dcb.ByteSize = 8;
@@ -116,7 +107,7 @@ bool WindowsComPort::applyLineSettings(qint32 baudRate)
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    return SetCommState(handleOf(m_handle), &dcb);
+    return SetCommState(m_handle, &dcb);
 }
 
 bool WindowsComPort::setBaudRate(qint32 baudRate)
@@ -124,7 +115,7 @@ bool WindowsComPort::setBaudRate(qint32 baudRate)
     if (!isOpen() || baudRate <= 0)
         return false;
     if (!applyLineSettings(baudRate)) {
-        survives(WindowsPortCall::SetRate, GetLastError());
+        callFailed(WindowsPortCall::SetRate, GetLastError());
         return false;
     }
     m_baudRate = baudRate;
@@ -145,15 +136,15 @@ void WindowsComPort::setRts(bool on)
 
 void WindowsComPort::setLine(unsigned long function)
 {
-    if (isOpen() && !EscapeCommFunction(handleOf(m_handle), function))
-        survives(WindowsPortCall::SetLine, GetLastError());
+    if (isOpen() && !EscapeCommFunction(m_handle, function))
+        callFailed(WindowsPortCall::SetLine, GetLastError());
 }
 
 unsigned long WindowsComPort::modemStatus()
 {
     DWORD status = 0;
-    if (isOpen() && !GetCommModemStatus(handleOf(m_handle), &status)) {
-        survives(WindowsPortCall::ModemStatus, GetLastError());
+    if (isOpen() && !GetCommModemStatus(m_handle, &status)) {
+        callFailed(WindowsPortCall::ModemStatus, GetLastError());
         return 0;
     }
     return status;
@@ -173,34 +164,27 @@ void WindowsComPort::absorb()
 {
     DWORD errors = 0;
     COMSTAT status {};
-    if (!ClearCommError(handleOf(m_handle), &errors, &status)) {
-        survives(WindowsPortCall::ClearErrors, GetLastError());
+    if (!ClearCommError(m_handle, &errors, &status)) {
+        callFailed(WindowsPortCall::ClearErrors, GetLastError());
         return;
     }
     // Read whatever the queue says: ReadFile returns at once with what is there.
     char chunk[4096];
-    while (isOpen()) {
-        DWORD got = 0;
-        if (!ReadFile(handleOf(m_handle), chunk, sizeof chunk, &got, nullptr)) {
-            survives(WindowsPortCall::Read, GetLastError());
+    DWORD got = sizeof chunk;
+    while (got == sizeof chunk) {
+        if (!ReadFile(m_handle, chunk, sizeof chunk, &got, nullptr)) {
+            callFailed(WindowsPortCall::Read, GetLastError());
             return;
         }
-        if (got == 0)
-            return;
-        m_sinceActivity.start();
-        // A full buffer drops what comes on top of it.
-        const qsizetype room = kReceiveBufferBytes - m_buffer.size();
-        if (room > 0)
-            m_buffer.append(chunk, qMin(room, qsizetype(got)));
-        if (got < sizeof chunk)
-            return;
+        if (got > 0)
+            m_sinceActivity.start();
+        receive(chunk, qsizetype(got));
     }
 }
 
 void WindowsComPort::watchLine()
 {
-    if (isOpen())
-        absorb();
+    bytesWaiting();
     if (!isOpen() || m_sinceActivity.hasExpired(kWatchForMs))
         m_lineWatch.stop();
 }
@@ -212,26 +196,18 @@ qsizetype WindowsComPort::bytesWaiting()
     return m_buffer.size();
 }
 
-QByteArray WindowsComPort::readAll()
-{
-    bytesWaiting();
-    QByteArray bytes;
-    bytes.swap(m_buffer);
-    return bytes;
-}
-
 void WindowsComPort::write(const QByteArray &bytes)
 {
     if (!isOpen())
         return;
     DWORD written = 0;
-    if (!WriteFile(handleOf(m_handle), bytes.constData(), DWORD(bytes.size()), &written, nullptr)) {
-        survives(WindowsPortCall::Write, GetLastError());
+    if (!WriteFile(m_handle, bytes.constData(), DWORD(bytes.size()), &written, nullptr)) {
+        callFailed(WindowsPortCall::Write, GetLastError());
         return;
     }
     // Without flow control only a device that is gone takes longer than its bytes need.
     if (written < DWORD(bytes.size())) {
-        survives(WindowsPortCall::Write, ERROR_TIMEOUT);
+        callFailed(WindowsPortCall::Write, ERROR_TIMEOUT);
         return;
     }
     m_sinceActivity.start();

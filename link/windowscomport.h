@@ -24,7 +24,7 @@
 //
 // Any failure to move bytes or read the lines closes the port and raises
 // lost(): see windowsportfailure.h.
-class WindowsComPort : public SerialPort
+class WindowsComPort : public SystemSerialPort
 {
     Q_OBJECT
 public:
@@ -35,17 +35,10 @@ public:
     bool open(const QString &device, qint32 baudRate) override;
     void close() override;
     bool isOpen() const override;
-    QString device() const override { return m_device; }
-    qint32 baudRate() const override { return m_baudRate; }
     bool setBaudRate(qint32 baudRate) override;
-    QString openError() const override { return m_openError; }
-    bool isSystemDevice() const override { return true; }
     qsizetype bytesWaiting() override;
-    QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
-    bool dtr() const override { return m_dtr; }
     void setDtr(bool on) override;
-    bool rts() const override { return m_rts; }
     void setRts(bool on) override;
     bool dsr() override;
     bool cts() override;
@@ -56,16 +49,10 @@ private:
     unsigned long modemStatus();
     void absorb();
     void watchLine();
-    // A failed call: the port is lost, or the request refused (returns false then).
-    bool survives(WindowsPortCall call, unsigned long code);
+    // A failed call: the port is lost, unless only the request was refused.
+    void callFailed(WindowsPortCall call, unsigned long code);
 
     void *m_handle;   // a HANDLE; INVALID_HANDLE_VALUE while closed
-    QString m_device;
-    qint32 m_baudRate = 0;
-    bool m_dtr = false;
-    bool m_rts = false;
-    QByteArray m_buffer;
-    QString m_openError;
     QTimer m_lineWatch;
     QElapsedTimer m_sinceActivity;
 };

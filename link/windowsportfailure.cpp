@@ -12,17 +12,7 @@ constexpr unsigned long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 
 WindowsPortFailure windowsPortFailure(WindowsPortCall call, unsigned long code)
 {
-    switch (call) {
-    case WindowsPortCall::SetLine:
-    case WindowsPortCall::SetRate:
-        if (code == kInvalidFunction || code == kNotSupported || code == kInvalidParameter)
-            return WindowsPortFailure::Refused;
-        return WindowsPortFailure::Lost;
-    case WindowsPortCall::Read:
-    case WindowsPortCall::Write:
-    case WindowsPortCall::ClearErrors:
-    case WindowsPortCall::ModemStatus:
-        break;
-    }
-    return WindowsPortFailure::Lost;
+    const bool setting = call == WindowsPortCall::SetLine || call == WindowsPortCall::SetRate;
+    const bool unsupported = code == kInvalidFunction || code == kNotSupported || code == kInvalidParameter;
+    return setting && unsupported ? WindowsPortFailure::Refused : WindowsPortFailure::Lost;
 }
