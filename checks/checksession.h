@@ -1,6 +1,5 @@
 #pragma once
 
-#include "checks/checkstate.h"
 #include "checks/linetests.h"
 #include "link/wait.h"
 
