@@ -2,6 +2,7 @@
 
 #include "checks/operatorpanel.h"
 #include "checks/blockranges.h"
+#include "checks/blockstatistics.h"
 #include "link/serialport.h"
 
 QList<int> ScanRound::answered() const
@@ -14,10 +15,8 @@ QList<int> ScanRound::answered() const
 }
 
 BlockScan::BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel)
-    : m_tests(tests), m_port(port), m_panel(panel)
+    : m_tests(tests), m_port(port), m_panel(panel), m_blocks(everyBlock())
 {
-    for (int n = 1; n <= LineTests::kBlockCount; ++n)
-        m_blocks << n;
 }
 
 QString BlockScan::summary(const QList<int> &answered, int queried)

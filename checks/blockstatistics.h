@@ -13,6 +13,9 @@ enum class BlockState { NotAsked, Answering, Intermittent, Silent, NotInstalled 
 // "не опрошен", "отвечает", "с перебоями", "не отвечает", "не установлен".
 QString blockStateWord(BlockState state);
 
+// The numbers 1 to 32: an installation of every block.
+QList<int> everyBlock();
+
 struct BlockTally
 {
     int asked = 0;
@@ -35,12 +38,9 @@ class BlockStatistics
 public:
     static constexpr int kBlocks = 32;
 
-    BlockStatistics();
-
-    // The blocks the installation has; the others read "не установлен".
-    void setInstalled(const QList<int> &blocks);
+    // The blocks the installation has (1 to 32 unless set); the others read "не установлен".
+    void setInstalled(const QList<int> &blocks) { m_installed = blocks; }
     const QList<int> &installed() const { return m_installed; }
-    bool isInstalled(int n) const;
 
     // Adds one query of a block; the state the block is in from now on.
     BlockState add(const BlockReading &reading, const QDateTime &at);
@@ -69,7 +69,7 @@ public:
 
 private:
     std::array<BlockTally, kBlocks> m_blocks;
-    QList<int> m_installed;
+    QList<int> m_installed = everyBlock();
     int m_rounds = 0;
     int m_linkTests = 0;
     int m_lastLinkVerdict = -1;
