@@ -23,17 +23,17 @@ QString rateList(const QList<qint32> &rates)
     return texts.join(QStringLiteral(", "));
 }
 
-} // namespace
+// The eight rates the settings dialog offers.
+const QList<qint32> kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
 
-const QList<qint32> InstallationSearch::kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
+} // namespace
 
 const SearchCandidate *SearchResult::installation() const
 {
-    for (const SearchCandidate &candidate : candidates) {
-        if (candidate.outcome == SearchCandidate::Outcome::Found)
-            return &candidate;
-    }
-    return nullptr;
+    const auto found = std::find_if(candidates.cbegin(), candidates.cend(), [](const SearchCandidate &candidate) {
+        return candidate.outcome == SearchCandidate::Outcome::Found;
+    });
+    return found == candidates.cend() ? nullptr : &*found;
 }
 
 QString candidateLine(const SearchCandidate &c)
@@ -69,7 +69,8 @@ QString candidateLine(const SearchCandidate &c)
     return d;
 }
 
-QString searchResultLine(const SearchResult &result)
+// The search's closing line.
+static QString searchResultLine(const SearchResult &result)
 {
     if (const SearchCandidate *found = result.installation())
         return QStringLiteral("Установка найдена: %1, %2 бод").arg(found->device).arg(found->baudRate);
@@ -128,11 +129,9 @@ SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 s
 
 void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 {
-    QList<qint32> rates {savedRate};
-    for (qint32 rate : kRates) {
-        if (rate != savedRate)
-            rates << rate;
-    }
+    QList<qint32> rates = kRates;
+    rates.removeAll(savedRate);
+    rates.prepend(savedRate);
     if (!m_port.open(candidate.device, savedRate)) {
         candidate.outcome = SearchCandidate::Outcome::NotOpened;
         candidate.reason = m_port.openError().replace(QLatin1Char('\n'), QStringLiteral("; "));
@@ -152,17 +151,10 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     const bool cts = dsr && m_port.cts();
     if (lost(candidate))
         return;
-    if (!dsr) {
-        candidate.outcome = SearchCandidate::Outcome::NoCable;
-        return;
-    }
-    if (!cts) {
-        candidate.outcome = SearchCandidate::Outcome::NoPower;
-        return;
-    }
-
-    candidate.outcome = SearchCandidate::Outcome::Silent;
-    queryAtRates(candidate, rates);
+    using Outcome = SearchCandidate::Outcome;
+    candidate.outcome = !dsr ? Outcome::NoCable : !cts ? Outcome::NoPower : Outcome::Silent;
+    if (candidate.outcome == Outcome::Silent)
+        queryAtRates(candidate, rates);
 }
 
 void InstallationSearch::tellRefused(const SearchCandidate &candidate, qint32 rate)

@@ -43,9 +43,8 @@ struct SearchResult
     const SearchCandidate *installation() const;
 };
 
-// The line that tells what was found on one candidate, and the closing line.
+// The line that tells what was found on one candidate.
 QString candidateLine(const SearchCandidate &candidate);
-QString searchResultLine(const SearchResult &result);
 
 // The ports to search when the technician names none: every detected port
 // and every mapped device, except those another program holds and the
@@ -62,8 +61,6 @@ QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<De
 class InstallationSearch
 {
 public:
-    static const QList<qint32> kRates;
-
     InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel);
 
     SearchResult run(QList<SearchCandidate> candidates, qint32 savedRate);
