@@ -17,25 +17,21 @@ struct ScanRound
     LinkResult link;
     QList<BlockReading> blocks;   // in the order queried, each with its result
     bool stopped = false;         // stopped on request before the last block
-    bool portLost = false;        // the port closed under it (an adapter pulled):
-                                  // the round has no verdict
+    bool portLost = false;        // the port closed under it (an adapter pulled): no verdict
 
     QList<int> answered() const;
 };
 
-// The scan of all blocks, for the window's menu and for linkprobe-check:
-// the link test's lines, each block's three lines and a summary line. A port
-// lost mid-scan ends it with the summary of the blocks queried so far and
-// the line that the scan has no verdict. Each
-// reply wait ends at the reply's line end unless full waits are asked for;
-// a block that does not answer still gets its full time.
+// The scan of all blocks: the link test's lines, each block's three lines and
+// a summary line. A port lost mid-scan ends it with the summary of the blocks
+// queried so far and the line that the scan has no verdict. A block that does
+// not answer gets its full wait whatever the reply end.
 class BlockScan
 {
 public:
     BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel);
 
-    // Runs one round. The summary line starts with summaryPrefix
-    // ("Круг 2: " in a repeated scan).
+    // One round; the summary line starts with summaryPrefix ("Круг 2: " in a repeated scan).
     ScanRound run(ReplyEnd end, const QString &summaryPrefix = QString());
     // Stops after the block being queried: "Проверка остановлена" and the
     // summary of the blocks queried so far. Asked before run(), the round

@@ -1,12 +1,9 @@
 #include "checks/linetests.h"
 
 #include "checks/operatorpanel.h"
-#include "link/exchange.h"
 #include "link/serialport.h"
 #include "link/settings.h"
 #include "link/wait.h"
-
-#include <QStringList>
 
 namespace {
 
@@ -48,8 +45,7 @@ LineTests::LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, Setti
 
 QString LineTests::blockAddress(qint16 n)
 {
-    const QString hex = QString::number(quint16(n), 16).toUpper();
-    return hex.size() == 1 ? QLatin1Char('0') + hex : hex;
+    return QString::number(quint16(n), 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
 void LineTests::tellPortLost()

@@ -2,7 +2,6 @@
 
 #include "link/exchange.h"
 
-#include <QString>
 #include <QStringList>
 
 class OperatorPanel;

@@ -2,6 +2,7 @@
 
 #include "link/clock.h"
 
+#include <utility>
 
 namespace {
 constexpr qint64 kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
@@ -62,9 +63,7 @@ qsizetype SimulatedPort::bytesWaiting()
 QByteArray SimulatedPort::readAll()
 {
     checkLost();
-    QByteArray bytes;
-    bytes.swap(m_inBuffer);
-    return bytes;
+    return std::exchange(m_inBuffer, QByteArray());
 }
 
 void SimulatedPort::write(const QByteArray &bytes)

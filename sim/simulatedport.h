@@ -40,7 +40,6 @@ public:
     static constexpr qsizetype kWrittenKept = 65536;
     const QByteArray &written() const { return m_written; }
     void clearWritten() { m_written.clear(); }
-    // Number of times the port was opened successfully.
     int openCount() const { return m_openCount; }
     // Bytes reach the PC's receive buffer now, as if the line had carried them
     // (a hand-played installation, line noise for training).
