@@ -5,6 +5,8 @@
 #include "checks/blockstatistics.h"
 #include "link/serialport.h"
 
+#include <algorithm>
+
 QList<int> ScanRound::answered() const
 {
     QList<int> numbers;
@@ -63,7 +65,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
         if (!round.blocks.isEmpty())
             m_panel.addMessage(summaryPrefix + summary(round.answered(), int(round.blocks.size())));
         if (round.portLost)
-            m_tests.tellPortLost();
+            m_panel.addMessage(LineTests::kPortLost);
     }
     // The next round is a whole one again.
     m_stopRequested = false;
@@ -83,10 +85,7 @@ void ScanTally::add(const ScanRound &round)
 
 bool ScanTally::allAnswered() const
 {
-    for (const Count &count : m_counts)
-        if (count.answered < count.queried)
-            return false;
-    return true;
+    return std::all_of(m_counts.cbegin(), m_counts.cend(), [](const Count &c) { return c.answered >= c.queried; });
 }
 
 QStringList ScanTally::lines() const

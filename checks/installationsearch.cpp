@@ -109,19 +109,19 @@ InstallationSearch::InstallationSearch(SerialPort &port, Stopwatch &wait, Operat
 SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 savedRate)
 {
     SearchResult result;
-    bool found = false;
     for (SearchCandidate &candidate : candidates) {
         // The window is closing: nothing more is opened.
-        if (found || m_wait.abandoned())
+        if (m_wait.abandoned())
             break;
         if (candidate.outcome == SearchCandidate::Outcome::NotTried)
             probe(candidate, savedRate);
         m_port.close();
-        found = candidate.outcome == SearchCandidate::Outcome::Found;
         if (candidate.outcome != SearchCandidate::Outcome::NotTried) {
             m_panel.addMessage(candidateLine(candidate));
             result.candidates << candidate;
         }
+        if (candidate.outcome == SearchCandidate::Outcome::Found)
+            break;
     }
     m_panel.addMessage(searchResultLine(result));
     return result;

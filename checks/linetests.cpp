@@ -8,7 +8,6 @@
 namespace {
 
 const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
-const QString kPortLost = QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
 
 // The possible causes of errors 1 to 4, as the diagnosis lists them under its heading.
 const QStringList kCauses[] = {
@@ -46,11 +45,6 @@ LineTests::LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, Setti
 QString LineTests::blockAddress(qint16 n)
 {
     return QString::number(quint16(n), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-}
-
-void LineTests::tellPortLost()
-{
-    m_panel.addMessage(kPortLost);
 }
 
 void LineTests::say(QStringList &lines, const QString &text)

@@ -60,6 +60,10 @@ public:
     // The БСУ's query, and the identity it answers with.
     static inline const QString kBsuQuery = QStringLiteral("#0002");
     static inline const QString kBsuIdentity = QStringLiteral("@00BSU");
+    // The one line for a check during which the port closed: what came
+    // before it stands, and the check has no verdict.
+    static inline const QString kPortLost =
+        QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
 
     // The link test button; also the first step of the block check. `end`
     // says how its reply wait ends: the buttons keep the full fixed wait, a
@@ -72,12 +76,8 @@ public:
     // Queries block n as the block check does after a good link test and
     // writes its three lines. Saves nothing. When the port closes under the
     // query only the query line is written and the reading has portLost set:
-    // the caller tells it (tellPortLost) once it has said what still holds.
+    // the caller tells it (kPortLost) once it has said what still holds.
     BlockReading queryBlock(qint16 n, ReplyEnd end);
-
-    // The one line for a check during which the port closed: what came
-    // before it stands, and the check has no verdict.
-    void tellPortLost();
 
     static QString blockAddress(qint16 n);
 

@@ -23,10 +23,8 @@ bool SimulatedPort::isOpen() const
 void SimulatedPort::close()
 {
     checkLost();
-    if (!m_open)
-        return;
-    m_open = false;
-    discardInFlight();
+    if (std::exchange(m_open, false))
+        discardInFlight();
 }
 
 bool SimulatedPort::open(const QString &device, qint32 baudRate)
