@@ -49,10 +49,9 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     scan.setBlocks(m_statistics.installed());
     m_stopScan = [&scan] { scan.requestStop(); };
 
-    int round = 0;
     int lastVerdict = kNoVerdictYet;
     bool freshBlocks = false;   // in this round
-    const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
+    const auto prefix = [&result] { return QStringLiteral("Круг %1: ").arg(result.rounds); };
     scan.onLinkTest = [&](const LinkResult &link) {
         m_statistics.addLinkTest(link.verdict);
         tellLinkVerdict(link, lastVerdict, prefix());
@@ -74,13 +73,11 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
 
     m_panel.addMessage(QStringLiteral("Наблюдение за установкой: блоки %1")
                            .arg(blockRanges(m_statistics.installed(), QStringLiteral(", "))));
-    while (!m_stopRequested && (rounds == 0 || round < rounds)) {
-        ++round;
-        m_held.lines.clear();
+    while (!m_stopRequested && (rounds == 0 || result.rounds < rounds)) {
+        ++result.rounds;
         freshBlocks = false;
         m_statistics.addRound();
         const ScanRound scanned = scan.run(ReplyEnd::AtFirstCr);
-        result.rounds = round;
         if (freshBlocks && !scanned.portLost)
             m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
         if (scanned.link.verdict == LineTests::PortNotOpen) {
@@ -89,8 +86,8 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
         }
         if (scanned.portLost || !m_session.port().isOpen()) {
             // Lost among the blocks: the scan's last line says so (a link test's loss was told with its lines).
-            if (scanned.portLost && scanned.link.verdict == LineTests::LinkGood && !m_held.lines.isEmpty())
-                m_panel.addMessage(m_held.lines.constLast());
+            if (scanned.portLost && scanned.link.verdict == LineTests::LinkGood)
+                m_panel.addMessage(LineTests::kPortLost);
             result.portLost = true;
             break;
         }
@@ -101,7 +98,6 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
 
 void InstallationWatch::endRun(Result &result)
 {
-    m_held.lines.clear();
     m_stopScan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
     if (result.stopped)

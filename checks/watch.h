@@ -2,7 +2,6 @@
 
 #include "checks/operatorpanel.h"
 
-#include <QStringList>
 #include <functional>
 
 class BlockStatistics;
@@ -36,14 +35,13 @@ public:
     std::function<void(int block)> onChange;
 
 private:
-    // The checks' own lines of a round, held back: only changes reach the log.
+    // The checks' own lines are held back (only changes reach the log); their buttons are the window's.
     class HeldPanel : public OperatorPanel
     {
     public:
         explicit HeldPanel(OperatorPanel &panel) : m_panel(panel) {}
-        void addMessage(const QString &text) override { lines << text; }
+        void addMessage(const QString &) override {}
         void setButtonEnabled(Button button, bool enabled) override { m_panel.setButtonEnabled(button, enabled); }
-        QStringList lines;
 
     private:
         OperatorPanel &m_panel;
