@@ -8,7 +8,8 @@
 #include <QDateTime>
 
 namespace {
-constexpr int kNoVerdictYet = -2;
+// Before the first link test; no verdict, not even a lost port (-2), has this number.
+constexpr int kNoVerdictYet = -3;
 }
 
 InstallationWatch::InstallationWatch(CheckSession &session, OperatorPanel &panel, BlockStatistics &statistics)
