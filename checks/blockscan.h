@@ -2,13 +2,8 @@
 
 #include "checks/linetests.h"
 
-#include <QList>
 #include <QMap>
-#include <QString>
 #include <functional>
-
-class OperatorPanel;
-class SerialPort;
 
 // One pass over the installation: the link test and, when it finds the БСУ,
 // every block in turn.

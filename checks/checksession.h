@@ -3,12 +3,6 @@
 #include "checks/linetests.h"
 #include "link/wait.h"
 
-#include <QString>
-
-class Clock;
-class OperatorPanel;
-class SerialPort;
-class SettingsStore;
 struct Settings;
 
 // Everything one operator's checks share, wired once: the state, the

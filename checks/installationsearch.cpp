@@ -28,10 +28,12 @@ const QList<qint32> kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256
 
 } // namespace
 
+using Outcome = SearchCandidate::Outcome;
+
 const SearchCandidate *SearchResult::installation() const
 {
     const auto found = std::find_if(candidates.cbegin(), candidates.cend(), [](const SearchCandidate &candidate) {
-        return candidate.outcome == SearchCandidate::Outcome::Found;
+        return candidate.outcome == Outcome::Found;
     });
     return found == candidates.cend() ? nullptr : &*found;
 }
@@ -40,30 +42,30 @@ QString candidateLine(const SearchCandidate &c)
 {
     const QString &d = c.device;
     switch (c.outcome) {
-    case SearchCandidate::Outcome::NotTried:
+    case Outcome::NotTried:
         return d + QStringLiteral(": не проверялся");
-    case SearchCandidate::Outcome::Found:
+    case Outcome::Found:
         return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d).arg(c.baudRate).arg(c.reply);
-    case SearchCandidate::Outcome::Echo:
+    case Outcome::Echo:
         return QStringLiteral("%1: БС подключён, на скорости %2 бод вернулся сам запрос (эхо) - БСУ не отвечает")
             .arg(d).arg(c.baudRate);
-    case SearchCandidate::Outcome::Silent:
+    case Outcome::Silent:
         return QStringLiteral("%1: БС подключён и включён, но БСУ не ответил ни на одной скорости (%2 бод)")
             .arg(d, rateList(c.ratesTried));
-    case SearchCandidate::Outcome::NoCable:
+    case Outcome::NoCable:
         return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
-    case SearchCandidate::Outcome::NoPower:
+    case Outcome::NoPower:
         return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
-    case SearchCandidate::Outcome::NotOpened:
+    case Outcome::NotOpened:
         return c.reason.isEmpty() ? d + QStringLiteral(": порт не открылся")
                                   : d + QStringLiteral(": порт не открылся: ") + c.reason;
-    case SearchCandidate::Outcome::Absent:
+    case Outcome::Absent:
         return d + QStringLiteral(": устройства нет в системе");
-    case SearchCandidate::Outcome::SkippedInUse:
+    case Outcome::SkippedInUse:
         return d + QStringLiteral(": пропущен - занят: ") + c.reason;
-    case SearchCandidate::Outcome::SkippedConsole:
+    case Outcome::SkippedConsole:
         return d + QStringLiteral(": пропущен - системная консоль");
-    case SearchCandidate::Outcome::PortLost:
+    case Outcome::PortLost:
         return d + QStringLiteral(": порт закрылся во время проверки (адаптер отключён?), итог недостоверен");
     }
     return d;
@@ -89,12 +91,12 @@ QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<De
         SearchCandidate candidate;
         candidate.device = port.device;
         if (port.console) {
-            candidate.outcome = SearchCandidate::Outcome::SkippedConsole;
+            candidate.outcome = Outcome::SkippedConsole;
         } else if (port.state == PortListing::State::InUse) {
-            candidate.outcome = SearchCandidate::Outcome::SkippedInUse;
+            candidate.outcome = Outcome::SkippedInUse;
             candidate.reason = port.holder;
         } else if (port.state == PortListing::State::Absent) {
-            candidate.outcome = SearchCandidate::Outcome::Absent;
+            candidate.outcome = Outcome::Absent;
         }
         candidates << candidate;
     }
@@ -113,14 +115,14 @@ SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 s
         // The window is closing: nothing more is opened.
         if (m_wait.abandoned())
             break;
-        if (candidate.outcome == SearchCandidate::Outcome::NotTried)
+        if (candidate.outcome == Outcome::NotTried)
             probe(candidate, savedRate);
         m_port.close();
-        if (candidate.outcome != SearchCandidate::Outcome::NotTried) {
+        if (candidate.outcome != Outcome::NotTried) {
             m_panel.addMessage(candidateLine(candidate));
             result.candidates << candidate;
         }
-        if (candidate.outcome == SearchCandidate::Outcome::Found)
+        if (candidate.outcome == Outcome::Found)
             break;
     }
     m_panel.addMessage(searchResultLine(result));
@@ -133,7 +135,7 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     rates.removeAll(savedRate);
     rates.prepend(savedRate);
     if (!m_port.open(candidate.device, savedRate)) {
-        candidate.outcome = SearchCandidate::Outcome::NotOpened;
+        candidate.outcome = Outcome::NotOpened;
         candidate.reason = m_port.openError().replace(QLatin1Char('\n'), QStringLiteral("; "));
         // A port may refuse only the rate (a built-in one, above 115200): it opens at the next.
         if (!m_port.open(candidate.device, rates.at(1)))
@@ -149,10 +151,10 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     // Lines that read as off on a port that went away say nothing of the cable or the БС.
     const bool dsr = m_port.dsr();
     const bool cts = dsr && m_port.cts();
-    if (lost(candidate))
-        return;
-    using Outcome = SearchCandidate::Outcome;
-    candidate.outcome = !dsr ? Outcome::NoCable : !cts ? Outcome::NoPower : Outcome::Silent;
+    candidate.outcome = !m_port.isOpen() ? Outcome::PortLost
+                        : !dsr           ? Outcome::NoCable
+                        : !cts           ? Outcome::NoPower
+                                         : Outcome::Silent;
     if (candidate.outcome == Outcome::Silent)
         queryAtRates(candidate, rates);
 }
@@ -160,14 +162,6 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 void InstallationSearch::tellRefused(const SearchCandidate &candidate, qint32 rate)
 {
     m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
-}
-
-bool InstallationSearch::lost(SearchCandidate &candidate)
-{
-    if (m_port.isOpen())
-        return false;
-    candidate.outcome = SearchCandidate::Outcome::PortLost;
-    return true;
 }
 
 void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates)
@@ -178,7 +172,7 @@ void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qi
         // The rate changes on the open port: DTR stays on and RTS off between rates.
         if (m_port.baudRate() != rate && !m_port.setBaudRate(rate)) {
             if (!m_port.isOpen()) {
-                candidate.outcome = SearchCandidate::Outcome::Absent;
+                candidate.outcome = Outcome::Absent;
                 return;
             }
             tellRefused(candidate, rate);
@@ -186,13 +180,15 @@ void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qi
         }
         candidate.ratesTried << rate;
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
-        if (lost(candidate))
+        if (!m_port.isOpen()) {
+            candidate.outcome = Outcome::PortLost;
             return;
+        }
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
         if (reply.contains(LineTests::kBsuQuery)) {
-            candidate.outcome = SearchCandidate::Outcome::Echo;
+            candidate.outcome = Outcome::Echo;
         } else if (reply.contains(LineTests::kBsuIdentity)) {
-            candidate.outcome = SearchCandidate::Outcome::Found;
+            candidate.outcome = Outcome::Found;
         } else {
             continue;
         }

@@ -2,9 +2,6 @@
 
 #include "link/systemports.h"
 
-#include <QList>
-#include <QString>
-
 class OperatorPanel;
 class SerialPort;
 class SettingsStore;
@@ -70,8 +67,6 @@ private:
     // "#0002" at each rate in turn, changed on the open port, until an answer.
     void queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates);
     void tellRefused(const SearchCandidate &candidate, qint32 rate);
-    // The port went away: the candidate's outcome says so.
-    bool lost(SearchCandidate &candidate);
 
     SerialPort &m_port;
     Stopwatch &m_wait;
