@@ -36,8 +36,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
     ScanRound round;
     round.link = m_tests.linkTest(end);
     round.portLost = round.link.verdict == LineTests::PortLost;
-    if (onLinkTest)
-        onLinkTest(round.link);
+    onLinkTest(round.link);
     if (round.link.verdict == LineTests::LinkGood) {
         for (const int n : std::as_const(m_blocks)) {
             // An adapter pulled mid-scan would make every later block look silent.
@@ -56,8 +55,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 break;
             }
             round.blocks << reading;
-            if (onBlock)
-                onBlock(reading);
+            onBlock(reading);
         }
         if (round.stopped)
             m_panel.addMessage(QStringLiteral("Проверка остановлена"));

@@ -37,8 +37,8 @@ public:
 
     // Told as each result comes, before the next query: whoever keeps the
     // block map sees the line's answers as they arrive.
-    std::function<void(const LinkResult &)> onLinkTest;
-    std::function<void(const BlockReading &)> onBlock;
+    std::function<void(const LinkResult &)> onLinkTest = [](const LinkResult &) {};
+    std::function<void(const BlockReading &)> onBlock = [](const BlockReading &) {};
 
     // "Отвечают блоки: 1-5, 9 (6 из 32)", or that none does.
     static QString summary(const QList<int> &answered, int queried);

@@ -42,8 +42,7 @@ QString candidateLine(const SearchCandidate &c)
 {
     const QString &d = c.device;
     switch (c.outcome) {
-    case Outcome::NotTried:
-        return d + QStringLiteral(": не проверялся");
+    case Outcome::NotTried: return d + QStringLiteral(": не проверялся");
     case Outcome::Found:
         return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d).arg(c.baudRate).arg(c.reply);
     case Outcome::Echo:
@@ -52,19 +51,14 @@ QString candidateLine(const SearchCandidate &c)
     case Outcome::Silent:
         return QStringLiteral("%1: БС подключён и включён, но БСУ не ответил ни на одной скорости (%2 бод)")
             .arg(d, rateList(c.ratesTried));
-    case Outcome::NoCable:
-        return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
-    case Outcome::NoPower:
-        return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
+    case Outcome::NoCable: return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
+    case Outcome::NoPower: return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
     case Outcome::NotOpened:
         return c.reason.isEmpty() ? d + QStringLiteral(": порт не открылся")
                                   : d + QStringLiteral(": порт не открылся: ") + c.reason;
-    case Outcome::Absent:
-        return d + QStringLiteral(": устройства нет в системе");
-    case Outcome::SkippedInUse:
-        return d + QStringLiteral(": пропущен - занят: ") + c.reason;
-    case Outcome::SkippedConsole:
-        return d + QStringLiteral(": пропущен - системная консоль");
+    case Outcome::Absent: return d + QStringLiteral(": устройства нет в системе");
+    case Outcome::SkippedInUse: return d + QStringLiteral(": пропущен - занят: ") + c.reason;
+    case Outcome::SkippedConsole: return d + QStringLiteral(": пропущен - системная консоль");
     case Outcome::PortLost:
         return d + QStringLiteral(": порт закрылся во время проверки (адаптер отключён?), итог недостоверен");
     }

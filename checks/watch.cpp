@@ -56,8 +56,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     scan.onLinkTest = [&](const LinkResult &link) {
         m_statistics.addLinkTest(link.verdict);
         tellLinkVerdict(link, lastVerdict, prefix());
-        if (onChange)
-            onChange(0);
+        onChange(0);
     };
     scan.onBlock = [&](const BlockReading &reading) {
         const BlockState before = m_statistics.state(reading.number);
@@ -68,8 +67,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             freshBlocks = true;
         else if (after != before)
             m_panel.addMessage(prefix() + m_statistics.description(reading.number));
-        if (onChange)
-            onChange(reading.number);
+        onChange(reading.number);
     };
 
     m_panel.addMessage(QStringLiteral("Наблюдение за установкой: блоки %1")

@@ -32,7 +32,7 @@ public:
 
     // Told after each result has gone into the statistics: the block's
     // number, 0 for the link test.
-    std::function<void(int block)> onChange;
+    std::function<void(int block)> onChange = [](int) {};
 
 private:
     // The checks' own lines are held back (only changes reach the log); their buttons are the window's.
