@@ -17,10 +17,9 @@ struct ScanRound
     QList<int> answered() const;
 };
 
-// The scan of all blocks: the link test's lines, each block's three lines and
-// a summary line. A port lost mid-scan ends it with the summary of the blocks
-// queried so far and the line that the scan has no verdict. A block that does
-// not answer gets its full wait whatever the reply end.
+// The scan of all blocks: the link test's lines, each block's three lines and a summary line. A port
+// lost mid-scan ends it with the summary of the blocks queried so far and the line that it has no
+// verdict. A block that does not answer gets its full wait whatever the reply end.
 class BlockScan
 {
 public:
@@ -28,15 +27,13 @@ public:
 
     // One round; the summary line starts with summaryPrefix ("Круг 2: " in a repeated scan).
     ScanRound run(ReplyEnd end, const QString &summaryPrefix = QString());
-    // Stops after the block being queried: "Проверка остановлена" and the
-    // summary of the blocks queried so far. Asked before run(), the round
-    // stops before its first block.
+    // Stops after the block being queried: "Проверка остановлена" and the summary of the blocks
+    // queried so far. Asked before run(), the round stops before its first block.
     void requestStop() { m_stopRequested = true; }
     // The blocks a round queries, ascending: the installation's (1 to 32 unless set).
     void setBlocks(const QList<int> &blocks) { m_blocks = blocks; }
 
-    // Told as each result comes, before the next query: whoever keeps the
-    // block map sees the line's answers as they arrive.
+    // Told as each result comes, before the next query: the block map sees the answers as they arrive.
     std::function<void(const LinkResult &)> onLinkTest = [](const LinkResult &) {};
     std::function<void(const BlockReading &)> onBlock = [](const BlockReading &) {};
 

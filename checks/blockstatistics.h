@@ -30,9 +30,8 @@ struct BlockTally
     qint64 avgMs() const { return answered > 0 ? totalMs / answered : 0; }
 };
 
-// Every block check, scan and watch adds what it found here, reply by reply;
-// the block map, the watch's log lines and the report read it. Its size does
-// not grow with the rounds.
+// Every block check, scan and watch adds what it found here, reply by reply; the block map, the
+// watch's log lines and the report read it. Its size does not grow with the rounds.
 class BlockStatistics
 {
 public:
@@ -44,9 +43,8 @@ public:
 
     // Adds one query of a block; the state the block is in from now on.
     BlockState add(const BlockReading &reading, const QDateTime &at);
-    // Adds one link test's verdict (LineTests' numbering): DSR off is error 1,
-    // CTS off error 2; each turn of a line from on (or unknown) to off counts
-    // as one drop.
+    // Adds one link test's verdict (LineTests' numbering): DSR off is error 1, CTS off error 2; each
+    // turn of a line from on (or unknown) to off counts as one drop.
     void addLinkTest(int verdict);
     void addRound() { ++m_rounds; }
     void clear();
@@ -82,7 +80,6 @@ private:
 // The link test's verdict in a few words: "связь в порядке", "ошибка №3", "порт не открыт".
 QString linkVerdictWords(int verdict);
 
-// The installation's blocks as the settings keep them ("1-24"), 1 to 32
-// when none are kept; a text that names no blocks gives 1 to 32 too, and
-// the reason in *problem.
+// The installation's blocks as the settings keep them ("1-24"), 1 to 32 when none are kept; a text
+// that names no blocks gives 1 to 32 too, and the reason in *problem.
 QList<int> installedBlocks(const QString &saved, QString *problem = nullptr);

@@ -8,11 +8,9 @@ class BlockStatistics;
 struct LinkResult;
 class CheckSession;
 
-// The watch over the installation: scan rounds (the link test, then each
-// block of the installation, each reply ending at its line end) until told
-// to stop. Every reply goes into the statistics; the log gets a line only
-// when a block's state changes or the link test's verdict does, so it does
-// not grow with the rounds.
+// The watch over the installation: scan rounds (each reply ending at its line end) until told to stop.
+// Every reply goes into the statistics; the log gets a line only when a block's state or the link
+// test's verdict changes, so it does not grow with the rounds.
 class InstallationWatch
 {
 public:
@@ -30,8 +28,7 @@ public:
     // Stops after the block under way (asked before run(), the run stops at once).
     void requestStop();
 
-    // Told after each result has gone into the statistics: the block's
-    // number, 0 for the link test.
+    // Told after each result has gone into the statistics: the block's number, 0 for the link test.
     std::function<void(int block)> onChange = [](int) {};
 
 private:

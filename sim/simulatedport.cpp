@@ -105,8 +105,6 @@ void SimulatedPort::arrive(const QByteArray &bytes)
 
 void SimulatedPort::deliver(const QByteArray &bytes, qint64 startAt)
 {
-    if (bytes.isEmpty())
-        return;
     // Each byte arrives once its last bit is in, never earlier, in whole milliseconds.
     const auto endOf = [this](qint64 start, qint64 count) {
         return start + (count * kBitsPerByte * 1000 + m_baud - 1) / m_baud;
