@@ -5,8 +5,7 @@
 #include <QMap>
 #include <functional>
 
-// One pass over the installation: the link test and, when it finds the БСУ,
-// every block in turn.
+// One pass over the installation: the link test and, when it finds the БСУ, every block in turn.
 struct ScanRound
 {
     LinkResult link;
@@ -56,8 +55,8 @@ public:
     int rounds() const { return m_rounds; }
     // True when every block queried answered every time.
     bool allAnswered() const;
-    // "Блок 5: ответил 97 из 100 (97 %)" for each block that missed at least
-    // once, or the one line that every block answered every round.
+    // "Блок 5: ответил 97 из 100 (97 %)" for each block that missed at least once, or the one line
+    // that every block answered every round.
     QStringList lines() const;
 
     struct Count

@@ -207,13 +207,11 @@ SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandid
                 result.comPort = n;
         }
         for (qint16 n = 1; n <= 8 && result.comPort == 0; ++n) {
-            if (settings.portDevices.contains(n))
-                continue;
             const QString own = resolvedDevice(settings.deviceFor(n));
             const bool hasOwnDevice = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &p) {
                 return resolvedDevice(p.device) == own;
             });
-            if (hasOwnDevice)
+            if (settings.portDevices.contains(n) || hasOwnDevice)
                 continue;
             result.comPort = n;
             changes << Settings::portDeviceChange(n, stable.isEmpty() ? found.device : stable);

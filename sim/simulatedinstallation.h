@@ -23,8 +23,7 @@ public:
     // The reply's bytes for one line sent by the PC (without its CR LF); empty when nothing comes back.
     QByteArray answer(const QByteArray &line) const;
 
-    // What goes back on the line for one query line, and when: the reply
-    // after the installation's latency, then the noise between queries.
+    // What goes back for one query line, and when: the reply after the latency, then the noise between queries.
     struct Send
     {
         qint64 afterMs = 0;   // from the end of the query line

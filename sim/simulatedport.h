@@ -34,14 +34,13 @@ public:
     bool dsr() override;
     bool cts() override;
 
-    // What the PC has written since the port opened (tests read it), at least
-    // its last kWrittenKept bytes: a night of simulated rounds keeps no more.
+    // What the PC has written since the port opened (tests read it), at least its last kWrittenKept
+    // bytes: a night of simulated rounds keeps no more.
     static constexpr qsizetype kWrittenKept = 65536;
     const QByteArray &written() const { return m_written; }
     void clearWritten() { m_written.clear(); }
     int openCount() const { return m_openCount; }
-    // Bytes reach the PC's receive buffer now, as if the line had carried them
-    // (a hand-played installation, line noise for training).
+    // Bytes reach the PC's receive buffer now, as if carried by the line (a hand-played installation, noise).
     void arrive(const QByteArray &bytes);
     // The port refuses rates above this one, opening or open (a built-in port has nothing above 115200).
     void setHighestRate(qint32 baudRate) { m_highestRate = baudRate; }
