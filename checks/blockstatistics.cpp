@@ -20,12 +20,11 @@ QString blockStateWord(BlockState state)
 
 QString linkVerdictWords(int verdict)
 {
-    if (verdict == LineTests::LinkGood)
-        return QStringLiteral("связь в порядке");
-    if (verdict == LineTests::PortNotOpen)
-        return QStringLiteral("порт не открыт");
-    if (verdict == LineTests::PortLost)
-        return QStringLiteral("порт закрылся, итог недостоверен");
+    switch (verdict) {
+    case LineTests::LinkGood: return QStringLiteral("связь в порядке");
+    case LineTests::PortNotOpen: return QStringLiteral("порт не открыт");
+    case LineTests::PortLost: return QStringLiteral("порт закрылся, итог недостоверен");
+    }
     return QStringLiteral("ошибка №%1").arg(verdict);
 }
 

@@ -23,8 +23,7 @@ const QStringList kCauses[] = {
     {QStringLiteral("- отсутствует питание БСУ"), QStringLiteral("- неисправен БСУ")},
 };
 
-// "Принято = [...]" and, after a reply that filled the receive buffer without
-// a line end, that the rest of it was dropped.
+// "Принято = [...]" and, after a reply that filled the receive buffer without a line end, that the rest was dropped.
 QString receivedLine(const QString &reply)
 {
     QString line = QStringLiteral("Принято = [") + reply + QLatin1Char(']');
@@ -63,8 +62,7 @@ QString LineTests::exchange(const QString &query, int waitMs, ReplyEnd end, qint
 
 bool LineTests::portLost(LinkResult &result)
 {
-    // Lines that read as off and a reply that never came are no fault of the
-    // cable or the БС when the port itself went away: no diagnosis then.
+    // Lines read as off and a missing reply are no fault of the cable or the БС when the port went away.
     if (m_port.isOpen())
         return false;
     result.verdict = PortLost;

@@ -61,8 +61,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     scan.onBlock = [&](const BlockReading &reading) {
         const BlockState before = m_statistics.state(reading.number);
         const BlockState after = m_statistics.add(reading, QDateTime::currentDateTime());
-        // Blocks asked for the first time (at the start, after the map was
-        // cleared) are told in the round's summary line, as a scan tells them.
+        // Blocks asked for the first time (at the start, after a clear) are told in the round's summary line.
         if (before == BlockState::NotAsked || before == BlockState::NotInstalled)
             freshBlocks = true;
         else if (after != before)
@@ -91,16 +90,11 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             break;
         }
     }
-    endRun(result);
-    return result;
-}
-
-void InstallationWatch::endRun(Result &result)
-{
     m_stopScan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
     if (result.stopped)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
     // A stop asked before the run began holds; the next run is a whole one again.
     m_stopRequested = false;
+    return result;
 }

@@ -46,8 +46,6 @@ private:
 
     // A link test's verdict, told when it differs from the last one.
     void tellLinkVerdict(const LinkResult &link, int &lastVerdict, const QString &prefix);
-    // Whether the run was stopped, told; the next run starts afresh.
-    void endRun(Result &result);
 
     CheckSession &m_session;
     OperatorPanel &m_panel;

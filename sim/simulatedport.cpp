@@ -15,8 +15,7 @@ SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, 
 
 bool SimulatedPort::isOpen() const
 {
-    // A port whose adapter has gone reads as closed at once; the loss itself
-    // is announced by the next operation that touches the port.
+    // Gone with its adapter, it reads as closed at once; the next operation on it announces the loss.
     return m_open && !m_installation.scenario().unplugged;
 }
 
