@@ -2,7 +2,10 @@
 
 #include "checks/operatorpanel.h"
 #include "checks/blockranges.h"
+#include "checks/blockstatistics.h"
 #include "link/serialport.h"
+
+#include <algorithm>
 
 QList<int> ScanRound::answered() const
 {
@@ -14,10 +17,8 @@ QList<int> ScanRound::answered() const
 }
 
 BlockScan::BlockScan(LineTests &tests, SerialPort &port, OperatorPanel &panel)
-    : m_tests(tests), m_port(port), m_panel(panel)
+    : m_tests(tests), m_port(port), m_panel(panel), m_blocks(everyBlock())
 {
-    for (int n = 1; n <= LineTests::kBlockCount; ++n)
-        m_blocks << n;
 }
 
 QString BlockScan::summary(const QList<int> &answered, int queried)
@@ -35,8 +36,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
     ScanRound round;
     round.link = m_tests.linkTest(end);
     round.portLost = round.link.verdict == LineTests::PortLost;
-    if (onLinkTest)
-        onLinkTest(round.link);
+    onLinkTest(round.link);
     if (round.link.verdict == LineTests::LinkGood) {
         for (const int n : std::as_const(m_blocks)) {
             // An adapter pulled mid-scan would make every later block look silent.
@@ -55,8 +55,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
                 break;
             }
             round.blocks << reading;
-            if (onBlock)
-                onBlock(reading);
+            onBlock(reading);
         }
         if (round.stopped)
             m_panel.addMessage(QStringLiteral("Проверка остановлена"));
@@ -64,7 +63,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
         if (!round.blocks.isEmpty())
             m_panel.addMessage(summaryPrefix + summary(round.answered(), int(round.blocks.size())));
         if (round.portLost)
-            m_tests.tellPortLost();
+            m_panel.addMessage(LineTests::kPortLost);
     }
     // The next round is a whole one again.
     m_stopRequested = false;
@@ -84,10 +83,7 @@ void ScanTally::add(const ScanRound &round)
 
 bool ScanTally::allAnswered() const
 {
-    for (const Count &count : m_counts)
-        if (count.answered < count.queried)
-            return false;
-    return true;
+    return std::all_of(m_counts.cbegin(), m_counts.cend(), [](const Count &c) { return c.answered >= c.queried; });
 }
 
 QStringList ScanTally::lines() const

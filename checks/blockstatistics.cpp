@@ -4,6 +4,7 @@
 #include "checks/blockranges.h"
 
 #include <algorithm>
+#include <numeric>
 
 QString blockStateWord(BlockState state)
 {
@@ -19,29 +20,19 @@ QString blockStateWord(BlockState state)
 
 QString linkVerdictWords(int verdict)
 {
-    if (verdict == LineTests::LinkGood)
-        return QStringLiteral("связь в порядке");
-    if (verdict == LineTests::PortNotOpen)
-        return QStringLiteral("порт не открыт");
-    if (verdict == LineTests::PortLost)
-        return QStringLiteral("порт закрылся, итог недостоверен");
+    switch (verdict) {
+    case LineTests::LinkGood: return QStringLiteral("связь в порядке");
+    case LineTests::PortNotOpen: return QStringLiteral("порт не открыт");
+    case LineTests::PortLost: return QStringLiteral("порт закрылся, итог недостоверен");
+    }
     return QStringLiteral("ошибка №%1").arg(verdict);
 }
 
-BlockStatistics::BlockStatistics()
+QList<int> everyBlock()
 {
-    for (int n = 1; n <= kBlocks; ++n)
-        m_installed << n;
-}
-
-void BlockStatistics::setInstalled(const QList<int> &blocks)
-{
-    m_installed = blocks;
-}
-
-bool BlockStatistics::isInstalled(int n) const
-{
-    return m_installed.contains(n);
+    QList<int> blocks(BlockStatistics::kBlocks);
+    std::iota(blocks.begin(), blocks.end(), 1);
+    return blocks;
 }
 
 BlockState BlockStatistics::add(const BlockReading &reading, const QDateTime &at)
@@ -80,19 +71,17 @@ void BlockStatistics::addLinkTest(int verdict)
 
 void BlockStatistics::clear()
 {
-    m_blocks.fill(BlockTally());
-    m_rounds = 0;
-    m_linkTests = 0;
-    m_lastLinkVerdict = LineTests::PortNotOpen;
-    m_dsrDrops = m_ctsDrops = 0;
-    m_dsrOff = m_ctsOff = false;
+    // Everything but the installation starts afresh.
+    BlockStatistics cleared;
+    cleared.m_installed = m_installed;
+    *this = cleared;
 }
 
 BlockState BlockStatistics::state(int n) const
 {
     const BlockTally &block = tally(n);
     // A block left out of the installation still shows what it answered.
-    if (!isInstalled(n) && block.asked == 0)
+    if (!m_installed.contains(n) && block.asked == 0)
         return BlockState::NotInstalled;
     if (block.asked == 0)
         return BlockState::NotAsked;
@@ -129,9 +118,7 @@ QString BlockStatistics::replyTimes(int n) const
 
 QList<int> installedBlocks(const QString &saved, QString *problem)
 {
-    QList<int> all;
-    for (int n = 1; n <= BlockStatistics::kBlocks; ++n)
-        all << n;
+    const QList<int> all = everyBlock();
     const QString text = saved.trimmed();
     if (text.isEmpty())
         return all;

@@ -13,6 +13,9 @@ enum class BlockState { NotAsked, Answering, Intermittent, Silent, NotInstalled 
 // "не опрошен", "отвечает", "с перебоями", "не отвечает", "не установлен".
 QString blockStateWord(BlockState state);
 
+// The numbers 1 to 32: an installation of every block.
+QList<int> everyBlock();
+
 struct BlockTally
 {
     int asked = 0;
@@ -27,26 +30,21 @@ struct BlockTally
     qint64 avgMs() const { return answered > 0 ? totalMs / answered : 0; }
 };
 
-// Every block check, scan and watch adds what it found here, reply by reply;
-// the block map, the watch's log lines and the report read it. Its size does
-// not grow with the rounds.
+// Every block check, scan and watch adds what it found here, reply by reply; the block map, the
+// watch's log lines and the report read it. Its size does not grow with the rounds.
 class BlockStatistics
 {
 public:
     static constexpr int kBlocks = 32;
 
-    BlockStatistics();
-
-    // The blocks the installation has; the others read "не установлен".
-    void setInstalled(const QList<int> &blocks);
+    // The blocks the installation has (1 to 32 unless set); the others read "не установлен".
+    void setInstalled(const QList<int> &blocks) { m_installed = blocks; }
     const QList<int> &installed() const { return m_installed; }
-    bool isInstalled(int n) const;
 
     // Adds one query of a block; the state the block is in from now on.
     BlockState add(const BlockReading &reading, const QDateTime &at);
-    // Adds one link test's verdict (LineTests' numbering): DSR off is error 1,
-    // CTS off error 2; each turn of a line from on (or unknown) to off counts
-    // as one drop.
+    // Adds one link test's verdict (LineTests' numbering): DSR off is error 1, CTS off error 2; each
+    // turn of a line from on (or unknown) to off counts as one drop.
     void addLinkTest(int verdict);
     void addRound() { ++m_rounds; }
     void clear();
@@ -69,7 +67,7 @@ public:
 
 private:
     std::array<BlockTally, kBlocks> m_blocks;
-    QList<int> m_installed;
+    QList<int> m_installed = everyBlock();
     int m_rounds = 0;
     int m_linkTests = 0;
     int m_lastLinkVerdict = -1;
@@ -82,7 +80,6 @@ private:
 // The link test's verdict in a few words: "связь в порядке", "ошибка №3", "порт не открыт".
 QString linkVerdictWords(int verdict);
 
-// The installation's blocks as the settings keep them ("1-24"), 1 to 32
-// when none are kept; a text that names no blocks gives 1 to 32 too, and
-// the reason in *problem.
+// The installation's blocks as the settings keep them ("1-24"), 1 to 32 when none are kept; a text
+// that names no blocks gives 1 to 32 too, and the reason in *problem.
 QList<int> installedBlocks(const QString &saved, QString *problem = nullptr);

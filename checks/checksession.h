@@ -1,28 +1,19 @@
 #pragma once
 
-#include "checks/checkstate.h"
 #include "checks/linetests.h"
 #include "link/wait.h"
 
-#include <QString>
-
-class Clock;
-class OperatorPanel;
-class SerialPort;
-class SettingsStore;
 struct Settings;
 
-// Everything one operator's checks share, wired once: the state, the
-// stopwatch of every wait, the checks, and the opening of the port as the
-// settings say. The window, linkprobe-check and the tests each hold one.
+// Everything one operator's checks share, wired once: the state, the stopwatch of every wait, the
+// checks, and the opening of the port. The window, linkprobe-check and the tests each hold one.
 class CheckSession
 {
 public:
     CheckSession(SerialPort &port, SettingsStore &store, Clock &clock, OperatorPanel &panel);
 
-    // Takes the settings' port, rate and block into the state and (re)opens
-    // the port: the COM port's device, or `device` when one is given. Silent
-    // when the port does not open: the status bar and the checks tell.
+    // Takes the settings' port, rate and block into the state and (re)opens the port: the COM port's
+    // device, or `device` when one is given. Silent when it does not open: the status bar and checks tell.
     bool openPort(const Settings &settings, const QString &device = QString());
 
     CheckState &state() { return m_state; }

@@ -23,53 +23,50 @@ QString rateList(const QList<qint32> &rates)
     return texts.join(QStringLiteral(", "));
 }
 
+// The eight rates the settings dialog offers.
+const QList<qint32> kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
+
 } // namespace
 
-const QList<qint32> InstallationSearch::kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
+using Outcome = SearchCandidate::Outcome;
 
 const SearchCandidate *SearchResult::installation() const
 {
-    for (const SearchCandidate &candidate : candidates) {
-        if (candidate.outcome == SearchCandidate::Outcome::Found)
-            return &candidate;
-    }
-    return nullptr;
+    const auto found = std::find_if(candidates.cbegin(), candidates.cend(), [](const SearchCandidate &candidate) {
+        return candidate.outcome == Outcome::Found;
+    });
+    return found == candidates.cend() ? nullptr : &*found;
 }
 
 QString candidateLine(const SearchCandidate &c)
 {
     const QString &d = c.device;
     switch (c.outcome) {
-    case SearchCandidate::Outcome::NotTried:
-        return d + QStringLiteral(": не проверялся");
-    case SearchCandidate::Outcome::Found:
+    case Outcome::NotTried: return d + QStringLiteral(": не проверялся");
+    case Outcome::Found:
         return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d).arg(c.baudRate).arg(c.reply);
-    case SearchCandidate::Outcome::Echo:
+    case Outcome::Echo:
         return QStringLiteral("%1: БС подключён, на скорости %2 бод вернулся сам запрос (эхо) - БСУ не отвечает")
             .arg(d).arg(c.baudRate);
-    case SearchCandidate::Outcome::Silent:
+    case Outcome::Silent:
         return QStringLiteral("%1: БС подключён и включён, но БСУ не ответил ни на одной скорости (%2 бод)")
             .arg(d, rateList(c.ratesTried));
-    case SearchCandidate::Outcome::NoCable:
-        return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
-    case SearchCandidate::Outcome::NoPower:
-        return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
-    case SearchCandidate::Outcome::NotOpened:
+    case Outcome::NoCable: return d + QStringLiteral(": нет сигнала DSR - БС не подключён к этому порту");
+    case Outcome::NoPower: return d + QStringLiteral(": есть DSR, нет CTS - нет питания БС");
+    case Outcome::NotOpened:
         return c.reason.isEmpty() ? d + QStringLiteral(": порт не открылся")
                                   : d + QStringLiteral(": порт не открылся: ") + c.reason;
-    case SearchCandidate::Outcome::Absent:
-        return d + QStringLiteral(": устройства нет в системе");
-    case SearchCandidate::Outcome::SkippedInUse:
-        return d + QStringLiteral(": пропущен - занят: ") + c.reason;
-    case SearchCandidate::Outcome::SkippedConsole:
-        return d + QStringLiteral(": пропущен - системная консоль");
-    case SearchCandidate::Outcome::PortLost:
+    case Outcome::Absent: return d + QStringLiteral(": устройства нет в системе");
+    case Outcome::SkippedInUse: return d + QStringLiteral(": пропущен - занят: ") + c.reason;
+    case Outcome::SkippedConsole: return d + QStringLiteral(": пропущен - системная консоль");
+    case Outcome::PortLost:
         return d + QStringLiteral(": порт закрылся во время проверки (адаптер отключён?), итог недостоверен");
     }
     return d;
 }
 
-QString searchResultLine(const SearchResult &result)
+// The search's closing line.
+static QString searchResultLine(const SearchResult &result)
 {
     if (const SearchCandidate *found = result.installation())
         return QStringLiteral("Установка найдена: %1, %2 бод").arg(found->device).arg(found->baudRate);
@@ -88,12 +85,12 @@ QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<De
         SearchCandidate candidate;
         candidate.device = port.device;
         if (port.console) {
-            candidate.outcome = SearchCandidate::Outcome::SkippedConsole;
+            candidate.outcome = Outcome::SkippedConsole;
         } else if (port.state == PortListing::State::InUse) {
-            candidate.outcome = SearchCandidate::Outcome::SkippedInUse;
+            candidate.outcome = Outcome::SkippedInUse;
             candidate.reason = port.holder;
         } else if (port.state == PortListing::State::Absent) {
-            candidate.outcome = SearchCandidate::Outcome::Absent;
+            candidate.outcome = Outcome::Absent;
         }
         candidates << candidate;
     }
@@ -108,19 +105,19 @@ InstallationSearch::InstallationSearch(SerialPort &port, Stopwatch &wait, Operat
 SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 savedRate)
 {
     SearchResult result;
-    bool found = false;
     for (SearchCandidate &candidate : candidates) {
         // The window is closing: nothing more is opened.
-        if (found || m_wait.abandoned())
+        if (m_wait.abandoned())
             break;
-        if (candidate.outcome == SearchCandidate::Outcome::NotTried)
+        if (candidate.outcome == Outcome::NotTried)
             probe(candidate, savedRate);
         m_port.close();
-        found = candidate.outcome == SearchCandidate::Outcome::Found;
-        if (candidate.outcome != SearchCandidate::Outcome::NotTried) {
+        if (candidate.outcome != Outcome::NotTried) {
             m_panel.addMessage(candidateLine(candidate));
             result.candidates << candidate;
         }
+        if (candidate.outcome == Outcome::Found)
+            break;
     }
     m_panel.addMessage(searchResultLine(result));
     return result;
@@ -128,13 +125,11 @@ SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 s
 
 void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 {
-    QList<qint32> rates {savedRate};
-    for (qint32 rate : kRates) {
-        if (rate != savedRate)
-            rates << rate;
-    }
+    QList<qint32> rates = kRates;
+    rates.removeAll(savedRate);
+    rates.prepend(savedRate);
     if (!m_port.open(candidate.device, savedRate)) {
-        candidate.outcome = SearchCandidate::Outcome::NotOpened;
+        candidate.outcome = Outcome::NotOpened;
         candidate.reason = m_port.openError().replace(QLatin1Char('\n'), QStringLiteral("; "));
         // A port may refuse only the rate (a built-in one, above 115200): it opens at the next.
         if (!m_port.open(candidate.device, rates.at(1)))
@@ -150,32 +145,17 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
     // Lines that read as off on a port that went away say nothing of the cable or the БС.
     const bool dsr = m_port.dsr();
     const bool cts = dsr && m_port.cts();
-    if (lost(candidate))
-        return;
-    if (!dsr) {
-        candidate.outcome = SearchCandidate::Outcome::NoCable;
-        return;
-    }
-    if (!cts) {
-        candidate.outcome = SearchCandidate::Outcome::NoPower;
-        return;
-    }
-
-    candidate.outcome = SearchCandidate::Outcome::Silent;
-    queryAtRates(candidate, rates);
+    candidate.outcome = !m_port.isOpen() ? Outcome::PortLost
+                        : !dsr           ? Outcome::NoCable
+                        : !cts           ? Outcome::NoPower
+                                         : Outcome::Silent;
+    if (candidate.outcome == Outcome::Silent)
+        queryAtRates(candidate, rates);
 }
 
 void InstallationSearch::tellRefused(const SearchCandidate &candidate, qint32 rate)
 {
     m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
-}
-
-bool InstallationSearch::lost(SearchCandidate &candidate)
-{
-    if (m_port.isOpen())
-        return false;
-    candidate.outcome = SearchCandidate::Outcome::PortLost;
-    return true;
 }
 
 void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates)
@@ -186,7 +166,7 @@ void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qi
         // The rate changes on the open port: DTR stays on and RTS off between rates.
         if (m_port.baudRate() != rate && !m_port.setBaudRate(rate)) {
             if (!m_port.isOpen()) {
-                candidate.outcome = SearchCandidate::Outcome::Absent;
+                candidate.outcome = Outcome::Absent;
                 return;
             }
             tellRefused(candidate, rate);
@@ -194,13 +174,15 @@ void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qi
         }
         candidate.ratesTried << rate;
         const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, LineTests::kBsuQuery, 500, ReplyEnd::AtFirstCr));
-        if (lost(candidate))
+        if (!m_port.isOpen()) {
+            candidate.outcome = Outcome::PortLost;
             return;
+        }
         // As in the link test: an echo is the БС passing the query back, whatever follows it.
         if (reply.contains(LineTests::kBsuQuery)) {
-            candidate.outcome = SearchCandidate::Outcome::Echo;
+            candidate.outcome = Outcome::Echo;
         } else if (reply.contains(LineTests::kBsuIdentity)) {
-            candidate.outcome = SearchCandidate::Outcome::Found;
+            candidate.outcome = Outcome::Found;
         } else {
             continue;
         }
@@ -225,13 +207,11 @@ SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandid
                 result.comPort = n;
         }
         for (qint16 n = 1; n <= 8 && result.comPort == 0; ++n) {
-            if (settings.portDevices.contains(n))
-                continue;
             const QString own = resolvedDevice(settings.deviceFor(n));
             const bool hasOwnDevice = std::any_of(detected.cbegin(), detected.cend(), [&](const DetectedPort &p) {
                 return resolvedDevice(p.device) == own;
             });
-            if (hasOwnDevice)
+            if (settings.portDevices.contains(n) || hasOwnDevice)
                 continue;
             result.comPort = n;
             changes << Settings::portDeviceChange(n, stable.isEmpty() ? found.device : stable);

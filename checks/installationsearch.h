@@ -2,9 +2,6 @@
 
 #include "link/systemports.h"
 
-#include <QList>
-#include <QString>
-
 class OperatorPanel;
 class SerialPort;
 class SettingsStore;
@@ -43,27 +40,21 @@ struct SearchResult
     const SearchCandidate *installation() const;
 };
 
-// The line that tells what was found on one candidate, and the closing line.
+// The line that tells what was found on one candidate.
 QString candidateLine(const SearchCandidate &candidate);
-QString searchResultLine(const SearchResult &result);
 
-// The ports to search when the technician names none: every detected port
-// and every mapped device, except those another program holds and the
-// system's console (they come back as skipped, with their reason).
+// The ports to search when the technician names none: every detected port and every mapped device,
+// except those another program holds and the system's console (skipped, with their reason).
 QList<SearchCandidate> searchCandidates(const Settings &settings, const QList<DetectedPort> &detected,
                                         const QStringList &consoles = consoleDevices());
 
-// Looks for the БСУ on each candidate in turn, as the link test would find
-// it: DTR on, RTS off, a second for the lines, DSR and CTS, then "#0002" at
-// the saved rate and at each of the eight rates the settings dialog offers,
-// changed on the open port. A rate the port refuses is told and passed over.
-// Each candidate's line goes to the panel as soon as it is known; the first
-// answer ends the search. The port is left closed.
+// Looks for the БСУ on each candidate in turn, as the link test would find it: DTR on, RTS off, a
+// second for the lines, DSR and CTS, then "#0002" at the saved rate and at each of the eight rates the
+// settings dialog offers, changed on the open port; a rate the port refuses is told and passed over.
+// Each candidate's line goes to the panel once known; the first answer ends the search. The port is left closed.
 class InstallationSearch
 {
 public:
-    static const QList<qint32> kRates;
-
     InstallationSearch(SerialPort &port, Stopwatch &wait, OperatorPanel &panel);
 
     SearchResult run(QList<SearchCandidate> candidates, qint32 savedRate);
@@ -73,8 +64,6 @@ private:
     // "#0002" at each rate in turn, changed on the open port, until an answer.
     void queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates);
     void tellRefused(const SearchCandidate &candidate, qint32 rate);
-    // The port went away: the candidate's outcome says so.
-    bool lost(SearchCandidate &candidate);
 
     SerialPort &m_port;
     Stopwatch &m_wait;
@@ -89,11 +78,10 @@ struct SavedInstallation
     bool saved = false;   // false also when the settings file refused it (the store has told why)
 };
 
-// Saves the found port and rate as the ones to use: the COM number that
-// already leads to that device, else the first of COM1 to COM8 that has
-// neither a mapping nor a device of its own, mapped to the device (its by-id
-// name where it has one). The choice is made and written in one step of the
-// store, so two processes saving at once never take the same COM number.
+// Saves the found port and rate as the ones to use: the COM number that already leads to that device,
+// else the first of COM1 to COM8 that has neither a mapping nor a device of its own, mapped to the
+// device (its by-id name where it has one). The choice is made and written in one step of the store,
+// so two processes saving at once never take the same COM number.
 SavedInstallation saveFoundInstallation(SettingsStore &store, const SearchCandidate &found,
                                         const QList<DetectedPort> &detected,
                                         const QString &stableDir = kStablePortDir);

@@ -1,46 +1,29 @@
 #include "checks/linetests.h"
 
-#include "checks/checkstate.h"
 #include "checks/operatorpanel.h"
-#include "link/exchange.h"
 #include "link/serialport.h"
 #include "link/settings.h"
 #include "link/wait.h"
 
-#include <QStringList>
-
 namespace {
 
 const QString kPortError = QStringLiteral("Ошибка открытия порта!!!");
-const QString kPortLost = QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
 
-const QStringList kError1 = {
-    QStringLiteral("ОШИБКА №1, возможные причины:"),
-    QStringLiteral("- не подключен БС к Com-порту."),
-    QStringLiteral("- БС подключен не к тому Com-порту"),
-    QStringLiteral("- неисправен кабель связи PC-БС"),
-    QStringLiteral("- неисправен Com-порт компьютера"),
-    QStringLiteral("- неисправен БС"),
-};
-const QStringList kError2 = {
-    QStringLiteral("ОШИБКА №2, возможные причины:"),
-    QStringLiteral("- отсутствует питание БС"),
-    QStringLiteral("- неисправен БС"),
-};
-const QStringList kError3 = {
-    QStringLiteral("ОШИБКА №3, возможные причины:"),
-    QStringLiteral("- обрыв линии связи БС - БСУ"),
-    QStringLiteral("- неисправен БС"),
-    QStringLiteral("- неисправен БСУ"),
-};
-const QStringList kError4 = {
-    QStringLiteral("ОШИБКА №4, возможные причины:"),
-    QStringLiteral("- отсутствует питание БСУ"),
-    QStringLiteral("- неисправен БСУ"),
+// The possible causes of errors 1 to 4, as the diagnosis lists them under its heading.
+const QStringList kCauses[] = {
+    {QStringLiteral("- не подключен БС к Com-порту."),
+     QStringLiteral("- БС подключен не к тому Com-порту"),
+     QStringLiteral("- неисправен кабель связи PC-БС"),
+     QStringLiteral("- неисправен Com-порт компьютера"),
+     QStringLiteral("- неисправен БС")},
+    {QStringLiteral("- отсутствует питание БС"), QStringLiteral("- неисправен БС")},
+    {QStringLiteral("- обрыв линии связи БС - БСУ"),
+     QStringLiteral("- неисправен БС"),
+     QStringLiteral("- неисправен БСУ")},
+    {QStringLiteral("- отсутствует питание БСУ"), QStringLiteral("- неисправен БСУ")},
 };
 
-// "Принято = [...]" and, after a reply that filled the receive buffer without
-// a line end, that the rest of it was dropped.
+// "Принято = [...]" and, after a reply that filled the receive buffer without a line end, that the rest was dropped.
 QString receivedLine(const QString &reply)
 {
     QString line = QStringLiteral("Принято = [") + reply + QLatin1Char(']');
@@ -60,13 +43,7 @@ LineTests::LineTests(CheckState &state, SerialPort &port, Stopwatch &wait, Setti
 
 QString LineTests::blockAddress(qint16 n)
 {
-    const QString hex = QString::number(quint16(n), 16).toUpper();
-    return hex.size() == 1 ? QLatin1Char('0') + hex : hex;
-}
-
-void LineTests::tellPortLost()
-{
-    m_panel.addMessage(kPortLost);
+    return QString::number(quint16(n), 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
 void LineTests::say(QStringList &lines, const QString &text)
@@ -85,8 +62,7 @@ QString LineTests::exchange(const QString &query, int waitMs, ReplyEnd end, qint
 
 bool LineTests::portLost(LinkResult &result)
 {
-    // Lines that read as off and a reply that never came are no fault of the
-    // cable or the БС when the port itself went away: no diagnosis then.
+    // Lines read as off and a missing reply are no fault of the cable or the БС when the port went away.
     if (m_port.isOpen())
         return false;
     result.verdict = PortLost;
@@ -101,15 +77,16 @@ void LineTests::judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end,
         if (!quiet)
             say(result.lines, line);
     };
-    const auto diagnose = [&](int error, const QStringList &lines) {
+    const auto diagnose = [&](int error) {
         result.verdict = error;
-        for (const QString &line : lines)
+        say(result.lines, QStringLiteral("ОШИБКА №%1, возможные причины:").arg(error));
+        for (const QString &line : kCauses[error - 1])
             say(result.lines, line);
     };
     if (!dsr)
-        return diagnose(1, kError1);
+        return diagnose(1);
     if (!cts)
-        return diagnose(2, kError2);
+        return diagnose(2);
     progress(QStringLiteral("Соединение с БС обнаружено"));
     result.reply = exchange(kBsuQuery, 500, end, result.ms);
     if (portLost(result))
@@ -117,13 +94,13 @@ void LineTests::judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end,
     progress(receivedLine(result.reply));
     // An echo means the БС passes the query back: the БСУ is not there to take it.
     if (result.reply.contains(kBsuQuery)) {
-        diagnose(4, kError4);
+        diagnose(4);
     } else if (result.reply.contains(kBsuIdentity)) {
         progress(QStringLiteral("Соединение с БСУ обнаружено"));
         progress(QStringLiteral("Тестирование прошло успешно"));
         result.verdict = LinkGood;
     } else {
-        diagnose(3, kError3);
+        diagnose(3);
     }
 }
 

@@ -2,18 +2,23 @@
 
 #include "link/exchange.h"
 
-#include <QString>
 #include <QStringList>
 
 class OperatorPanel;
 class SerialPort;
 class SettingsStore;
 class Stopwatch;
-struct CheckState;
 
-// What the link test found: its verdict (0 the БСУ answered, 1 to 4 the number
-// of the error written, -1 the port was not open, -2 the port closed during
-// the test: no verdict) and the lines it wrote.
+// What the checks of one window (or one run of linkprobe-check) share for as long as it lives.
+struct CheckState
+{
+    qint16 comPort = 0;        // COM port number in use
+    qint32 baudRate = 0;       // baud rate in use
+    qint16 blockNumber = 0;    // block last chosen, 1 to 32 after every opening of the port
+};
+
+// What the link test found: its verdict (0 the БСУ answered, 1 to 4 the number of the error written,
+// -1 the port was not open, -2 the port closed during the test: no verdict) and the lines it wrote.
 struct LinkResult
 {
     int verdict = -1;
@@ -53,24 +58,21 @@ public:
     // The БСУ's query, and the identity it answers with.
     static inline const QString kBsuQuery = QStringLiteral("#0002");
     static inline const QString kBsuIdentity = QStringLiteral("@00BSU");
+    // The one line for a check during which the port closed: what came before stands, there is no verdict.
+    static inline const QString kPortLost =
+        QStringLiteral("Порт закрылся во время проверки (адаптер отключён?): её итог недостоверен");
 
-    // The link test button; also the first step of the block check. `end`
-    // says how its reply wait ends: the buttons keep the full fixed wait, a
-    // scan may end it at the reply's line end.
+    // The link test button; also the first step of the block check. `end` says how its reply wait ends:
+    // the buttons keep the full fixed wait, a scan may end it at the reply's line end.
     LinkResult linkTest(ReplyEnd end);
     // The block check button: the link test, quietly, then block `number`
     // (1 to 32; any other is refused with a line and nothing is queried).
     BlockCheckResult blockCheck(int number, ReplyEnd end);
 
-    // Queries block n as the block check does after a good link test and
-    // writes its three lines. Saves nothing. When the port closes under the
-    // query only the query line is written and the reading has portLost set:
-    // the caller tells it (tellPortLost) once it has said what still holds.
+    // Queries block n as the block check does after a good link test and writes its three lines; saves
+    // nothing. When the port closes under the query only the query line is written and the reading has
+    // portLost set: the caller tells it (kPortLost) once it has said what still holds.
     BlockReading queryBlock(qint16 n, ReplyEnd end);
-
-    // The one line for a check during which the port closed: what came
-    // before it stands, and the check has no verdict.
-    void tellPortLost();
 
     static QString blockAddress(qint16 n);
 

@@ -2,8 +2,7 @@
 
 #include <QString>
 
-// What the checks need of the operator's window: a line in the message log
-// and the enabled state of their own buttons.
+// What the checks need of the operator's window: a line in the message log and their buttons' state.
 class OperatorPanel
 {
 public:

@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-// The operator's side played in-process, as the simulated installation plays
-// the line's: a panel that remembers every line and the buttons' states.
+// The operator's side played in-process, as the simulated installation plays the line's: a panel
+// that remembers every line and the buttons' states.
 class RecordingPanel : public OperatorPanel
 {
 public:

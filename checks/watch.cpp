@@ -8,7 +8,8 @@
 #include <QDateTime>
 
 namespace {
-constexpr int kNoVerdictYet = -2;
+// Before the first link test; no verdict, not even a lost port (-2), has this number.
+constexpr int kNoVerdictYet = -3;
 }
 
 InstallationWatch::InstallationWatch(CheckSession &session, OperatorPanel &panel, BlockStatistics &statistics)
@@ -49,38 +50,32 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     scan.setBlocks(m_statistics.installed());
     m_stopScan = [&scan] { scan.requestStop(); };
 
-    int round = 0;
     int lastVerdict = kNoVerdictYet;
     bool freshBlocks = false;   // in this round
-    const auto prefix = [&round] { return QStringLiteral("Круг %1: ").arg(round); };
+    const auto prefix = [&result] { return QStringLiteral("Круг %1: ").arg(result.rounds); };
     scan.onLinkTest = [&](const LinkResult &link) {
         m_statistics.addLinkTest(link.verdict);
         tellLinkVerdict(link, lastVerdict, prefix());
-        if (onChange)
-            onChange(0);
+        onChange(0);
     };
     scan.onBlock = [&](const BlockReading &reading) {
         const BlockState before = m_statistics.state(reading.number);
         const BlockState after = m_statistics.add(reading, QDateTime::currentDateTime());
-        // Blocks asked for the first time (at the start, after the map was
-        // cleared) are told in the round's summary line, as a scan tells them.
+        // Blocks asked for the first time (at the start, after a clear) are told in the round's summary line.
         if (before == BlockState::NotAsked || before == BlockState::NotInstalled)
             freshBlocks = true;
         else if (after != before)
             m_panel.addMessage(prefix() + m_statistics.description(reading.number));
-        if (onChange)
-            onChange(reading.number);
+        onChange(reading.number);
     };
 
     m_panel.addMessage(QStringLiteral("Наблюдение за установкой: блоки %1")
                            .arg(blockRanges(m_statistics.installed(), QStringLiteral(", "))));
-    while (!m_stopRequested && (rounds == 0 || round < rounds)) {
-        ++round;
-        m_held.lines.clear();
+    while (!m_stopRequested && (rounds == 0 || result.rounds < rounds)) {
+        ++result.rounds;
         freshBlocks = false;
         m_statistics.addRound();
         const ScanRound scanned = scan.run(ReplyEnd::AtFirstCr);
-        result.rounds = round;
         if (freshBlocks && !scanned.portLost)
             m_panel.addMessage(prefix() + BlockScan::summary(scanned.answered(), int(scanned.blocks.size())));
         if (scanned.link.verdict == LineTests::PortNotOpen) {
@@ -89,23 +84,17 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
         }
         if (scanned.portLost || !m_session.port().isOpen()) {
             // Lost among the blocks: the scan's last line says so (a link test's loss was told with its lines).
-            if (scanned.portLost && scanned.link.verdict == LineTests::LinkGood && !m_held.lines.isEmpty())
-                m_panel.addMessage(m_held.lines.constLast());
+            if (scanned.portLost && scanned.link.verdict == LineTests::LinkGood)
+                m_panel.addMessage(LineTests::kPortLost);
             result.portLost = true;
             break;
         }
     }
-    endRun(result);
-    return result;
-}
-
-void InstallationWatch::endRun(Result &result)
-{
-    m_held.lines.clear();
     m_stopScan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
     if (result.stopped)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));
     // A stop asked before the run began holds; the next run is a whole one again.
     m_stopRequested = false;
+    return result;
 }

@@ -2,18 +2,15 @@
 
 #include "checks/operatorpanel.h"
 
-#include <QStringList>
 #include <functional>
 
 class BlockStatistics;
 struct LinkResult;
 class CheckSession;
 
-// The watch over the installation: scan rounds (the link test, then each
-// block of the installation, each reply ending at its line end) until told
-// to stop. Every reply goes into the statistics; the log gets a line only
-// when a block's state changes or the link test's verdict does, so it does
-// not grow with the rounds.
+// The watch over the installation: scan rounds (each reply ending at its line end) until told to stop.
+// Every reply goes into the statistics; the log gets a line only when a block's state or the link
+// test's verdict changes, so it does not grow with the rounds.
 class InstallationWatch
 {
 public:
@@ -31,19 +28,17 @@ public:
     // Stops after the block under way (asked before run(), the run stops at once).
     void requestStop();
 
-    // Told after each result has gone into the statistics: the block's
-    // number, 0 for the link test.
-    std::function<void(int block)> onChange;
+    // Told after each result has gone into the statistics: the block's number, 0 for the link test.
+    std::function<void(int block)> onChange = [](int) {};
 
 private:
-    // The checks' own lines of a round, held back: only changes reach the log.
+    // The checks' own lines are held back (only changes reach the log); their buttons are the window's.
     class HeldPanel : public OperatorPanel
     {
     public:
         explicit HeldPanel(OperatorPanel &panel) : m_panel(panel) {}
-        void addMessage(const QString &text) override { lines << text; }
+        void addMessage(const QString &) override {}
         void setButtonEnabled(Button button, bool enabled) override { m_panel.setButtonEnabled(button, enabled); }
-        QStringList lines;
 
     private:
         OperatorPanel &m_panel;
@@ -51,8 +46,6 @@ private:
 
     // A link test's verdict, told when it differs from the last one.
     void tellLinkVerdict(const LinkResult &link, int &lastVerdict, const QString &prefix);
-    // Whether the run was stopped, told; the next run starts afresh.
-    void endRun(Result &result);
 
     CheckSession &m_session;
     OperatorPanel &m_panel;

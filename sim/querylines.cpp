@@ -9,10 +9,9 @@ QList<QByteArray> QueryLines::take(const QByteArray &bytes)
         if (c != '\r' && c != '\n') {
             if (m_partial.size() < kMaxLineBytes)
                 m_partial += c;
-            continue;
-        }
-        if (!m_partial.isEmpty())
+        } else if (!m_partial.isEmpty()) {
             lines << std::exchange(m_partial, QByteArray());
+        }
     }
     return lines;
 }

@@ -3,9 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
-// The БС's reading of what the PC sends: bytes gather into query lines. CR LF,
-// a lone CR or a lone LF ends a line, and the empty line between CR and LF is
-// none; a line that never ends is cut, as the БС forgets what does not fit.
+// The БС's reading of what the PC sends: bytes gather into query lines. CR LF, a lone CR or a lone LF
+// ends a line (no empty one between CR and LF); one that never ends is cut: the БС forgets what does not fit.
 class QueryLines
 {
 public:

@@ -2,42 +2,23 @@
 
 #include "checks/blockranges.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
 
-bool fail(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-    return false;
-}
+const QString kKnownWords = QStringLiteral("ok, no-cable, no-power, line-break, bsu-off, blocks=, flaky=, noise, late");
+const QString kUnpluggedRefused =
+    QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера");
 
 std::nullopt_t reject(QString *error, const QString &message)
 {
-    fail(error, message);
+    if (error)
+        *error = message;
     return std::nullopt;
 }
 
-// One number or range of a block list: "7" or "1-5".
-bool addBlocks(const QString &item, std::bitset<33> &blocks, QString *error)
-{
-    const std::optional<QList<int>> named = parseBlockRanges(item, error);
-    if (!named)
-        return false;
-    for (const int n : *named)
-        blocks.set(size_t(n));
-    return true;
-}
-
-bool isBlockItem(const QString &word)
-{
-    return !word.isEmpty() && (word.at(0).isDigit() || word.at(0) == QLatin1Char('-'));
-}
-
 // A word that names one fault of the installation (or "ok", none); false for any other.
-bool takeFault(Scenario &s, const QString &word)
+bool takeFault(Scenario &s, const QString &word, bool unpluggedAllowed)
 {
     if (word == QLatin1String("no-cable"))
         s.cable = false;
@@ -51,9 +32,22 @@ bool takeFault(Scenario &s, const QString &word)
         s.noise = true;
     else if (word == QLatin1String("late"))
         s.late = true;
+    else if (word == QLatin1String("unplugged") && unpluggedAllowed)
+        s.unplugged = true;
     else
         return word == QLatin1String("ok");   // nothing wrong; other words may still follow
     return true;
+}
+
+// "1-5,9" of the blocks set, bit 0 being no block.
+QString blockList(const std::bitset<33> &blocks)
+{
+    QList<int> numbers;
+    for (int n = 1; n <= 32; ++n) {
+        if (blocks.test(size_t(n)))
+            numbers << n;
+    }
+    return blockRanges(numbers, QStringLiteral(","));
 }
 
 } // namespace
@@ -66,53 +60,45 @@ std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unp
     bool blocksListed = false;
 
     for (const QString &raw : text.split(QLatin1Char(','))) {
-        const QString word = raw.trimmed().toLower();
-        if (word.isEmpty())
-            continue;
-        if (isBlockItem(word)) {
-            if (list == NoList)
-                return reject(error, QStringLiteral("Номер блока \"%1\" без blocks= перед ним").arg(word));
-            if (list == ListClosed)
-                return reject(error, QStringLiteral("После blocks=none номера блоков не ставятся: \"%1\"").arg(word));
-            if (!addBlocks(word, *listed, error))
-                return std::nullopt;
-            continue;
-        }
-        list = NoList;
-        if (word.startsWith(QLatin1String("blocks="))) {
-            const QString first = word.mid(7).trimmed();
-            if (!blocksListed)
+        QString word = raw.trimmed().toLower();
+        const bool blocksWord = word.startsWith(QLatin1String("blocks="));
+        if (blocksWord || word.startsWith(QLatin1String("flaky="))) {
+            // The list's first item follows the word; more may follow as words of their own.
+            if (blocksWord && !blocksListed)
                 s.blocks.reset();
-            blocksListed = true;
-            listed = &s.blocks;
-            if (first == QLatin1String("none")) {
-                list = ListClosed;
-            } else if (first.isEmpty()) {
-                return reject(error, QStringLiteral("После blocks= нужен список блоков или none"));
-            } else {
-                if (!addBlocks(first, s.blocks, error))
-                    return std::nullopt;
-                list = InList;
-            }
-        } else if (word.startsWith(QLatin1String("flaky="))) {
-            const QString first = word.mid(6).trimmed();
-            if (first.isEmpty())
-                return reject(error, QStringLiteral("После flaky= нужен список блоков"));
-            if (!addBlocks(first, s.flaky, error))
-                return std::nullopt;
-            listed = &s.flaky;
+            blocksListed = blocksListed || blocksWord;
+            listed = blocksWord ? &s.blocks : &s.flaky;
             list = InList;
-        } else if (takeFault(s, word)) {
-        } else if (word == QLatin1String("unplugged") && unplugged == Unplugged::Allowed) {
-            s.unplugged = true;
-        } else if (word == QLatin1String("unplugged")) {
-            return reject(error, QStringLiteral("сценарий unplugged здесь не имитируется: отключите адаптер от компьютера"));
-        } else {
-            const QString known = QStringLiteral("ok, no-cable, no-power, line-break, bsu-off, blocks=, flaky=, noise, late")
-                                  + (unplugged == Unplugged::Allowed ? QStringLiteral(", unplugged") : QString());
+            word = word.section(QLatin1Char('='), 1).trimmed();
+            if (blocksWord && word == QLatin1String("none")) {
+                list = ListClosed;
+                continue;
+            }
+            if (word.isEmpty())
+                return reject(error, blocksWord ? QStringLiteral("После blocks= нужен список блоков или none")
+                                                : QStringLiteral("После flaky= нужен список блоков"));
+        } else if (word.isEmpty()) {
+            continue;
+        } else if (!word.at(0).isDigit() && word.at(0) != QLatin1Char('-')) {
+            list = NoList;
+            const bool allowed = unplugged == Unplugged::Allowed;
+            if (takeFault(s, word, allowed))
+                continue;
+            if (word == QLatin1String("unplugged"))
+                return reject(error, kUnpluggedRefused);
+            const QString known = kKnownWords + (allowed ? QStringLiteral(", unplugged") : QString());
             return reject(error, QStringLiteral("Неизвестное слово в сценарии: \"%1\" (известны %2)")
                                      .arg(raw.trimmed(), known));
+        } else if (list == NoList) {
+            return reject(error, QStringLiteral("Номер блока \"%1\" без blocks= перед ним").arg(word));
+        } else if (list == ListClosed) {
+            return reject(error, QStringLiteral("После blocks=none номера блоков не ставятся: \"%1\"").arg(word));
         }
+        const std::optional<QList<int>> named = parseBlockRanges(word, error);
+        if (!named)
+            return std::nullopt;
+        for (const int n : *named)
+            listed->set(size_t(n));
     }
     return s;
 }
@@ -129,24 +115,12 @@ QString Scenario::toString() const
     if (bsuOff)
         words << QStringLiteral("bsu-off");
     const size_t answering = (blocks >> 1).count();   // bit 0 is no block
-    if (answering == 0) {
+    if (answering == 0)
         words << QStringLiteral("blocks=none");
-    } else if (answering < 32) {
-        QList<int> answeringBlocks;
-        for (int n = 1; n <= 32; ++n) {
-            if (blocks.test(size_t(n)))
-                answeringBlocks << n;
-        }
-        words << QStringLiteral("blocks=") + blockRanges(answeringBlocks, QStringLiteral(","));
-    }
-    if (flaky.any()) {
-        QList<int> flakyBlocks;
-        for (int n = 1; n <= 32; ++n) {
-            if (flaky.test(size_t(n)))
-                flakyBlocks << n;
-        }
-        words << QStringLiteral("flaky=") + blockRanges(flakyBlocks, QStringLiteral(","));
-    }
+    else if (answering < 32)
+        words << QStringLiteral("blocks=") + blockList(blocks);
+    if (flaky.any())
+        words << QStringLiteral("flaky=") + blockList(flaky);
     if (noise)
         words << QStringLiteral("noise");
     if (late)

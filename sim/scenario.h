@@ -4,9 +4,8 @@
 #include <bitset>
 #include <optional>
 
-// What is wrong (or right) with a simulated installation. Written as a list of
-// words separated by commas, for example "ok", "no-power", "blocks=1-5,9,noise".
-// Numbers and ranges after "blocks=" continue its list until the next word.
+// What is wrong (or right) with a simulated installation, written as words separated by commas ("ok",
+// "no-power", "blocks=1-5,9,noise"). Numbers and ranges after "blocks=" continue its list until the next word.
 struct Scenario
 {
     bool cable = true;        // no-cable: the БС cable is detached (DSR off)

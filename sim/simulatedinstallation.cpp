@@ -1,42 +1,23 @@
 #include "sim/simulatedinstallation.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // The address of a query line "#AA02" (AA two upper-case hex digits), or -1.
 int queryAddress(const QByteArray &line)
 {
-    if (line.size() != 5 || line.at(0) != '#' || !line.endsWith("02"))
-        return -1;
-    int address = 0;
-    for (const char c : line.mid(1, 2)) {
-        const int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-        if (digit < 0)
-            return -1;
-        address = address * 16 + digit;
-    }
-    return address;
+    static const QRegularExpression query(QRegularExpression::anchoredPattern(QStringLiteral("#([0-9A-F]{2})02")));
+    const QRegularExpressionMatch match = query.match(QString::fromLatin1(line));
+    return match.hasMatch() ? match.captured(1).toInt(nullptr, 16) : -1;
 }
 
 } // namespace
 
-bool SimulatedInstallation::dsr() const
+QByteArray SimulatedInstallation::answer(const QByteArray &line) const
 {
-    return m_scenario.cable;
-}
-
-bool SimulatedInstallation::cts() const
-{
-    // CTS reaches the PC over the same cable as DSR.
-    return m_scenario.cable && m_scenario.power;
-}
-
-SimulatedInstallation::Reply SimulatedInstallation::answer(const QByteArray &line) const
-{
-    Reply reply;
-    reply.latencyMs = m_scenario.late ? kLateLatencyMs : kLatencyMs;
     if (!dsr() || !cts() || m_scenario.lineBreak)
-        return reply;
-
+        return {};
     QByteArray text;
     if (m_scenario.bsuOff) {
         // The unpowered БСУ leaves its line looped back: whatever went out comes back.
@@ -48,35 +29,28 @@ SimulatedInstallation::Reply SimulatedInstallation::answer(const QByteArray &lin
         } else if (address >= 1 && address <= 32 && m_scenario.blocks.test(size_t(address))) {
             // An intermittent block: a loose contact that drops every other query.
             if (m_scenario.flaky.test(size_t(address)) && m_flakyQueries[size_t(address)]++ % 2 == 1)
-                return reply;
+                return {};
             // Each block reports a temperature of its own, so replies are told apart.
             text = '@' + QByteArray::number(address, 16).toUpper().rightJustified(2, '0') + "T+"
                    + QByteArray::number(18.0 + address * 0.5, 'f', 1);
         } else {
-            return reply;
+            return {};
         }
     }
-    reply.bytes = text + "\r\n";
     if (m_scenario.noise)
-        reply.bytes = QByteArray("\x07\x1B", 2) + reply.bytes + QByteArray(1, '\0');
-    return reply;
-}
-
-QByteArray SimulatedInstallation::lineNoise() const
-{
-    if (!m_scenario.noise || !m_scenario.cable)
-        return {};
-    return QByteArray("\x1B\x00\x07", 3);
+        return QByteArray("\x07\x1B", 2) + text + "\r\n" + QByteArray(1, '\0');
+    return text + "\r\n";
 }
 
 QList<SimulatedInstallation::Send> SimulatedInstallation::respond(const QByteArray &line) const
 {
     QList<Send> sends;
-    const Reply reply = answer(line);
-    if (!reply.bytes.isEmpty())
-        sends << Send{reply.latencyMs, reply.bytes, false};
-    const QByteArray noise = lineNoise();
-    if (!noise.isEmpty())
-        sends << Send{reply.latencyMs + kNoiseAfterMs, noise, true};
+    const qint64 latencyMs = m_scenario.late ? kLateLatencyMs : kLatencyMs;
+    const QByteArray reply = answer(line);
+    if (!reply.isEmpty())
+        sends << Send{latencyMs, reply, false};
+    // Bytes the line carries between queries, when it is noisy.
+    if (m_scenario.noise && m_scenario.cable)
+        sends << Send{latencyMs + kNoiseAfterMs, QByteArray("\x1B\x00\x07", 3), true};
     return sends;
 }

@@ -16,22 +16,14 @@ public:
     Scenario &scenario() { return m_scenario; }
     const Scenario &scenario() const { return m_scenario; }
 
-    bool dsr() const;   // the cable is attached
-    bool cts() const;   // the БС is powered
+    // DSR: the cable is attached; CTS: the БС is powered, and it reaches the PC over the same cable.
+    bool dsr() const { return m_scenario.cable; }
+    bool cts() const { return m_scenario.cable && m_scenario.power; }
 
-    struct Reply
-    {
-        QByteArray bytes;   // empty: nothing comes back
-        qint64 latencyMs = 0;
-    };
-    // What comes back for one line sent by the PC (without its CR LF).
-    Reply answer(const QByteArray &line) const;
+    // The reply's bytes for one line sent by the PC (without its CR LF); empty when nothing comes back.
+    QByteArray answer(const QByteArray &line) const;
 
-    // Bytes the line carries between queries, when it is noisy.
-    QByteArray lineNoise() const;
-
-    // What goes back on the line for one query line, and when: the reply
-    // after the installation's latency, then the noise between queries.
+    // What goes back for one query line, and when: the reply after the latency, then the noise between queries.
     struct Send
     {
         qint64 afterMs = 0;   // from the end of the query line

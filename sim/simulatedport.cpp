@@ -2,6 +2,7 @@
 
 #include "link/clock.h"
 
+#include <utility>
 
 namespace {
 constexpr qint64 kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
@@ -14,18 +15,15 @@ SimulatedPort::SimulatedPort(SimulatedInstallation &installation, Clock &clock, 
 
 bool SimulatedPort::isOpen() const
 {
-    // A port whose adapter has gone reads as closed at once; the loss itself
-    // is announced by the next operation that touches the port.
+    // Gone with its adapter, it reads as closed at once; the next operation on it announces the loss.
     return m_open && !m_installation.scenario().unplugged;
 }
 
 void SimulatedPort::close()
 {
     checkLost();
-    if (!m_open)
-        return;
-    m_open = false;
-    discardInFlight();
+    if (std::exchange(m_open, false))
+        discardInFlight();
 }
 
 bool SimulatedPort::open(const QString &device, qint32 baudRate)
@@ -62,9 +60,7 @@ qsizetype SimulatedPort::bytesWaiting()
 QByteArray SimulatedPort::readAll()
 {
     checkLost();
-    QByteArray bytes;
-    bytes.swap(m_inBuffer);
-    return bytes;
+    return std::exchange(m_inBuffer, QByteArray());
 }
 
 void SimulatedPort::write(const QByteArray &bytes)
@@ -108,8 +104,6 @@ void SimulatedPort::arrive(const QByteArray &bytes)
 
 void SimulatedPort::deliver(const QByteArray &bytes, qint64 startAt)
 {
-    if (bytes.isEmpty())
-        return;
     // Each byte arrives once its last bit is in, never earlier, in whole milliseconds.
     const auto endOf = [this](qint64 start, qint64 count) {
         return start + (count * kBitsPerByte * 1000 + m_baud - 1) / m_baud;

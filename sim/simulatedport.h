@@ -8,9 +8,8 @@
 
 class Clock;
 
-// A serial port whose far end is a simulated installation, in-process.
-// Replies arrive byte by byte over the clock at the port's baud rate
-// (10 bits a byte), so the program sees them exactly as it would on a line.
+// A serial port whose far end is a simulated installation, in-process. Replies arrive byte by byte over
+// the clock at the port's baud rate (10 bits a byte), so the program sees them as it would on a line.
 // Any device name opens, unless the installation's adapter is unplugged.
 class SimulatedPort : public SerialPort
 {
@@ -35,18 +34,15 @@ public:
     bool dsr() override;
     bool cts() override;
 
-    // What the PC has written since the port opened (tests read it), at least
-    // its last kWrittenKept bytes: a night of simulated rounds keeps no more.
+    // What the PC has written since the port opened (tests read it), at least its last kWrittenKept
+    // bytes: a night of simulated rounds keeps no more.
     static constexpr qsizetype kWrittenKept = 65536;
     const QByteArray &written() const { return m_written; }
     void clearWritten() { m_written.clear(); }
-    // Number of times the port was opened successfully.
     int openCount() const { return m_openCount; }
-    // Bytes reach the PC's receive buffer now, as if the line had carried them
-    // (a hand-played installation, line noise for training).
+    // Bytes reach the PC's receive buffer now, as if carried by the line (a hand-played installation, noise).
     void arrive(const QByteArray &bytes);
-    // The port refuses rates above this one, at opening and on the open port
-    // (a built-in port has nothing above 115200).
+    // The port refuses rates above this one, opening or open (a built-in port has nothing above 115200).
     void setHighestRate(qint32 baudRate) { m_highestRate = baudRate; }
     // The adapter goes away (or comes back) now: an open port is lost.
     void setUnplugged(bool unplugged);

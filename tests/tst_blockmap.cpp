@@ -19,6 +19,8 @@ private slots:
     void stateOfABlock_data();
     void stateOfABlock();
     void watchStopsAfterTheBlockUnderWay();
+    void watchLosesItsPort_data();
+    void watchLosesItsPort();
     void csvForARussianSpreadsheet();
     void pdfCarriesItsTextAndFonts();
 };
@@ -107,6 +109,31 @@ void TestBlockMap::watchStopsAfterTheBlockUnderWay()
     QCOMPARE(rig.panel.lines, (QStringList{"Наблюдение за установкой: блоки 1-8", "Круг 1: связь в порядке",
                                            "Круг 1: Отвечают блоки: 1-3, 5-8 (7 из 8)",
                                            "Наблюдение остановлено, кругов: 5"}));
+}
+
+void TestBlockMap::watchLosesItsPort_data()
+{
+    QTest::addColumn<qint64>("unplugAtMs");
+    QTest::addColumn<QStringList>("lines");
+    const QString lost = LineTests::kPortLost;
+    const QString start = QStringLiteral("Наблюдение за установкой: блоки 1-32");
+    QTest::newRow("during the first link test") << qint64(500) << QStringList{start, lost};
+    // The link test has its reply at about 1.04 s; the blocks are asked after it.
+    QTest::newRow("among the blocks") << qint64(1100) << QStringList{start, "Круг 1: связь в порядке", lost};
+}
+
+void TestBlockMap::watchLosesItsPort()
+{
+    QFETCH(qint64, unplugAtMs);
+    CheckRig rig;
+    rig.openPort();
+    BlockStatistics statistics;
+    InstallationWatch watch(rig.session, rig.panel, statistics);
+    rig.clock.callAt(unplugAtMs, &rig.port, [&rig] { rig.port.setUnplugged(true); });
+    const InstallationWatch::Result result = watch.run();
+    QVERIFY(result.portLost);
+    QCOMPARE(result.rounds, 1);
+    QTEST(rig.panel.lines, "lines");
 }
 
 void TestBlockMap::csvForARussianSpreadsheet()

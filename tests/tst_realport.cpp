@@ -170,7 +170,7 @@ void tst_RealPort::blockAnswersThroughTheLine()
     PtyBench b;
     QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
     b.line.setScenario(scenario(QStringLiteral("blocks=5")));
-    const QByteArray answer = b.line.installation().answer("#0502").bytes;
+    const QByteArray answer = b.line.installation().answer("#0502");
     QVERIFY(answer.startsWith("@05"));
 
     QVERIFY(b.tests.queryBlock(5, ReplyEnd::FullWait).answered);
