@@ -208,9 +208,8 @@ void PortRun::tellPort()
     const qint32 baud = session.state().baudRate;
     if (o.simulate)
         tell(QStringLiteral("Имитация установки \"%1\", %2, %3 бод%4")
-                 .arg(o.scenario.toString(), portWord())
-                 .arg(baud)
-                 .arg(o.instant ? QStringLiteral(", мгновенное время") : QString()));
+                 .arg(o.scenario.toString(), portWord(), QString::number(baud),
+                      o.instant ? QStringLiteral(", мгновенное время") : QString()));
     else
         tell(QStringLiteral("Порт %1, %2 бод").arg(portName()).arg(baud));
     if (opened)
@@ -401,7 +400,7 @@ bool saveFound(SettingsStore &store, const SearchCandidate &found, const QList<D
 {
     const SavedInstallation saved = saveFoundInstallation(store, found, detected);
     if (saved.saved) {
-        tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(saved.comPort).arg(saved.device).arg(found.baudRate));
+        tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(QString::number(saved.comPort), saved.device, QString::number(found.baudRate)));
         return true;
     }
     // A file that refused the save has told why.

@@ -154,7 +154,7 @@ public:
             || !m_port.setParity(QSerialPort::NoParity) || !m_port.setStopBits(QSerialPort::OneStop)
             || !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
             tell(QStringLiteral("linkprobe-sim: порт %1 не принял настройки %2 8N1: %3")
-                     .arg(m_options.device).arg(m_options.baud).arg(m_port.errorString()));
+                     .arg(m_options.device, QString::number(m_options.baud), m_port.errorString()));
             m_port.close();
             return false;
         }
@@ -169,7 +169,7 @@ public:
 #endif
         tell(QStringLiteral("linkprobe-sim: %1, %2 бод 8N1, сценарий %3; DTR %4 (кабель БС), RTS %5 (питание БС). "
                             "Остановка: Ctrl+C")
-                 .arg(m_options.device).arg(m_options.baud).arg(m_installation.scenario().toString(),
+                 .arg(m_options.device, QString::number(m_options.baud), m_installation.scenario().toString(),
                       onOff(m_installation.dsr()), onOff(m_installation.cts())));
         return true;
     }

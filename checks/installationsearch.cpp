@@ -44,10 +44,10 @@ QString candidateLine(const SearchCandidate &c)
     switch (c.outcome) {
     case Outcome::NotTried: return d + QStringLiteral(": не проверялся");
     case Outcome::Found:
-        return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d).arg(c.baudRate).arg(c.reply);
+        return QStringLiteral("%1: БСУ отвечает на скорости %2 бод, принято = [%3]").arg(d, QString::number(c.baudRate), c.reply);
     case Outcome::Echo:
         return QStringLiteral("%1: БС подключён, на скорости %2 бод вернулся сам запрос (эхо) - БСУ не отвечает")
-            .arg(d).arg(c.baudRate);
+            .arg(d, QString::number(c.baudRate));
     case Outcome::Silent:
         return QStringLiteral("%1: БС подключён и включён, но БСУ не ответил ни на одной скорости (%2 бод)")
             .arg(d, rateList(c.ratesTried));
@@ -69,7 +69,7 @@ QString candidateLine(const SearchCandidate &c)
 static QString searchResultLine(const SearchResult &result)
 {
     if (const SearchCandidate *found = result.installation())
-        return QStringLiteral("Установка найдена: %1, %2 бод").arg(found->device).arg(found->baudRate);
+        return QStringLiteral("Установка найдена: %1, %2 бод").arg(found->device, QString::number(found->baudRate));
     if (result.candidates.isEmpty())
         return QStringLiteral("Установка не найдена: нет портов для поиска");
     return QStringLiteral("Установка не найдена");
@@ -155,7 +155,7 @@ void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 
 void InstallationSearch::tellRefused(const SearchCandidate &candidate, qint32 rate)
 {
-    m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device).arg(rate));
+    m_panel.addMessage(QStringLiteral("%1: скорость %2 бод не поддерживается портом").arg(candidate.device, QString::number(rate)));
 }
 
 void InstallationSearch::queryAtRates(SearchCandidate &candidate, const QList<qint32> &rates)

@@ -104,9 +104,7 @@ QString takeLock(QLockFile &lock, const QString &file)
             if (pid <= 0)
                 return QStringLiteral("файл блокировки %1 занят дольше %2 с").arg(lockName).arg(kLockWaitMs / 1000);
             return QStringLiteral("файл занят другой программой: %1 (процесс %2), файл блокировки %3")
-                .arg(app.isEmpty() ? QStringLiteral("?") : app)
-                .arg(pid)
-                .arg(lockName);
+                .arg(app.isEmpty() ? QStringLiteral("?") : app, QString::number(pid), lockName);
         }
         QThread::msleep(2);
     }

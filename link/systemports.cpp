@@ -85,7 +85,7 @@ QStringList sharedPortWarnings(const QString &portName, const QList<PortUser> &o
     QStringList lines;
     for (const PortUser &user : others)
         lines << QStringLiteral("Порт %1 открыт также программой %2 (процесс %3): ответы могут теряться")
-                     .arg(portName, user.program).arg(user.pid);
+                     .arg(portName, user.program, QString::number(user.pid));
     return lines;
 }
 

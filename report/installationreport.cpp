@@ -67,7 +67,7 @@ QString html(const Header &header, const BlockStatistics &statistics)
     text += field(QStringLiteral("Объект"), header.object);
     text += field(QStringLiteral("Проверил"), header.technician);
     text += field(QStringLiteral("Порт"), QStringLiteral("%1, устройство %2, скорость %3 бод")
-                                              .arg(header.port, header.device).arg(header.baud));
+                                              .arg(header.port, header.device, QString::number(header.baud)));
     text += field(QStringLiteral("Программа"), QStringLiteral("linkprobe ") + header.version);
     text += field(QStringLiteral("Последняя проверка связи"),
                   statistics.linkTests() > 0 ? linkVerdictWords(statistics.lastLinkVerdict())

@@ -50,6 +50,7 @@ private slots:
     void foundInstallationSavedUnder_data();
     void foundInstallationSavedUnder();
     void otherProgramsHoldingThePortAreNamed();
+    void aProgramNameIsQuotedAsItIs();
 };
 
 void tst_PortList::mappedAndDetectedPorts()
@@ -186,6 +187,13 @@ void tst_PortList::otherProgramsHoldingThePortAreNamed()
     QCOMPARE(others.size(), 1);
     QCOMPARE(others.constFirst().program, QStringLiteral("sleep"));
     QCOMPARE(others.constFirst().pid, pid);
+}
+
+// A process names itself: a "%1" in its name is text, not a place for the process number.
+void tst_PortList::aProgramNameIsQuotedAsItIs()
+{
+    QCOMPARE(sharedPortWarnings(QStringLiteral("COM1 (%2)"), {{QStringLiteral("x%1"), 42}}),
+             QStringList{QStringLiteral("Порт COM1 (%2) открыт также программой x%1 (процесс 42): ответы могут теряться")});
 }
 
 QTEST_GUILESS_MAIN(tst_PortList)

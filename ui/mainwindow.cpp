@@ -340,7 +340,7 @@ void MainWindow::configurePort()
     if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
         && !m_port.setBaudRate(baudRate)) {
         addMessage(QStringLiteral("COM%1 (%2): скорость %3 бод не поддерживается портом")
-                       .arg(m_session.state().comPort).arg(m_port.device()).arg(baudRate));
+                       .arg(QString::number(m_session.state().comPort), m_port.device(), QString::number(baudRate)));
         baudRate = 0;
     }
     // The chosen values hold for this window even when the file refuses them.
@@ -406,7 +406,7 @@ void MainWindow::searchForInstallation()
     if (const SearchCandidate *found = result.installation()) {
         QMessageBox question(QMessageBox::Question, QStringLiteral("Поиск установки"),
                              QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
-                                 .arg(found->device).arg(found->baudRate),
+                                 .arg(found->device, QString::number(found->baudRate)),
                              QMessageBox::NoButton, this);
         question.setObjectName(QStringLiteral("FoundQuestion"));
         QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
@@ -498,7 +498,7 @@ void MainWindow::warnOfSharedPort()
     // Only a real port can be shared; the simulated one's device name is borrowed.
     if (!m_port.isOpen() || !m_port.isSystemDevice())
         return;
-    const QString name = QStringLiteral("COM%1 (%2)").arg(m_session.state().comPort).arg(m_port.device());
+    const QString name = QStringLiteral("COM%1 (%2)").arg(QString::number(m_session.state().comPort), m_port.device());
     for (const QString &line : sharedPortWarnings(name, portUsers(m_port.device(), QCoreApplication::applicationPid())))
         addMessage(line);
 }
@@ -522,7 +522,7 @@ void MainWindow::saveLog()
                                                 : QStringLiteral("имитация установки \"%1\"").arg(m_simulation);
     const QStringList lines{
         QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-        QStringLiteral("Порт: COM%1, %2, скорость %3 бод").arg(state.comPort).arg(port).arg(state.baudRate),
+        QStringLiteral("Порт: COM%1, %2, скорость %3 бод").arg(QString::number(state.comPort), port, QString::number(state.baudRate)),
         QStringLiteral("Программа: linkprobe ") + QCoreApplication::applicationVersion(),
         QString(),
         m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf)};
