@@ -54,7 +54,7 @@ const QString kProgram = QStringLiteral("linkprobe-check");
 class ConsolePanel : public OperatorPanel
 {
 public:
-    explicit ConsolePanel(bool silent = false) : m_silent(silent) {}
+    explicit ConsolePanel(bool silent) : m_silent(silent) {}
     void addMessage(const QString &text) override
     {
         if (!m_silent)
@@ -93,15 +93,6 @@ SettingsStore userSettings()
     return store;
 }
 
-// The user's own settings, which the options of this run only shadow.
-Settings runSettings(const CheckOptions &o, const SettingsStore &store)
-{
-    Settings settings = Settings::load(store);
-    settings.comPort = o.port.number.value_or(settings.comPort);
-    settings.baudRate = o.baud.value_or(settings.baudRate);
-    return settings;
-}
-
 // What link, block, scan and watch share: the settings, the port (real or
 // simulated) opened through the session, the console panel, the signals, the
 // statistics of the blocks and the JSON document's header.
@@ -114,7 +105,7 @@ public:
 
     const CheckOptions &o;
     SettingsStore store = userSettings();
-    const Settings settings = runSettings(o, store);
+    Settings settings = Settings::load(store);   // the user's, shadowed by this run's options
     std::unique_ptr<Clock> clock = o.instant ? std::unique_ptr<Clock>(std::make_unique<ManualClock>())
                                              : std::make_unique<SteadyClock>();
     SimulatedInstallation installation {o.scenario};
@@ -156,6 +147,8 @@ PortRun::PortRun(const CheckOptions &options)
       port(o.simulate ? std::unique_ptr<SerialPort>(std::make_unique<SimulatedPort>(installation, *clock))
                       : std::make_unique<QtSerialPort>())
 {
+    settings.comPort = o.port.number.value_or(settings.comPort);
+    settings.baudRate = o.baud.value_or(settings.baudRate);
     QString problem;
     statistics.setInstalled(installedBlocks(settings.installedBlocks, &problem));
     if (!problem.isEmpty())
@@ -250,8 +243,7 @@ int PortRun::finish(int status)
         status = kNotSaved;
     if (o.json) {
         report.insert(QStringLiteral("void"), lost);
-        report.insert(QStringLiteral("exitStatus"), status);
-        CheckReport::print(report, oneLineReport);
+        CheckReport::print(report, status, oneLineReport);
     }
     return closingStatus(QStringLiteral("Проверка заняла"), took.elapsed(), status);
 }
@@ -300,21 +292,20 @@ int scanCommand(const CheckOptions &o)
     // each round's document goes out as one line as soon as the round ends.
     ScanTally tally;
     QJsonArray roundReports;
-    int roundsRun = 0;
     int linkFailure = kEverythingAnswered;
     for (int n = 1; rounds == 0 || n <= rounds; ++n) {
         const QString prefix = repeated ? QStringLiteral("Круг %1: ").arg(n) : QString();
         const ScanRound round = run.scan.run(end, prefix);
-        roundsRun = n;
         if (o.json && repeated && !run.stoppedAtOnce)
-            CheckReport::print(CheckReport::round(n, round), true);
+            CheckReport::print(CheckReport::round(n, round), std::nullopt, true);
         else if (o.json)
             roundReports << CheckReport::round(n, round);
         tally.add(round);
         if (round.link.verdict != LineTests::LinkGood) {
             linkFailure = linkStatus(round.link.verdict);
             if (repeated && round.link.verdict > LineTests::LinkGood)
-                run.panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
+                run.panel.addMessage(prefix
+                                     + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
         }
         run.lost = run.lost || round.portLost;
         // Without the port every later round would fail the same way.
@@ -322,13 +313,13 @@ int scanCommand(const CheckOptions &o)
             break;
     }
     // After the lost-port line nothing more is said: each round's summary stands above it.
-    if (repeated && !run.lost) {
+    if (repeated && !run.lost)
         for (const QString &line : tally.lines())
             run.panel.addMessage(line);
-    }
-    run.report.insert(QStringLiteral("replyEnd"), o.fullWaits ? QStringLiteral("full-wait") : QStringLiteral("line-end"));
+    run.report.insert(QStringLiteral("replyEnd"),
+                      o.fullWaits ? QStringLiteral("full-wait") : QStringLiteral("line-end"));
     if (repeated)
-        run.report.insert(QStringLiteral("roundCount"), roundsRun);
+        run.report.insert(QStringLiteral("roundCount"), tally.rounds());
     else
         run.report.insert(QStringLiteral("rounds"), roundReports);
     run.report.insert(QStringLiteral("totals"), CheckReport::tally(tally, run.statistics));
@@ -349,13 +340,12 @@ int watchCommand(const CheckOptions &o)
     const InstallationWatch::Result watched = run.watch.run(o.repeat.value_or(0));
     run.report.insert(QStringLiteral("roundCount"), watched.rounds);
     run.report.insert(QStringLiteral("totals"), CheckReport::statistics(run.statistics));
-    const BlockStatistics &statistics = run.statistics;
     if (watched.portNotOpen)
         return run.finish(kPortNotOpen);
-    if (statistics.lastLinkVerdict() != LineTests::LinkGood)
-        return run.finish(linkStatus(statistics.lastLinkVerdict()));
-    for (const int n : statistics.installed())
-        if (statistics.state(n) != BlockState::Answering)
+    if (run.statistics.lastLinkVerdict() != LineTests::LinkGood)
+        return run.finish(linkStatus(run.statistics.lastLinkVerdict()));
+    for (const int n : run.statistics.installed())
+        if (run.statistics.state(n) != BlockState::Answering)
             return run.finish(kBlockSilent);
     return run.finish(kEverythingAnswered);
 }
@@ -369,8 +359,7 @@ int portsCommand(const CheckOptions &o)
     if (o.json) {
         QJsonObject report = CheckReport::header(QStringLiteral("ports"), started);
         report.insert(QStringLiteral("ports"), CheckReport::ports(ports));
-        report.insert(QStringLiteral("exitStatus"), kEverythingAnswered);
-        CheckReport::print(report);
+        CheckReport::print(report, kEverythingAnswered);
     } else {
         for (const PortListing &port : ports)
             Cli::printLine(portListingLine(port));
@@ -400,7 +389,8 @@ bool saveFound(SettingsStore &store, const SearchCandidate &found, const QList<D
 {
     const SavedInstallation saved = saveFoundInstallation(store, found, detected);
     if (saved.saved) {
-        tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод").arg(QString::number(saved.comPort), saved.device, QString::number(found.baudRate)));
+        tell(QStringLiteral("Сохранено: COM%1 (%2), %3 бод")
+                 .arg(QString::number(saved.comPort), saved.device, QString::number(found.baudRate)));
         return true;
     }
     // A file that refused the save has told why.
@@ -447,8 +437,7 @@ int findCommand(const CheckOptions &o)
                       found ? QJsonValue(QJsonObject{{QStringLiteral("device"), found->device},
                                                      {QStringLiteral("baud"), found->baudRate}})
                             : QJsonValue());
-        report.insert(QStringLiteral("exitStatus"), status);
-        CheckReport::print(report);
+        CheckReport::print(report, status);
     }
     return closingStatus(QStringLiteral("Поиск занял"), took.elapsed(), status);
 }
@@ -502,11 +491,10 @@ int main(int argc, char *argv[])
     const bool pdfReport = pdfReportAsked(argc, argv);
     // Platforms with fonts and no window: offscreen here, Windows' own there
     // (the minimal one, which a Wine prefix may name, has no fonts to embed).
-#ifdef Q_OS_WIN
     if (pdfReport)
+#ifdef Q_OS_WIN
         qputenv("QT_QPA_PLATFORM", "windows");
 #else
-    if (pdfReport)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
     std::unique_ptr<QCoreApplication> application = pdfReport ? std::make_unique<QGuiApplication>(argc, argv)

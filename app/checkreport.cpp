@@ -21,13 +21,16 @@ QJsonArray numbers(const QList<Number> &values)
     return array;
 }
 
-// minMs, avgMs, maxMs of a block's replies into entry; null while it never answered.
-void addReplyTimes(QJsonObject &entry, const BlockTally &block)
+// A block's counts and the times of its replies, which are null while it never answered.
+QJsonObject blockTotals(int number, int queried, int answered, const BlockTally &times)
 {
-    const auto ms = [&block](qint64 value) { return block.answered > 0 ? QJsonValue(value) : QJsonValue(); };
-    entry.insert(QStringLiteral("minMs"), ms(block.minMs));
-    entry.insert(QStringLiteral("avgMs"), ms(block.avgMs()));
-    entry.insert(QStringLiteral("maxMs"), ms(block.maxMs));
+    const auto ms = [&times](qint64 value) { return times.answered > 0 ? QJsonValue(value) : QJsonValue(); };
+    return {{QStringLiteral("number"), number},
+            {QStringLiteral("queried"), queried},
+            {QStringLiteral("answered"), answered},
+            {QStringLiteral("minMs"), ms(times.minMs)},
+            {QStringLiteral("avgMs"), ms(times.avgMs())},
+            {QStringLiteral("maxMs"), ms(times.maxMs)}};
 }
 
 } // namespace
@@ -77,13 +80,8 @@ QJsonObject round(int number, const ScanRound &round)
 QJsonArray tally(const ScanTally &tally, const BlockStatistics &statistics)
 {
     QJsonArray counts;
-    for (auto it = tally.counts().cbegin(); it != tally.counts().cend(); ++it) {
-        QJsonObject entry{{QStringLiteral("number"), it.key()},
-                          {QStringLiteral("queried"), it.value().queried},
-                          {QStringLiteral("answered"), it.value().answered}};
-        addReplyTimes(entry, statistics.tally(it.key()));
-        counts << entry;
-    }
+    for (auto it = tally.counts().cbegin(); it != tally.counts().cend(); ++it)
+        counts << blockTotals(it.key(), it.value().queried, it.value().answered, statistics.tally(it.key()));
     return counts;
 }
 
@@ -92,11 +90,8 @@ QJsonArray statistics(const BlockStatistics &statistics)
     QJsonArray blocks;
     for (const int n : statistics.installed()) {
         const BlockTally &block = statistics.tally(n);
-        QJsonObject entry{{QStringLiteral("number"), n},
-                          {QStringLiteral("state"), blockStateWord(statistics.state(n))},
-                          {QStringLiteral("queried"), block.asked},
-                          {QStringLiteral("answered"), block.answered}};
-        addReplyTimes(entry, block);
+        QJsonObject entry = blockTotals(n, block.asked, block.answered, block);
+        entry.insert(QStringLiteral("state"), blockStateWord(statistics.state(n)));
         blocks << entry;
     }
     return blocks;
@@ -175,8 +170,10 @@ QJsonArray portUsers(const QList<PortUser> &users)
     return list;
 }
 
-void print(const QJsonObject &report, bool oneLine)
+void print(QJsonObject report, std::optional<int> exitStatus, bool oneLine)
 {
+    if (exitStatus)
+        report.insert(QStringLiteral("exitStatus"), *exitStatus);
     const auto format = oneLine ? QJsonDocument::Compact : QJsonDocument::Indented;
     Cli::printLine(QString::fromUtf8(QJsonDocument(report).toJson(format)).trimmed());
 }

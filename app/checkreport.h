@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <optional>
 
 struct BlockReading;
 struct LinkResult;
@@ -38,7 +39,7 @@ QJsonArray portUsers(const QList<PortUser> &users);
 
 // The document on standard output, UTF-8, indented, one LF at its end; or
 // as one compact line: a repeated scan's documents, one a round and the
-// run's last, read line by line.
-void print(const QJsonObject &report, bool oneLine = false);
+// run's last, read line by line. The run's last document carries its exitStatus.
+void print(QJsonObject report, std::optional<int> exitStatus, bool oneLine = false);
 
 } // namespace CheckReport
