@@ -80,11 +80,9 @@ bool isDecimal(const QString &text)
 // A whole decimal number within [low, high], nothing else.
 std::optional<qint64> decimalIn(const QString &text, qint64 low, qint64 high)
 {
-    if (!isDecimal(text))
-        return std::nullopt;
     bool ok = false;
     const qint64 value = text.toLongLong(&ok, 10);
-    if (!ok || value < low || value > high)
+    if (!isDecimal(text) || !ok || value < low || value > high)
         return std::nullopt;
     return value;
 }
@@ -123,12 +121,11 @@ QString commandList(const QList<CheckCommand> &commands)
     return words.join(QStringLiteral(", ")) + QStringLiteral(" или ") + last;
 }
 
-// --port, --baud, --simulate, --repeat and --report, each with its last value;
-// the refusal, "" when they make a run.
+// The options, each valued one with its last value; the refusal, "" when they make a run.
 QString takeValues(const QCommandLineParser &parser, CheckOptions &o)
 {
     const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
-    const auto last = [&parser](const char *name) { return parser.values(QLatin1String(name)).constLast(); };
+    const auto last = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
     if (const QString refusal = isSet("port") ? setPort(last("port"), o.port) : QString(); !refusal.isEmpty())
         return refusal;
     if (isSet("baud")) {
@@ -160,6 +157,13 @@ QString takeValues(const QCommandLineParser &parser, CheckOptions &o)
         o.object = last("object");
     if (isSet("technician"))
         o.technician = last("technician");
+    o.instant = isSet("instant");
+    o.save = isSet("save");
+    o.fast = isSet("fast");
+    o.fullWaits = isSet("full-waits");
+    o.json = isSet("json");
+    if (o.instant && !o.simulate)
+        return QStringLiteral("--instant действует только вместе с --simulate");
     return QString();
 }
 
@@ -221,18 +225,8 @@ std::optional<CheckOptions> parseCheckArguments(const QStringList &args, const Q
     if (o.help)
         return o;
     *error = takeValues(parser, o);
-    if (!error->isEmpty())
-        return std::nullopt;
-    o.instant = parser.isSet(QStringLiteral("instant"));
-    o.save = parser.isSet(QStringLiteral("save"));
-    o.fast = parser.isSet(QStringLiteral("fast"));
-    o.fullWaits = parser.isSet(QStringLiteral("full-waits"));
-    o.json = parser.isSet(QStringLiteral("json"));
-    if (o.instant && !o.simulate) {
-        *error = QStringLiteral("--instant действует только вместе с --simulate");
-        return std::nullopt;
-    }
-    *error = takeCommand(parser, commands, o);
+    if (error->isEmpty())
+        *error = takeCommand(parser, commands, o);
     if (!error->isEmpty())
         return std::nullopt;
     return o;
