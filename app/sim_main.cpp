@@ -97,12 +97,12 @@ QString readArguments(const QStringList &args, Options &o)
     o.help = parser.isSet(help);
     if (o.help)
         return QString();
-    if (parser.isSet(port) && parser.values(port).constLast().isEmpty())
+    o.device = parser.value(port);
+    if (parser.isSet(port) && o.device.isEmpty())
         return QStringLiteral("пустое имя порта");
-    o.device = parser.isSet(port) ? parser.values(port).constLast() : QString();
     if (parser.isSet(baud)) {
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
-        const QString value = parser.values(baud).constLast();
+        const QString value = parser.value(baud);
         const qint64 rate = digits.match(value).hasMatch() ? value.toLongLong() : 0;
         if (rate < 1 || rate > std::numeric_limits<qint32>::max())
             return QStringLiteral("неверная скорость \"%1\": нужно целое число бод, например 4800").arg(value);
@@ -150,9 +150,8 @@ public:
                                                        m_port.error() == QSerialPort::PermissionError));
             return false;
         }
-        if (!m_port.setBaudRate(m_options.baud) || !m_port.setDataBits(QSerialPort::Data8)
-            || !m_port.setParity(QSerialPort::NoParity) || !m_port.setStopBits(QSerialPort::OneStop)
-            || !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
+        // The rest stays QSerialPort's own, which it sets at the opening: 8N1, no flow control.
+        if (!m_port.setBaudRate(m_options.baud)) {
             tell(QStringLiteral("linkprobe-sim: порт %1 не принял настройки %2 8N1: %3")
                      .arg(m_options.device, QString::number(m_options.baud), m_port.errorString()));
             m_port.close();
@@ -185,55 +184,44 @@ private:
         tell(QStringLiteral("linkprobe-sim: порт %1 не открылся: %2").arg(m_options.device, why));
     }
 
+    // Each query line gets the installation's sends, each after its delay.
     void readLines()
     {
-        for (const QByteArray &line : m_queries.take(m_port.readAll()))
-            answer(line);
-    }
-
-    void answer(const QByteArray &line)
-    {
-        tell(QStringLiteral("<- ") + shown(line));
-        const QList<SimulatedInstallation::Send> sends = m_installation.respond(line);
-        if (std::none_of(sends.begin(), sends.end(), [](const auto &send) { return !send.noise; }))
-            tell(QStringLiteral("   (нет ответа)"));
-        for (const SimulatedInstallation::Send &send : sends)
-            sendLater(int(send.afterMs), send.bytes, send.noise ? QStringLiteral(" (помехи)") : QString());
-    }
-
-    void sendLater(int delayMs, const QByteArray &bytes, const QString &note)
-    {
-        QTimer::singleShot(delayMs, this, [this, bytes, note] {
-            if (!m_port.isOpen())
-                return;
-            m_port.write(bytes);
-            tell(QStringLiteral("-> ") + shown(bytes) + note);
-        });
+        for (const QByteArray &line : m_queries.take(m_port.readAll())) {
+            tell(QStringLiteral("<- ") + shown(line));
+            const QList<SimulatedInstallation::Send> sends = m_installation.respond(line);
+            if (std::none_of(sends.begin(), sends.end(), [](const auto &send) { return !send.noise; }))
+                tell(QStringLiteral("   (нет ответа)"));
+            for (const SimulatedInstallation::Send &send : sends) {
+                QTimer::singleShot(int(send.afterMs), this, [this, send] {
+                    if (!m_port.isOpen())
+                        return;
+                    m_port.write(send.bytes);
+                    tell(QStringLiteral("-> ") + shown(send.bytes)
+                         + (send.noise ? QStringLiteral(" (помехи)") : QString()));
+                });
+            }
+        }
     }
 
 #ifndef Q_OS_WIN
-    static QString lossReason(QSerialPort::SerialPortError error)
-    {
-        switch (error) {
-        case QSerialPort::ResourceError: return QStringLiteral("устройство пропало");
-        case QSerialPort::ReadError: return QStringLiteral("ошибка чтения");
-        case QSerialPort::WriteError: return QStringLiteral("ошибка записи");
-        case QSerialPort::PermissionError: return QStringLiteral("нет доступа к устройству");
-        default: return QStringLiteral("ошибка порта (код %1)").arg(int(error));
-        }
-    }
-
+    // Close on the first error: a vanished adapter would otherwise report one error after another.
+    // The port's error text may still be that of an earlier, cleared error
+    // (a stale system error after a read of nothing): say what this one is.
     void onError(QSerialPort::SerialPortError error)
     {
-        if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError
-            || error == QSerialPort::TimeoutError) {
+        switch (error) {
+        case QSerialPort::NoError:
+        case QSerialPort::UnsupportedOperationError:
+        case QSerialPort::TimeoutError:
             m_port.clearError();
             return;
+        case QSerialPort::ResourceError: return lose(QStringLiteral("устройство пропало"));
+        case QSerialPort::ReadError: return lose(QStringLiteral("ошибка чтения"));
+        case QSerialPort::WriteError: return lose(QStringLiteral("ошибка записи"));
+        case QSerialPort::PermissionError: return lose(QStringLiteral("нет доступа к устройству"));
+        default: return lose(QStringLiteral("ошибка порта (код %1)").arg(int(error)));
         }
-        // Close on the first error: a vanished adapter would otherwise report one error after another.
-        // The port's error text may still be that of an earlier, cleared error
-        // (a stale system error after a read of nothing): say what this one is.
-        lose(lossReason(error));
     }
 #endif
 
