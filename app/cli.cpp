@@ -71,7 +71,6 @@ void writeOut(const QByteArray &bytes)
 void beginProgram()
 {
 #ifdef Q_OS_WIN
-    // Lines end in LF on every system, so scripts read the same bytes everywhere.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
