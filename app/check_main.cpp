@@ -376,11 +376,8 @@ QList<SearchCandidate> findCandidates(const CheckOptions &o, const Settings &set
     if (o.ports.isEmpty())
         return searchCandidates(settings, detected);
     QList<SearchCandidate> candidates;
-    for (const NamedPort &named : o.ports) {
-        SearchCandidate candidate;
-        candidate.device = named.number ? settings.deviceFor(*named.number) : named.device;
-        candidates << candidate;
-    }
+    for (const NamedPort &named : o.ports)
+        candidates.emplaceBack().device = named.number ? settings.deviceFor(*named.number) : named.device;
     return candidates;
 }
 
