@@ -29,7 +29,7 @@ QString g_outputFailure;
 // system), never as UTF-8 unless switched to it. Text meant for a console goes
 // to it as UTF-16, which every console shows as it is; a file or a pipe gets
 // the UTF-8 bytes. True when the stream is a console and took the text.
-bool writeToConsole(std::FILE *stream, const QByteArray &bytes)
+bool writeToConsole([[maybe_unused]] std::FILE *stream, [[maybe_unused]] const QByteArray &bytes)
 {
 #ifdef Q_OS_WIN
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -42,8 +42,6 @@ bool writeToConsole(std::FILE *stream, const QByteArray &bytes)
     return WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()), &written,
                          nullptr);
 #else
-    Q_UNUSED(stream);
-    Q_UNUSED(bytes);
     return false;
 #endif
 }

@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QString>
 #include <QTextStream>
 #include <QTimer>
 #include <QWidget>
