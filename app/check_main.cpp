@@ -1,10 +1,7 @@
-// linkprobe-check: the link test, the block check and a scan of all blocks,
-// without a window. The procedures are the window's own; only the panel differs:
-// the lines of the message log go to standard output, everything else to
-// standard error, and the verdict becomes the exit status.
-//
-// Each command is one entry of kCommands (its word, arguments, options and
-// help) and one function; the checks on the port share a PortRun.
+// linkprobe-check: the window's own checks without a window. The message log's
+// lines go to standard output, everything else to standard error, and the
+// verdict becomes the exit status. Each command is one entry of kCommands and
+// one function; the checks on the port share a PortRun.
 
 #include "app/checkarguments.h"
 #include "app/checkreport.h"
@@ -93,9 +90,8 @@ SettingsStore userSettings()
     return store;
 }
 
-// What link, block, scan and watch share: the settings, the port (real or
-// simulated) opened through the session, the console panel, the signals, the
-// statistics of the blocks and the JSON document's header.
+// What link, block, scan and watch share: the port (real or simulated) opened
+// through the session, the panel, the signals, the statistics and the report.
 class PortRun
 {
 public:

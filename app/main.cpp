@@ -39,7 +39,6 @@ const char kUsage[] =
 
 const QString kProgram = QStringLiteral("linkprobe");
 
-// The options of the window program.
 struct CommandLine
 {
     QCommandLineParser parser;
