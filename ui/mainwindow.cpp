@@ -64,22 +64,21 @@ QAction *addItem(QMenu *menu, const QString &caption, const char *name, Receiver
 // in any case, blanks around; 0 when it names no block 1 to 32.
 int blockNamedBy(const QString &typed)
 {
-    QString text = typed.trimmed().toLower();
-    const QString word = QStringLiteral("блок");
-    if (text.startsWith(word))
-        text = text.mid(word.size()).trimmed();
-    static const QRegularExpression number(QStringLiteral("^[0-9]{1,2}$"));
-    if (!number.match(text).hasMatch())
-        return 0;
-    const int n = text.toInt();
+    static const QRegularExpression named(QStringLiteral("^\\s*(?:блок)?\\s*([0-9]{1,2})\\s*$"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = named.match(typed);
+    const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
     return n >= 1 && n <= 32 ? n : 0;
 }
 
 // A save dialog that offers fileName in the documents folder, or in the home
 // folder where there is none: the dialog would take the name as relative to
 // the working folder.
-void offerFile(QFileDialog &dialog, const QString &fileName)
+void offerFile(QFileDialog &dialog, const char *name, const QString &fileName)
 {
+    dialog.setObjectName(QLatin1String(name));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!QDir(folder).exists())
         folder = QDir::homePath();
@@ -87,29 +86,26 @@ void offerFile(QFileDialog &dialog, const QString &fileName)
     dialog.selectFile(QDir(folder).filePath(fileName));
 }
 
-// The object and the technician, in rows of their own under Qt's file dialog.
-void addReportFields(QFileDialog &dialog, QLineEdit *objectEdit, QLineEdit *technicianEdit)
+// A field of the report in a row of its own under Qt's file dialog.
+QLineEdit *addReportField(QFileDialog &dialog, const QString &caption, const char *name, const QString &text)
 {
+    auto *edit = new QLineEdit(text, &dialog);
+    edit->setObjectName(QLatin1String(name));
     auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
     if (!grid)
-        return;
+        return edit;
+    auto *label = new QLabel(caption, &dialog);
+    label->setBuddy(edit);
     const int row = grid->rowCount();
-    auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
-    objectLabel->setBuddy(objectEdit);
-    auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
-    technicianLabel->setBuddy(technicianEdit);
-    grid->addWidget(objectLabel, row, 0);
-    grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
-    grid->addWidget(technicianLabel, row + 1, 0);
-    grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1, 1, grid->columnCount() - 1);
+    return edit;
 }
 
 } // namespace
 
 MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                              | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Window | Twips::kFixedBorder | Qt::WindowMinimizeButtonHint),
       m_port(port),
       m_store(store),
       m_session(port, store, clock, *this)
@@ -322,8 +318,9 @@ void MainWindow::configurePort()
     if (m_closing || (m_dialog && m_dialog->isVisible()))
         return;
     if (!m_dialog)
-        m_dialog = new PortSettingsDialog(m_dialogAnswer, this);
+        m_dialog = new PortSettingsDialog(this);
     m_dialog->exec();
+    const PortSettingsAnswer answer = m_dialog ? m_dialog->answer() : PortSettingsAnswer();
     if (m_dialog && m_dialog->unloaded()) {
         // The close box is done with this window; a handler below may still
         // be inside one of its calls, so it goes once control is back.
@@ -333,8 +330,8 @@ void MainWindow::configurePort()
     if (m_closing)
         return;
 
-    const qint16 comPort = m_dialogAnswer.comPort;
-    qint32 baudRate = m_dialogAnswer.baudRate;
+    const qint16 comPort = answer.comPort;
+    qint32 baudRate = answer.baudRate;
     // The open port tries a new rate before it is saved: one it refuses is told and not kept.
     const bool samePort = comPort == 0 || comPort == m_session.state().comPort;
     if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
@@ -507,11 +504,9 @@ void MainWindow::saveLog()
 {
     const QDateTime now = QDateTime::currentDateTime();
     QFileDialog dialog(this, QStringLiteral("Сохранить журнал"));
-    dialog.setObjectName(QStringLiteral("saveLogDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
-    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
+    offerFile(dialog, "saveLogDialog", now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     const QString path = dialog.selectedFiles().constFirst();
@@ -612,24 +607,20 @@ void MainWindow::saveReport()
         return;
     const QDateTime now = QDateTime::currentDateTime();
     QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"));
-    dialog.setObjectName(QStringLiteral("saveReportDialog"));
     // Qt's own dialog: the object and the technician are typed in it.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
     const QString pdfFilter = QStringLiteral("Отчёт PDF (*.pdf)");
     const QString csvFilter = QStringLiteral("Таблица CSV (*.csv)");
     dialog.setNameFilters({pdfFilter, csvFilter});
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
+    offerFile(dialog, "saveReportDialog", now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
         dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf"));
     });
 
-    auto *objectEdit = new QLineEdit(m_settings.reportObject, &dialog);
-    objectEdit->setObjectName(QStringLiteral("reportObject"));
-    auto *technicianEdit = new QLineEdit(m_settings.reportTechnician, &dialog);
-    technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
-    addReportFields(dialog, objectEdit, technicianEdit);
+    QLineEdit *objectEdit = addReportField(dialog, QStringLiteral("Объект:"), "reportObject", m_settings.reportObject);
+    QLineEdit *technicianEdit =
+        addReportField(dialog, QStringLiteral("Проверил:"), "reportTechnician", m_settings.reportTechnician);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     QString path = dialog.selectedFiles().constFirst();

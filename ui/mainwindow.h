@@ -84,7 +84,6 @@ private:
     Settings m_settings;   // as read at the start, and as changed since
     CheckSession m_session;
     CheckGate m_checkGate;
-    PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
     QString m_simulation;   // the scenario of a simulated installation, "" on a real port

@@ -30,10 +30,8 @@ qint32 chosenValue(const QComboBox *box)
 
 } // namespace
 
-PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_answer(answer)
+PortSettingsDialog::PortSettingsDialog(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Twips::kFixedBorder)
 {
     setObjectName(QStringLiteral("Dialog"));
     setWindowTitle(QStringLiteral("Выбор проследовательного порта"));
@@ -52,7 +50,6 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *pare
     setTabOrder(m_portList, m_baudList);
 
     // Each entry carries its value; the first, 0, keeps the value in use.
-    m_answer = PortSettingsAnswer();
     m_portList->addItem(QStringLiteral("порт без изменений"), 0);
     for (int i = 1; i <= 8; ++i)
         m_portList->addItem(QStringLiteral("COM") + QString::number(i), i);

@@ -4,8 +4,6 @@
 
 class QComboBox;
 
-// The dialog's answer. It outlives the dialog's window: the close box
-// destroys the window and its lists, and the main window still acts on these.
 struct PortSettingsAnswer
 {
     qint16 comPort = 0;    // chosen COM port, 0 = keep the port in use
@@ -20,7 +18,10 @@ class PortSettingsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent = nullptr);
+    explicit PortSettingsDialog(QWidget *parent = nullptr);
+
+    // The entries taken by "Принять", nothing after "Выйти"; the close box leaves the answer as it was.
+    PortSettingsAnswer answer() const { return m_answer; }
 
     // The close box was used: the window is done with, and the next showing
     // needs a fresh one.
@@ -31,7 +32,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    PortSettingsAnswer &m_answer;
+    PortSettingsAnswer m_answer;
     QComboBox *m_portList;
     QComboBox *m_baudList;
     bool m_unloaded = false;
