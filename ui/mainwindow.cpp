@@ -43,14 +43,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-QPushButton *newButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *button = new CaptionButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    return button;
-}
-
 template<typename Receiver, typename Handler>
 QAction *addItem(QMenu *menu, const QString &caption, const char *name, Receiver *receiver, Handler handler)
 {
@@ -158,19 +150,19 @@ void MainWindow::buildControls()
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setGeometry(Twips::rect(0, 5190, 7290, 375));
 
-    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"),
-                                 Twips::rect(5520, 120, 1695, 615));
+    m_linkTestButton = newFormButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"),
+                                     Twips::rect(5520, 120, 1695, 615));
     auto *blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
     blockFrame->setObjectName(QStringLiteral("Frame1"));
     blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
-    m_blockCheckButton = newButton(blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"),
-                                   Twips::rect(120, 840, 1455, 615));
+    m_blockCheckButton = newFormButton(blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"),
+                                       Twips::rect(120, 840, 1455, 615));
     // The selector belongs to the window, not to the frame, and lies over it.
     m_blockSelector = newEditableCombo(client, "Combo1");
     m_blockSelector->setGeometry(Twips::rect(5640, 1320, 1455, 315));
     m_blockSelector->raise();
-    QPushButton *clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"),
-                                         Twips::rect(5520, 2640, 1695, 615));
+    QPushButton *clearButton = newFormButton(client, "Command2", QStringLiteral("Очистить окно сообщений"),
+                                             Twips::rect(5520, 2640, 1695, 615));
 
     const QList<QWidget *> tabOrder{m_messageLog, m_linkTestButton, m_blockSelector, m_blockCheckButton, clearButton};
     for (int i = 1; i < tabOrder.size(); ++i)

@@ -1,5 +1,6 @@
 #include "ui/portsettingsdialog.h"
 
+#include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/twips.h"
 
@@ -9,15 +10,6 @@
 #include <QPushButton>
 
 namespace {
-
-QPushButton *plainButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    button->setGeometry(geometry);
-    return button;
-}
 
 // The value of the entry shown in the box's field. An editable box keeps its current index while the
 // operator types over the field: once the field no longer shows that entry, no entry is selected,
@@ -39,8 +31,10 @@ PortSettingsDialog::PortSettingsDialog(QWidget *parent)
     setFont(Twips::formFont());
     setFixedSize(Twips::size(4275, 1200));
 
-    QPushButton *ok = plainButton(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));
-    QPushButton *cancel = plainButton(this, "CancelButton", QStringLiteral("Выйти"), Twips::rect(2880, 600, 1215, 375));
+    QPushButton *ok =
+        newFormButton<QPushButton>(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));
+    QPushButton *cancel =
+        newFormButton<QPushButton>(this, "CancelButton", QStringLiteral("Выйти"), Twips::rect(2880, 600, 1215, 375));
     m_portList = newEditableCombo(this, "cmbCommPort");
     m_portList->setGeometry(Twips::rect(120, 120, 2535, 315));
     m_baudList = newEditableCombo(this, "cmbBaud");
