@@ -19,9 +19,8 @@ public:
     bool busy() const { return m_busy; }
     // Runs check unless another one is under way; false when it did not run.
     bool run(const std::function<void()> &check);
-    // As run(), but the check starts once the caller's handler has returned
-    // (from context's event loop): a menu item's activation, an accessibility
-    // client's too, is answered at once. The gate is closed from now on.
+    // As run(), but the check starts from context's event loop once the caller's handler has returned: a
+    // menu item's activation, an accessibility client's too, is answered at once. The gate closes now.
     bool runSoon(QObject *context, const std::function<void()> &check);
 
 private:

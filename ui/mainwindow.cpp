@@ -64,9 +64,8 @@ int blockNamedBy(const QString &typed)
     return n >= 1 && n <= 32 ? n : 0;
 }
 
-// A save dialog that offers fileName in the documents folder, or in the home
-// folder where there is none: the dialog would take the name as relative to
-// the working folder.
+// A save dialog that offers fileName in the documents folder, else in the home folder: a bare name
+// would be taken as relative to the working folder.
 void offerFile(QFileDialog &dialog, const char *name, const QString &fileName)
 {
     dialog.setObjectName(QLatin1String(name));
@@ -109,7 +108,24 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     buildMenus();
     // A settings file that cannot be read or saved is one line in the log.
     m_store.setProblemHandler([this](const QString &text) { addMessage(text); });
-    load();
+    for (int panel = 1; panel <= 4; ++panel)
+        m_statusBar->setPanelWidth(panel, 500);
+    for (int i = 1; i <= 32; ++i)
+        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    // The settings are read once here; from then on the window holds them.
+    m_settings = Settings::load(m_store);
+    QString installationProblem;
+    m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
+    if (!installationProblem.isEmpty())
+        addMessage(installationProblem);
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
+    m_statusTimer->setInterval(1000);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+    m_session.openPort(m_settings);
+    const qint16 block = m_session.state().blockNumber;
+    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
+    m_statusTimer->start();
 
     // Fixed border: the window is always exactly the client area and its menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -122,9 +138,8 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
 MainWindow::~MainWindow()
 {
     m_store.setProblemHandler(nullptr);
-    // The window's own teardown closes it, and the block selector, losing
-    // the focus then, finishes its editing: by then this part of the window
-    // is gone, so nothing of it may be called any more.
+    // The window's own teardown closes it, and the block selector, losing the focus then, finishes its
+    // editing when this part of the window is gone: nothing of it may be called then.
     m_blockSelector->lineEdit()->disconnect(this);
 }
 
@@ -237,34 +252,10 @@ void MainWindow::buildMenus()
         m_checkGate.guard(item);
 }
 
-void MainWindow::load()
-{
-    for (int panel = 1; panel <= 4; ++panel)
-        m_statusBar->setPanelWidth(panel, 500);
-    for (int i = 1; i <= 32; ++i)
-        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
-    // The settings are read once here; from then on the window holds them.
-    m_settings = Settings::load(m_store);
-    QString installationProblem;
-    m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
-    if (!installationProblem.isEmpty())
-        addMessage(installationProblem);
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
-    m_statusTimer->setInterval(1000);
-    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
-    m_session.openPort(m_settings);
-    const qint16 block = m_session.state().blockNumber;
-    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
-    m_statusTimer->start();
-}
-
 void MainWindow::addMessage(const QString &text)
 {
-    // CR LF ends the line, as the log was always written; the widget shows it
-    // (and a lone CR or LF inside a reply) as a line break.
-    // The view follows the newest line only when it was already at the end:
-    // an operator reading further up is left where he is.
+    // CR LF ends each line, as the log was always written; the widget shows it, and a lone CR or LF of
+    // a reply, as a line break. The view follows only from its end: an operator reading further up stays.
     QScrollBar *bar = m_messageLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(m_messageLog->document());
@@ -292,9 +283,8 @@ void MainWindow::takeTypedBlock()
 
 void MainWindow::refreshStatus()
 {
-    // A port that is closed (absent at start, or its adapter pulled) is tried
-    // again at every tick, so a replugged adapter is back without the dialog.
-    // A failed try costs one open() a second and says nothing.
+    // A closed port (absent at start, or its adapter pulled) is tried again at every tick, so a replugged
+    // adapter is back without the dialog; a failed try costs one open() a second and says nothing.
     if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
         m_session.openPort(m_settings);
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
@@ -543,8 +533,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_statusTimer->stop();
     if (m_port.isOpen())
         m_port.close();
-    // A check waiting below this handler returns from its wait at once; the
-    // window itself lives on until the event loop has returned.
+    // A check waiting below returns from its wait at once; the window lives on until the event loop returns.
     m_session.stopwatch().abandon();
     if (m_dialog && m_dialog->isVisible())
         m_dialog->hide();

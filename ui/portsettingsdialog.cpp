@@ -71,8 +71,7 @@ void PortSettingsDialog::closeEvent(QCloseEvent *event)
 
 void PortSettingsDialog::keyPressEvent(QKeyEvent *event)
 {
-    // The dialog has no cancel button: Esc would hide it and leave the last
-    // answer to be applied again, so it does nothing here.
+    // Esc would hide the dialog and leave the last answer to be applied again: here it does nothing.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;

@@ -10,10 +10,9 @@ struct PortSettingsAnswer
     qint32 baudRate = 0;   // chosen baud rate, 0 = keep the rate in use
 };
 
-// Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each
-// list with an entry that keeps the value in use. It only collects the choice;
-// the main window saves it and reopens the port. "Принять" and "Выйти" hide
-// it and keep the selections for the next showing.
+// Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each list with an entry that
+// keeps the value in use. It only collects the choice; the main window saves it and reopens the port.
+// "Принять" and "Выйти" hide it and keep the selections for the next showing.
 class PortSettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -23,8 +22,7 @@ public:
     // The entries taken by "Принять", nothing after "Выйти"; the close box leaves the answer as it was.
     PortSettingsAnswer answer() const { return m_answer; }
 
-    // The close box was used: the window is done with, and the next showing
-    // needs a fresh one.
+    // The close box was used: the next showing needs a fresh dialog.
     bool unloaded() const { return m_unloaded; }
 
 protected:
