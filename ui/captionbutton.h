@@ -13,3 +13,14 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
+
+// A command button of a form at its place; Enter in a dialog presses none of them.
+template<typename Button = CaptionButton>
+QPushButton *newFormButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *button = new Button(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    button->setGeometry(geometry);
+    return button;
+}

@@ -28,10 +28,7 @@ bool CheckGate::runSoon(QObject *context, const std::function<void()> &check)
 void CheckGate::setBusy(bool busy)
 {
     m_busy = busy;
-    for (const QPointer<QWidget> &widget : std::as_const(m_widgets))
-        if (widget)
-            widget->setEnabled(!busy);
-    for (const QPointer<QAction> &action : std::as_const(m_actions))
-        if (action)
-            action->setEnabled(!busy);
+    for (const QPointer<QObject> &control : std::as_const(m_controls))
+        if (control)
+            control->setProperty("enabled", !busy);
 }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QAction>
 #include <QList>
 #include <QPointer>
-#include <QWidget>
 #include <functional>
 
 // One check at a time. Every check waits on the line in a nested event loop,
@@ -13,23 +11,21 @@
 class CheckGate
 {
 public:
-    void guard(QWidget *control) { m_widgets << control; }
-    void guard(QAction *control) { m_actions << control; }
+    // A widget or a menu item: Qt gives both their "enabled" property.
+    void guard(QObject *control) { m_controls << control; }
     // Leaves the control as it is set from now on.
-    void release(QAction *control) { m_actions.removeAll(control); }
+    void release(QObject *control) { m_controls.removeAll(control); }
 
     bool busy() const { return m_busy; }
     // Runs check unless another one is under way; false when it did not run.
     bool run(const std::function<void()> &check);
-    // As run(), but the check starts once the caller's handler has returned
-    // (from context's event loop): a menu item's activation, an accessibility
-    // client's too, is answered at once. The gate is closed from now on.
+    // As run(), but the check starts from context's event loop once the caller's handler has returned: a
+    // menu item's activation, an accessibility client's too, is answered at once. The gate closes now.
     bool runSoon(QObject *context, const std::function<void()> &check);
 
 private:
     void setBusy(bool busy);
 
-    QList<QPointer<QWidget>> m_widgets;
-    QList<QPointer<QAction>> m_actions;
+    QList<QPointer<QObject>> m_controls;
     bool m_busy = false;
 };

@@ -43,14 +43,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-QPushButton *newButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *button = new CaptionButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    return button;
-}
-
 template<typename Receiver, typename Handler>
 QAction *addItem(QMenu *menu, const QString &caption, const char *name, Receiver *receiver, Handler handler)
 {
@@ -64,22 +56,20 @@ QAction *addItem(QMenu *menu, const QString &caption, const char *name, Receiver
 // in any case, blanks around; 0 when it names no block 1 to 32.
 int blockNamedBy(const QString &typed)
 {
-    QString text = typed.trimmed().toLower();
-    const QString word = QStringLiteral("блок");
-    if (text.startsWith(word))
-        text = text.mid(word.size()).trimmed();
-    static const QRegularExpression number(QStringLiteral("^[0-9]{1,2}$"));
-    if (!number.match(text).hasMatch())
-        return 0;
-    const int n = text.toInt();
+    static const QRegularExpression named(QStringLiteral("^\\s*(?:блок)?\\s*([0-9]{1,2})\\s*$"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = named.match(typed);
+    const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
     return n >= 1 && n <= 32 ? n : 0;
 }
 
-// A save dialog that offers fileName in the documents folder, or in the home
-// folder where there is none: the dialog would take the name as relative to
-// the working folder.
-void offerFile(QFileDialog &dialog, const QString &fileName)
+// A save dialog that offers fileName in the documents folder, else in the home folder: a bare name
+// would be taken as relative to the working folder.
+void offerFile(QFileDialog &dialog, const char *name, const QString &fileName)
 {
+    dialog.setObjectName(QLatin1String(name));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!QDir(folder).exists())
         folder = QDir::homePath();
@@ -87,29 +77,26 @@ void offerFile(QFileDialog &dialog, const QString &fileName)
     dialog.selectFile(QDir(folder).filePath(fileName));
 }
 
-// The object and the technician, in rows of their own under Qt's file dialog.
-void addReportFields(QFileDialog &dialog, QLineEdit *objectEdit, QLineEdit *technicianEdit)
+// A field of the report in a row of its own under Qt's file dialog.
+QLineEdit *addReportField(QFileDialog &dialog, const QString &caption, const char *name, const QString &text)
 {
+    auto *edit = new QLineEdit(text, &dialog);
+    edit->setObjectName(QLatin1String(name));
     auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
     if (!grid)
-        return;
+        return edit;
+    auto *label = new QLabel(caption, &dialog);
+    label->setBuddy(edit);
     const int row = grid->rowCount();
-    auto *objectLabel = new QLabel(QStringLiteral("Объект:"), &dialog);
-    objectLabel->setBuddy(objectEdit);
-    auto *technicianLabel = new QLabel(QStringLiteral("Проверил:"), &dialog);
-    technicianLabel->setBuddy(technicianEdit);
-    grid->addWidget(objectLabel, row, 0);
-    grid->addWidget(objectEdit, row, 1, 1, grid->columnCount() - 1);
-    grid->addWidget(technicianLabel, row + 1, 0);
-    grid->addWidget(technicianEdit, row + 1, 1, 1, grid->columnCount() - 1);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1, 1, grid->columnCount() - 1);
+    return edit;
 }
 
 } // namespace
 
 MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                              | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Window | Twips::kFixedBorder | Qt::WindowMinimizeButtonHint),
       m_port(port),
       m_store(store),
       m_session(port, store, clock, *this)
@@ -121,7 +108,24 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     buildMenus();
     // A settings file that cannot be read or saved is one line in the log.
     m_store.setProblemHandler([this](const QString &text) { addMessage(text); });
-    load();
+    for (int panel = 1; panel <= 4; ++panel)
+        m_statusBar->setPanelWidth(panel, 500);
+    for (int i = 1; i <= 32; ++i)
+        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
+    // The settings are read once here; from then on the window holds them.
+    m_settings = Settings::load(m_store);
+    QString installationProblem;
+    m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
+    if (!installationProblem.isEmpty())
+        addMessage(installationProblem);
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
+    m_statusTimer->setInterval(1000);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+    m_session.openPort(m_settings);
+    const qint16 block = m_session.state().blockNumber;
+    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
+    m_statusTimer->start();
 
     // Fixed border: the window is always exactly the client area and its menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -134,9 +138,8 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
 MainWindow::~MainWindow()
 {
     m_store.setProblemHandler(nullptr);
-    // The window's own teardown closes it, and the block selector, losing
-    // the focus then, finishes its editing: by then this part of the window
-    // is gone, so nothing of it may be called any more.
+    // The window's own teardown closes it, and the block selector, losing the focus then, finishes its
+    // editing when this part of the window is gone: nothing of it may be called then.
     m_blockSelector->lineEdit()->disconnect(this);
 }
 
@@ -162,19 +165,19 @@ void MainWindow::buildControls()
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setGeometry(Twips::rect(0, 5190, 7290, 375));
 
-    m_linkTestButton = newButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"),
-                                 Twips::rect(5520, 120, 1695, 615));
+    m_linkTestButton = newFormButton(client, "cmdStartTest", QStringLiteral("Запуск проверки связи"),
+                                     Twips::rect(5520, 120, 1695, 615));
     auto *blockFrame = new QGroupBox(QStringLiteral("Номер Блока"), client);
     blockFrame->setObjectName(QStringLiteral("Frame1"));
     blockFrame->setGeometry(Twips::rect(5520, 960, 1695, 1575));
-    m_blockCheckButton = newButton(blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"),
-                                   Twips::rect(120, 840, 1455, 615));
+    m_blockCheckButton = newFormButton(blockFrame, "Command1", QStringLiteral("Проверка связи с блоком"),
+                                       Twips::rect(120, 840, 1455, 615));
     // The selector belongs to the window, not to the frame, and lies over it.
     m_blockSelector = newEditableCombo(client, "Combo1");
     m_blockSelector->setGeometry(Twips::rect(5640, 1320, 1455, 315));
     m_blockSelector->raise();
-    QPushButton *clearButton = newButton(client, "Command2", QStringLiteral("Очистить окно сообщений"),
-                                         Twips::rect(5520, 2640, 1695, 615));
+    QPushButton *clearButton = newFormButton(client, "Command2", QStringLiteral("Очистить окно сообщений"),
+                                             Twips::rect(5520, 2640, 1695, 615));
 
     const QList<QWidget *> tabOrder{m_messageLog, m_linkTestButton, m_blockSelector, m_blockCheckButton, clearButton};
     for (int i = 1; i < tabOrder.size(); ++i)
@@ -249,34 +252,10 @@ void MainWindow::buildMenus()
         m_checkGate.guard(item);
 }
 
-void MainWindow::load()
-{
-    for (int panel = 1; panel <= 4; ++panel)
-        m_statusBar->setPanelWidth(panel, 500);
-    for (int i = 1; i <= 32; ++i)
-        m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
-    // The settings are read once here; from then on the window holds them.
-    m_settings = Settings::load(m_store);
-    QString installationProblem;
-    m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));
-    if (!installationProblem.isEmpty())
-        addMessage(installationProblem);
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setObjectName(QStringLiteral("Timer1"));
-    m_statusTimer->setInterval(1000);
-    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
-    m_session.openPort(m_settings);
-    const qint16 block = m_session.state().blockNumber;
-    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
-    m_statusTimer->start();
-}
-
 void MainWindow::addMessage(const QString &text)
 {
-    // CR LF ends the line, as the log was always written; the widget shows it
-    // (and a lone CR or LF inside a reply) as a line break.
-    // The view follows the newest line only when it was already at the end:
-    // an operator reading further up is left where he is.
+    // CR LF ends each line, as the log was always written; the widget shows it, and a lone CR or LF of
+    // a reply, as a line break. The view follows only from its end: an operator reading further up stays.
     QScrollBar *bar = m_messageLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(m_messageLog->document());
@@ -304,9 +283,8 @@ void MainWindow::takeTypedBlock()
 
 void MainWindow::refreshStatus()
 {
-    // A port that is closed (absent at start, or its adapter pulled) is tried
-    // again at every tick, so a replugged adapter is back without the dialog.
-    // A failed try costs one open() a second and says nothing.
+    // A closed port (absent at start, or its adapter pulled) is tried again at every tick, so a replugged
+    // adapter is back without the dialog; a failed try costs one open() a second and says nothing.
     if (!m_port.isOpen() && !m_closing && !m_checkGate.busy())
         m_session.openPort(m_settings);
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
@@ -322,8 +300,9 @@ void MainWindow::configurePort()
     if (m_closing || (m_dialog && m_dialog->isVisible()))
         return;
     if (!m_dialog)
-        m_dialog = new PortSettingsDialog(m_dialogAnswer, this);
+        m_dialog = new PortSettingsDialog(this);
     m_dialog->exec();
+    const PortSettingsAnswer answer = m_dialog ? m_dialog->answer() : PortSettingsAnswer();
     if (m_dialog && m_dialog->unloaded()) {
         // The close box is done with this window; a handler below may still
         // be inside one of its calls, so it goes once control is back.
@@ -333,8 +312,8 @@ void MainWindow::configurePort()
     if (m_closing)
         return;
 
-    const qint16 comPort = m_dialogAnswer.comPort;
-    qint32 baudRate = m_dialogAnswer.baudRate;
+    const qint16 comPort = answer.comPort;
+    qint32 baudRate = answer.baudRate;
     // The open port tries a new rate before it is saved: one it refuses is told and not kept.
     const bool samePort = comPort == 0 || comPort == m_session.state().comPort;
     if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
@@ -507,11 +486,9 @@ void MainWindow::saveLog()
 {
     const QDateTime now = QDateTime::currentDateTime();
     QFileDialog dialog(this, QStringLiteral("Сохранить журнал"));
-    dialog.setObjectName(QStringLiteral("saveLogDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
-    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
+    offerFile(dialog, "saveLogDialog", now.toString(QStringLiteral("'linkprobe-'yyyy-MM-dd-HHmm'.txt'")));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     const QString path = dialog.selectedFiles().constFirst();
@@ -556,8 +533,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_statusTimer->stop();
     if (m_port.isOpen())
         m_port.close();
-    // A check waiting below this handler returns from its wait at once; the
-    // window itself lives on until the event loop has returned.
+    // A check waiting below returns from its wait at once; the window lives on until the event loop returns.
     m_session.stopwatch().abandon();
     if (m_dialog && m_dialog->isVisible())
         m_dialog->hide();
@@ -612,24 +588,20 @@ void MainWindow::saveReport()
         return;
     const QDateTime now = QDateTime::currentDateTime();
     QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"));
-    dialog.setObjectName(QStringLiteral("saveReportDialog"));
     // Qt's own dialog: the object and the technician are typed in it.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
     const QString pdfFilter = QStringLiteral("Отчёт PDF (*.pdf)");
     const QString csvFilter = QStringLiteral("Таблица CSV (*.csv)");
     dialog.setNameFilters({pdfFilter, csvFilter});
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    offerFile(dialog, now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
+    offerFile(dialog, "saveReportDialog", now.toString(QStringLiteral("'linkprobe-отчёт-'yyyy-MM-dd-HHmm'.pdf'")));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
         dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("pdf"));
     });
 
-    auto *objectEdit = new QLineEdit(m_settings.reportObject, &dialog);
-    objectEdit->setObjectName(QStringLiteral("reportObject"));
-    auto *technicianEdit = new QLineEdit(m_settings.reportTechnician, &dialog);
-    technicianEdit->setObjectName(QStringLiteral("reportTechnician"));
-    addReportFields(dialog, objectEdit, technicianEdit);
+    QLineEdit *objectEdit = addReportField(dialog, QStringLiteral("Объект:"), "reportObject", m_settings.reportObject);
+    QLineEdit *technicianEdit =
+        addReportField(dialog, QStringLiteral("Проверил:"), "reportTechnician", m_settings.reportTechnician);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || m_closing)
         return;
     QString path = dialog.selectedFiles().constFirst();

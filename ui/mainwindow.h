@@ -25,9 +25,8 @@ class SerialPort;
 class SettingsStore;
 class StatusBar;
 
-// The main window: message log, the buttons of the two checks, the block
-// selector, the status bar and the settings menu. It is the checks' operator
-// panel and holds their session (state, stopwatch, checks, port opening).
+// The main window: message log, the buttons of the two checks, the block selector, the status bar and
+// the menus. It is the checks' operator panel and holds their session (state, stopwatch, checks, port opening).
 class MainWindow : public QMainWindow, public OperatorPanel
 {
     Q_OBJECT
@@ -47,9 +46,8 @@ public:
     // device mapping and the search); the system's own list unless set.
     void setPortDetection(std::function<QList<DetectedPort>()> detect) { m_detectPorts = std::move(detect); }
 
-    // The window runs on a simulated installation (the scenario as written):
-    // its title, status bar and saved logs say so, and the search and the
-    // device mapping, which work on the system's real ports, are off.
+    // The window runs on a simulated installation (the scenario as written): its title, status bar and
+    // saved logs say so, and the search and the device mapping, made for real ports, are off.
     void showSimulation(const QString &scenario);
 
 protected:
@@ -58,7 +56,6 @@ protected:
 private:
     void buildControls();
     void buildMenus();
-    void load();
     void refreshStatus();
     void configurePort();
     void takeTypedBlock();
@@ -84,7 +81,6 @@ private:
     Settings m_settings;   // as read at the start, and as changed since
     CheckSession m_session;
     CheckGate m_checkGate;
-    PortSettingsAnswer m_dialogAnswer;
     QPointer<PortSettingsDialog> m_dialog;
     bool m_closing = false;
     QString m_simulation;   // the scenario of a simulated installation, "" on a real port

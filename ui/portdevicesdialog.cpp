@@ -1,5 +1,7 @@
 #include "ui/portdevicesdialog.h"
 
+#include "ui/twips.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -46,8 +48,7 @@ void selectMapped(QComboBox *list, const QString &mapped)
 
 PortDevicesDialog::PortDevicesDialog(const QList<PortListing> &ports, const QMap<qint16, QString> &current,
                                      QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Twips::kFixedBorder)
 {
     setObjectName(QStringLiteral("PortDevicesDialog"));
     setWindowTitle(QStringLiteral("Устройства COM-портов"));

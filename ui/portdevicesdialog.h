@@ -7,11 +7,9 @@
 
 class QComboBox;
 
-// Which device each of COM1 to COM8 stands for: a device the system has
-// (shown with its description) or the system's default for that number.
-// The choice is kept by the by-id name where the device has one, so that it
-// follows the adapter into another socket. The dialog only collects the
-// choice; the main window saves it.
+// Which device each of COM1 to COM8 stands for: a device the system has (shown with its description)
+// or the system's default. A device is kept by its by-id name where it has one, so that the choice
+// follows the adapter into another socket. The dialog only collects the choice; the main window saves it.
 class PortDevicesDialog : public QDialog
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "ui/portsettingsdialog.h"
 
+#include "ui/captionbutton.h"
 #include "ui/combobox.h"
 #include "ui/twips.h"
 
@@ -9,15 +10,6 @@
 #include <QPushButton>
 
 namespace {
-
-QPushButton *plainButton(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    button->setGeometry(geometry);
-    return button;
-}
 
 // The value of the entry shown in the box's field. An editable box keeps its current index while the
 // operator types over the field: once the field no longer shows that entry, no entry is selected,
@@ -30,10 +22,8 @@ qint32 chosenValue(const QComboBox *box)
 
 } // namespace
 
-PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_answer(answer)
+PortSettingsDialog::PortSettingsDialog(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Twips::kFixedBorder)
 {
     setObjectName(QStringLiteral("Dialog"));
     setWindowTitle(QStringLiteral("Выбор проследовательного порта"));
@@ -41,8 +31,10 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *pare
     setFont(Twips::formFont());
     setFixedSize(Twips::size(4275, 1200));
 
-    QPushButton *ok = plainButton(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));
-    QPushButton *cancel = plainButton(this, "CancelButton", QStringLiteral("Выйти"), Twips::rect(2880, 600, 1215, 375));
+    QPushButton *ok =
+        newFormButton<QPushButton>(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));
+    QPushButton *cancel =
+        newFormButton<QPushButton>(this, "CancelButton", QStringLiteral("Выйти"), Twips::rect(2880, 600, 1215, 375));
     m_portList = newEditableCombo(this, "cmbCommPort");
     m_portList->setGeometry(Twips::rect(120, 120, 2535, 315));
     m_baudList = newEditableCombo(this, "cmbBaud");
@@ -52,7 +44,6 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsAnswer &answer, QWidget *pare
     setTabOrder(m_portList, m_baudList);
 
     // Each entry carries its value; the first, 0, keeps the value in use.
-    m_answer = PortSettingsAnswer();
     m_portList->addItem(QStringLiteral("порт без изменений"), 0);
     for (int i = 1; i <= 8; ++i)
         m_portList->addItem(QStringLiteral("COM") + QString::number(i), i);
@@ -80,8 +71,7 @@ void PortSettingsDialog::closeEvent(QCloseEvent *event)
 
 void PortSettingsDialog::keyPressEvent(QKeyEvent *event)
 {
-    // The dialog has no cancel button: Esc would hide it and leave the last
-    // answer to be applied again, so it does nothing here.
+    // Esc would hide the dialog and leave the last answer to be applied again: here it does nothing.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;

@@ -4,26 +4,25 @@
 
 class QComboBox;
 
-// The dialog's answer. It outlives the dialog's window: the close box
-// destroys the window and its lists, and the main window still acts on these.
 struct PortSettingsAnswer
 {
     qint16 comPort = 0;    // chosen COM port, 0 = keep the port in use
     qint32 baudRate = 0;   // chosen baud rate, 0 = keep the rate in use
 };
 
-// Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each
-// list with an entry that keeps the value in use. It only collects the choice;
-// the main window saves it and reopens the port. "Принять" and "Выйти" hide
-// it and keep the selections for the next showing.
+// Port settings dialog: COM1 to COM8 and the baud rates 2400 to 256000, each list with an entry that
+// keeps the value in use. It only collects the choice; the main window saves it and reopens the port.
+// "Принять" and "Выйти" hide it and keep the selections for the next showing.
 class PortSettingsDialog : public QDialog
 {
     Q_OBJECT
 public:
-    PortSettingsDialog(PortSettingsAnswer &answer, QWidget *parent = nullptr);
+    explicit PortSettingsDialog(QWidget *parent = nullptr);
 
-    // The close box was used: the window is done with, and the next showing
-    // needs a fresh one.
+    // The entries taken by "Принять", nothing after "Выйти"; the close box leaves the answer as it was.
+    PortSettingsAnswer answer() const { return m_answer; }
+
+    // The close box was used: the next showing needs a fresh dialog.
     bool unloaded() const { return m_unloaded; }
 
 protected:
@@ -31,7 +30,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    PortSettingsAnswer &m_answer;
+    PortSettingsAnswer m_answer;
     QComboBox *m_portList;
     QComboBox *m_baudList;
     bool m_unloaded = false;

@@ -4,7 +4,6 @@
 
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
-#include <QLabel>
 
 namespace {
 
@@ -47,31 +46,11 @@ size_t StatusBar::slot(int panel)
     return size_t(qBound(1, panel, kPanels) - 1);
 }
 
-QString StatusBar::panelText(int panel) const
-{
-    return m_panels[slot(panel)].label->text();
-}
-
-void StatusBar::setPanelText(int panel, const QString &text)
-{
-    m_panels[slot(panel)].label->setText(text);
-}
-
 void StatusBar::setPanelWidth(int panel, int twips)
 {
     Panel &p = m_panels[slot(panel)];
     p.widthTwips = qMax(twips, p.minTwips);
     applyWidth(p);
-}
-
-int StatusBar::panelWidth(int panel) const
-{
-    return m_panels[slot(panel)].widthTwips;
-}
-
-QLabel *StatusBar::panelLabel(int panel) const
-{
-    return m_panels[slot(panel)].label;
 }
 
 void StatusBar::applyWidth(Panel &p)

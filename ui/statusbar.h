@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QWidget>
+#include <QLabel>
 #include <array>
-
-class QHBoxLayout;
-class QLabel;
 
 // Six text panels along the bottom of the main window, numbered 1 to 6 from
 // the left: panel 1 grows to fit its text, panel 2 takes the width the others
@@ -17,13 +14,12 @@ public:
 
     explicit StatusBar(QWidget *parent = nullptr);
 
-    QString panelText(int panel) const;
-    void setPanelText(int panel, const QString &text);
+    QString panelText(int panel) const { return panelLabel(panel)->text(); }
+    void setPanelText(int panel, const QString &text) { panelLabel(panel)->setText(text); }
     // Width in twips, never below the panel's minimum.
     void setPanelWidth(int panel, int twips);
-    int panelWidth(int panel) const;
-
-    QLabel *panelLabel(int panel) const;
+    int panelWidth(int panel) const { return m_panels[slot(panel)].widthTwips; }
+    QLabel *panelLabel(int panel) const { return m_panels[slot(panel)].label; }
 
 private:
     enum class Sizing { Contents, Spring, Fixed };

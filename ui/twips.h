@@ -12,10 +12,12 @@ int toPxY(int twips);
 QRect rect(int left, int top, int width, int height);
 QSize size(int width, int height);
 
-// The forms were drawn for an 8.25 point sans face. Arial at that size (on
-// Linux its metric twin Liberation Sans, or the system's sans face where
-// neither is installed) keeps the captions within their controls, and it is
-// the message log's face too: one font file serves the whole window, where a
-// second face costs its own lookup and glyph cache at every start.
+// The forms' fixed border: a title bar with its system menu and close box, no sizing, no maximise box.
+constexpr Qt::WindowFlags kFixedBorder =
+    Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+// The forms were drawn for an 8.25 point sans face. Arial at that size (on Linux its metric twin
+// Liberation Sans, or the system's sans face) keeps the captions within their controls; the message
+// log uses it too, as a second face costs its own lookup and glyph cache at every start.
 QFont formFont();
 }
