@@ -274,11 +274,6 @@ SettingsStore::SettingsStore()
 {
 }
 
-QString SettingsStore::read(const QString &, const QString &section, const QString &key, const QString &def) const
-{
-    return values().value(keyPath(section, key), def);
-}
-
 QMap<QString, QString> SettingsStore::values() const
 {
     Values values;
@@ -289,11 +284,6 @@ QMap<QString, QString> SettingsStore::values() const
     m_readProblem = problem;
     values.insert(m_held);
     return values;
-}
-
-bool SettingsStore::save(const QString &, const QString &section, const QString &key, const QString &text)
-{
-    return saveChosen([&](const SettingsStore &) { return QList<Change>{{section, key, text}}; });
 }
 
 QString SettingsStore::saveToFile(const Chooser &choose, QList<Change> *changes)

@@ -26,11 +26,8 @@ public:
     static QString fileIn(const QString &folder) { return folder + QLatin1Char('/') + kApp + QStringLiteral(".ini"); }
     QString fileName() const { return m_file; }
 
-    QString read(const QString &app, const QString &section, const QString &key, const QString &def) const;
     // Every value by "SECTION/key", read from the file at one go.
     QMap<QString, QString> values() const;
-    // false when the value could not be saved.
-    bool save(const QString &app, const QString &section, const QString &key, const QString &text);
 
     // One value of a step saved together.
     struct Change
@@ -39,6 +36,11 @@ public:
         QString key;
         QString text;
     };
+    // false when the value could not be saved.
+    bool save(const Change &change)
+    {
+        return saveChosen([&change](const SettingsStore &) { return QList<Change>{change}; });
+    }
     using Chooser = std::function<QList<Change>(const SettingsStore &now)>;
     // Reads and saves as one step: no other process saves the file in between.
     // choose() gets the values as they stand and returns the ones to save;
