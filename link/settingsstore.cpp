@@ -51,11 +51,10 @@ QString inTheWay(const QString &path, bool isLock)
     if (info.isSymLink() && (isLock || !info.exists()))
         return at + (isLock ? QStringLiteral("ссылка на ") : QStringLiteral("ссылка на несуществующий "))
                + info.symLinkTarget();
-    if (!info.exists() || info.isFile()) {
-        if (isLock || info.size() <= kMaxBytes)
-            return QString();
+    if (info.isFile() && !isLock && info.size() > kMaxBytes)
         return QStringLiteral("файл занимает %1 байт, больше 1 МиБ: это не файл настроек").arg(info.size());
-    }
+    if (!info.exists() || info.isFile())
+        return QString();
     QString kind = info.isDir() ? QStringLiteral("папка") : QStringLiteral("не обычный файл");
 #ifdef Q_OS_UNIX
     static const QMap<mode_t, QString> kKinds{{S_IFIFO, QStringLiteral("канал (FIFO)")},
@@ -88,9 +87,8 @@ QString takeLock(QLockFile &lock, const QString &file)
             return errno != 0 ? systemErrorText(errno)
                               : QStringLiteral("не удалось создать файл блокировки %1").arg(lockName);
         qint64 pid = 0;
-        QString host;
         QString app;
-        lock.getLockInfo(&pid, &host, &app);
+        lock.getLockInfo(&pid, nullptr, &app);
         const QFileInfo now(file);
         const QList<qint64> stamp{now.lastModified().toMSecsSinceEpoch(), now.size(), pid};
         const QFileInfoList written = now.dir().entryInfoList({now.fileName() + QStringLiteral(".??????")},
@@ -288,11 +286,10 @@ QMap<QString, QString> SettingsStore::values() const
 
 QString SettingsStore::saveToFile(const Chooser &choose, QList<Change> *changes)
 {
-    const QFileInfo info(m_file);
-    const QString folder = info.absolutePath();
+    const QString folder = QFileInfo(m_file).absolutePath();
     if (const QString problem = inTheWay(m_file, false); !problem.isEmpty())
         return problem;
-    if (info.exists() && !info.isWritable())
+    if (QFileInfo::exists(m_file) && !QFileInfo(m_file).isWritable())
         return QStringLiteral("нет прав на запись в файл");
     if (const QString problem = makeFolder(folder); !problem.isEmpty())
         return problem;
