@@ -68,11 +68,10 @@ QString inTheWay(const QString &path, bool isLock)
     return info.isSymLink() ? at + QStringLiteral("ссылка на %1 (%2)").arg(info.symLinkTarget(), kind) : at + kind;
 }
 
-// Many saving at once wait in turn as long as the saves go on: the file
-// changes, another process takes the lock, or one is writing its new file
-// beside the old one (seconds on a busy disk, all inside the lock; one left by
-// a save that died counts for half a minute). One process that holds the lock
-// 3 s without any of that is named, and this save gives up.
+// Many saving at once wait in turn while the saves go on: the file changes,
+// another process takes the lock, or one writes its new file beside the old one
+// (seconds on a busy disk; one left by a save that died counts for half a
+// minute). A holder that does none of that for 3 s is named and given up on.
 QString takeLock(QLockFile &lock, const QString &file)
 {
     const QString lockName = file + QStringLiteral(".lock");
