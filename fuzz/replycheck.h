@@ -182,7 +182,7 @@ inline QString check(const Case &c)
     ManualClock clock;
     // The block number stays in memory: no file is written for a fuzz run.
     SettingsStore store{QString()};
-    store.save(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched"));
+    store.save({QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QStringLiteral("untouched")});
     RecordingPanel panel;
     CheckSession session(port, store, clock, panel);
     CheckState &state = session.state();
@@ -250,7 +250,7 @@ inline QString check(const Case &c)
     if (c.dsr && c.cts && (!port.dtr() || port.rts()))
         fail(u"DTR is not on or RTS not off"_s);
     if (c.blockCheck) {
-        const QString saved = store.read(kApp, QStringLiteral("NBLOCK"), QStringLiteral("BLOCK"), QString());
+        const QString saved = store.values().value(QStringLiteral("NBLOCK/BLOCK"));
         const QString expectSaved = blockQueried ? QString::number(n) : QStringLiteral("untouched");
         if (saved != expectSaved)
             fail(u"saved block number "_s + saved);

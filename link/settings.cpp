@@ -8,16 +8,6 @@ namespace {
 const char *const kPaths[] = {"COMPORT/COM",         "COMPORT/BAUD",  "NBLOCK/BLOCK",
                               "INSTALLATION/BLOCKS", "REPORT/OBJECT", "REPORT/TECHNICIAN"};
 
-QString portPath(qint16 n)
-{
-    return QStringLiteral("PORTS/COM") + QString::number(n);
-}
-
-Settings::Change changeAt(const QString &path, const QString &text)
-{
-    return {path.section(QLatin1Char('/'), 0, 0), path.section(QLatin1Char('/'), 1), text};
-}
-
 } // namespace
 
 Settings Settings::load(const SettingsStore &store)
@@ -38,7 +28,8 @@ Settings Settings::load(const SettingsStore &store)
     settings.reportTechnician = text(Key::ReportTechnician);
 #ifndef Q_OS_WIN
     for (qint16 n = 1; n <= kHighestComPort; ++n) {
-        if (const QString device = values.value(portPath(n)).trimmed(); !device.isEmpty())
+        const Change port = portDeviceChange(n, QString());
+        if (const QString device = values.value(port.section + QLatin1Char('/') + port.key).trimmed(); !device.isEmpty())
             settings.portDevices.insert(n, device);
     }
 #endif
@@ -54,22 +45,23 @@ bool Settings::save(SettingsStore &store, Key key) const
 
 bool Settings::save(SettingsStore &store, Key key, const QString &text)
 {
-    return store.saveChosen([&](const SettingsStore &) { return QList<Change>{change(key, text)}; });
+    return store.save(change(key, text));
 }
 
 bool Settings::savePortDevice(SettingsStore &store, qint16 n, const QString &device)
 {
-    return store.saveChosen([&](const SettingsStore &) { return QList<Change>{portDeviceChange(n, device)}; });
+    return store.save(portDeviceChange(n, device));
 }
 
 Settings::Change Settings::change(Key key, const QString &text)
 {
-    return changeAt(QLatin1String(kPaths[int(key)]), text);
+    const QString path = QLatin1String(kPaths[int(key)]);
+    return {path.section(QLatin1Char('/'), 0, 0), path.section(QLatin1Char('/'), 1), text};
 }
 
 Settings::Change Settings::portDeviceChange(qint16 n, const QString &device)
 {
-    return changeAt(portPath(n), device);
+    return {QStringLiteral("PORTS"), QStringLiteral("COM") + QString::number(n), device};
 }
 
 QString Settings::deviceFor(qint16 n) const

@@ -30,7 +30,6 @@ struct Settings
     // saved (the store has told why), and it then holds for this run.
     bool save(SettingsStore &store, Key key) const;
     static bool save(SettingsStore &store, Key key, const QString &text);
-    // Maps COM n to a device.
     static bool savePortDevice(SettingsStore &store, qint16 n, const QString &device);
     // The same as changes, for a step saved together (SettingsStore::saveChosen).
     static Change change(Key key, const QString &text);

@@ -51,11 +51,10 @@ QString inTheWay(const QString &path, bool isLock)
     if (info.isSymLink() && (isLock || !info.exists()))
         return at + (isLock ? QStringLiteral("ссылка на ") : QStringLiteral("ссылка на несуществующий "))
                + info.symLinkTarget();
-    if (!info.exists() || info.isFile()) {
-        if (isLock || info.size() <= kMaxBytes)
-            return QString();
+    if (info.isFile() && !isLock && info.size() > kMaxBytes)
         return QStringLiteral("файл занимает %1 байт, больше 1 МиБ: это не файл настроек").arg(info.size());
-    }
+    if (!info.exists() || info.isFile())
+        return QString();
     QString kind = info.isDir() ? QStringLiteral("папка") : QStringLiteral("не обычный файл");
 #ifdef Q_OS_UNIX
     static const QMap<mode_t, QString> kKinds{{S_IFIFO, QStringLiteral("канал (FIFO)")},
@@ -69,11 +68,10 @@ QString inTheWay(const QString &path, bool isLock)
     return info.isSymLink() ? at + QStringLiteral("ссылка на %1 (%2)").arg(info.symLinkTarget(), kind) : at + kind;
 }
 
-// Many saving at once wait in turn as long as the saves go on: the file
-// changes, another process takes the lock, or one is writing its new file
-// beside the old one (seconds on a busy disk, all inside the lock; one left by
-// a save that died counts for half a minute). One process that holds the lock
-// 3 s without any of that is named, and this save gives up.
+// Many saving at once wait in turn while the saves go on: the file changes,
+// another process takes the lock, or one writes its new file beside the old one
+// (seconds on a busy disk; one left by a save that died counts for half a
+// minute). A holder that does none of that for 3 s is named and given up on.
 QString takeLock(QLockFile &lock, const QString &file)
 {
     const QString lockName = file + QStringLiteral(".lock");
@@ -88,9 +86,8 @@ QString takeLock(QLockFile &lock, const QString &file)
             return errno != 0 ? systemErrorText(errno)
                               : QStringLiteral("не удалось создать файл блокировки %1").arg(lockName);
         qint64 pid = 0;
-        QString host;
         QString app;
-        lock.getLockInfo(&pid, &host, &app);
+        lock.getLockInfo(&pid, nullptr, &app);
         const QFileInfo now(file);
         const QList<qint64> stamp{now.lastModified().toMSecsSinceEpoch(), now.size(), pid};
         const QFileInfoList written = now.dir().entryInfoList({now.fileName() + QStringLiteral(".??????")},
@@ -274,11 +271,6 @@ SettingsStore::SettingsStore()
 {
 }
 
-QString SettingsStore::read(const QString &, const QString &section, const QString &key, const QString &def) const
-{
-    return values().value(keyPath(section, key), def);
-}
-
 QMap<QString, QString> SettingsStore::values() const
 {
     Values values;
@@ -291,18 +283,12 @@ QMap<QString, QString> SettingsStore::values() const
     return values;
 }
 
-bool SettingsStore::save(const QString &, const QString &section, const QString &key, const QString &text)
-{
-    return saveChosen([&](const SettingsStore &) { return QList<Change>{{section, key, text}}; });
-}
-
 QString SettingsStore::saveToFile(const Chooser &choose, QList<Change> *changes)
 {
-    const QFileInfo info(m_file);
-    const QString folder = info.absolutePath();
+    const QString folder = QFileInfo(m_file).absolutePath();
     if (const QString problem = inTheWay(m_file, false); !problem.isEmpty())
         return problem;
-    if (info.exists() && !info.isWritable())
+    if (QFileInfo::exists(m_file) && !QFileInfo(m_file).isWritable())
         return QStringLiteral("нет прав на запись в файл");
     if (const QString problem = makeFolder(folder); !problem.isEmpty())
         return problem;

@@ -9,16 +9,14 @@
 inline const QString kApp = QStringLiteral("LINKPROBE");
 
 // The per-user store of text values by section and key: an INI file as
-// QSettings writes it. Keys the program does not know are written back as they
-// were read; comments are not. The file is only a convenience: a store that
-// cannot read it gives the defaults, one that cannot save leaves it exactly as
-// it was and holds the value for the run, and either tells why. Only a regular
-// file of at most 1 MiB is ever opened, and many processes saving at once lose nothing.
+// QSettings writes it, unknown keys kept, comments not. A store that cannot read
+// it gives the defaults, one that cannot save leaves it exactly as it was and
+// holds the value for the run, and either tells why. Only a regular file of at
+// most 1 MiB is ever opened, and many processes saving at once lose nothing.
 class SettingsStore
 {
 public:
-    // The user's own: LINKPROBE.ini in ~/.config, or in %APPDATA% on Windows.
-    SettingsStore();
+    SettingsStore();   // the user's own: LINKPROBE.ini in ~/.config, or in %APPDATA%
     // A store kept in the given file; "" keeps values for this run only.
     explicit SettingsStore(const QString &iniFile) : m_file(iniFile) {}
 
@@ -26,31 +24,31 @@ public:
     static QString fileIn(const QString &folder) { return folder + QLatin1Char('/') + kApp + QStringLiteral(".ini"); }
     QString fileName() const { return m_file; }
 
-    QString read(const QString &app, const QString &section, const QString &key, const QString &def) const;
     // Every value by "SECTION/key", read from the file at one go.
     QMap<QString, QString> values() const;
-    // false when the value could not be saved.
-    bool save(const QString &app, const QString &section, const QString &key, const QString &text);
 
-    // One value of a step saved together.
     struct Change
     {
         QString section;
         QString key;
         QString text;
     };
+    // false when the value could not be saved.
+    bool save(const Change &change)
+    {
+        return saveChosen([&change](const SettingsStore &) { return QList<Change>{change}; });
+    }
     using Chooser = std::function<QList<Change>(const SettingsStore &now)>;
     // Reads and saves as one step: no other process saves the file in between.
     // choose() gets the values as they stand and returns the ones to save;
     // false when they could not be saved, and then none is in the file.
     bool saveChosen(const Chooser &choose);
 
-    // Receives one sentence in Russian, naming the file and the reason, for
-    // every save that fails and every time the file turns unreadable.
+    // Told, in one Russian sentence naming the file and the reason, of every
+    // save that fails and every time the file turns unreadable.
     void setProblemHandler(std::function<void(const QString &)> handler) { m_tellProblem = std::move(handler); }
 
 private:
-    // Saves to the file under its lock; why not, or "".
     QString saveToFile(const Chooser &choose, QList<Change> *changes);
 
     QString m_file;

@@ -196,7 +196,7 @@ void TestBadSettings::missingBlockIsAddedWithoutTouchingTheRest()
     rig.tests.blockCheck(5, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines.size(), 3);
     QCOMPARE(contents(store.path()), after);
-    QCOMPARE(store->read(kApp, "NBLOCK", "BLOCK", "none"), QString("5"));
+    QCOMPARE(readSetting(*store, "NBLOCK", "BLOCK", "none"), QString("5"));
 }
 
 void TestBadSettings::savedTextReadsBackAndMakesNoOtherKey_data()
@@ -222,9 +222,9 @@ void TestBadSettings::savedTextReadsBackAndMakesNoOtherKey()
     writeFile(store.path(), "[COMPORT]\nCOM=3\n[NBLOCK]\nBLOCK=1\n[Z]\nz=\xc3\xbf\n");
     QMap<QString, QString> expected = contents(store.path());
     expected["NBLOCK/BLOCK"] = text;
-    QVERIFY(store->save(kApp, "NBLOCK", "BLOCK", text));
-    QCOMPARE(store->read(kApp, "NBLOCK", "BLOCK", "none"), text);
-    QCOMPARE(store->read(kApp, "COMPORT", "COM", "none"), QString("3"));
+    QVERIFY(store->save({"NBLOCK", "BLOCK", text}));
+    QCOMPARE(readSetting(*store, "NBLOCK", "BLOCK", "none"), text);
+    QCOMPARE(readSetting(*store, "COMPORT", "COM", "none"), QString("3"));
     // Whatever the text, no section or key is made of it.
     QCOMPARE(contents(store.path()), expected);
 }
@@ -252,7 +252,7 @@ void TestBadSettings::unreadableFileIsNeverReplaced()
     if (QFile(store.path()).open(QIODevice::ReadOnly))
         QSKIP("a file without permissions stays readable here (read-only on Windows): nothing to check");
 #endif
-    store->save(kApp, "NBLOCK", "BLOCK", "5");
+    store->save({"NBLOCK", "BLOCK", "5"});
 #ifdef Q_OS_UNIX
     stayRoot.dismiss();
     becomeRootAgain();
@@ -271,12 +271,12 @@ void TestBadSettings::textNotInUtf8IsNeverRewritten()
     QStringList problems;
     store->setProblemHandler([&problems](const QString &text) { problems << text; });
 
-    QVERIFY(!store->save(kApp, "NBLOCK", "BLOCK", "5"));
+    QVERIFY(!store->save({"NBLOCK", "BLOCK", "5"}));
     QCOMPARE(fileBytes(store.path()), before);
     QCOMPARE(problems, QStringList{QStringLiteral("Не удалось сохранить настройки в %1: в нём есть текст не в "
                                                   "кодировке UTF-8 (ключ Notes/text), запись испортила бы его")
                                        .arg(QDir::toNativeSeparators(store.path()))});
-    QCOMPARE(store->read(kApp, "COMPORT", "COM", "none"), QString("3"));
+    QCOMPARE(readSetting(*store, "COMPORT", "COM", "none"), QString("3"));
 }
 
 QTEST_GUILESS_MAIN(TestBadSettings)

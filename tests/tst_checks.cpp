@@ -156,7 +156,7 @@ void TestChecks::closedPortGivesOneLine()
 {
     Rig rig("unplugged");
     QVERIFY(!rig.port.isOpen());
-    rig.store->save(kApp, "NBLOCK", "BLOCK", "7");
+    rig.store->save({"NBLOCK", "BLOCK", "7"});
     rig.state.blockNumber = 7;
 
     const LinkResult link = rig.tests.linkTest(ReplyEnd::FullWait);
@@ -178,7 +178,7 @@ void TestChecks::closedPortGivesOneLine()
     QVERIFY(rig.panel.blockCheckEnabled);
     QVERIFY(!rig.panel.linkTestEnabled);   // the link test did not run
     QCOMPARE(rig.state.blockNumber, qint16(7));
-    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("7"));
+    QCOMPARE(readSetting(*rig.store, "NBLOCK", "BLOCK", ""), QString("7"));
     QCOMPARE(rig.clock.now(), qint64(0));
 }
 
@@ -214,7 +214,7 @@ void TestChecks::blockCheckVerdicts()
     QFETCH(int, block);
     QFETCH(QStringList, lines);
     Rig rig(scenario);
-    rig.store->save(kApp, "NBLOCK", "BLOCK", "3");
+    rig.store->save({"NBLOCK", "BLOCK", "3"});
     rig.state.blockNumber = 3;
     const bool linkGood = lines.first().startsWith(QString::number(block) + ":");
 
@@ -229,7 +229,7 @@ void TestChecks::blockCheckVerdicts()
     QVERIFY(rig.panel.blockCheckEnabled);
     QVERIFY(rig.panel.linkTestEnabled);
     // Saved only when the block was queried; never when the link failed.
-    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), linkGood ? QString::number(block) : QString("3"));
+    QCOMPARE(readSetting(*rig.store, "NBLOCK", "BLOCK", ""), linkGood ? QString::number(block) : QString("3"));
     QCOMPARE(int(rig.state.blockNumber), linkGood ? block : 3);
     if (linkGood) {
         QCOMPARE(rig.clock.now() - start, qint64(2500));
@@ -255,18 +255,18 @@ void TestChecks::blockCheckAfterAFailedLink()
     rig.tests.blockCheck(9, ReplyEnd::FullWait);
     QCOMPARE(rig.panel.lines.size(), 6);
     QVERIFY(rig.panel.lines.at(3).startsWith("9: Запрос = [#0902]"));
-    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("9"));
+    QCOMPARE(readSetting(*rig.store, "NBLOCK", "BLOCK", ""), QString("9"));
 }
 
 void TestChecks::blockCheckWithNothingSelected()
 {
     Rig rig;
-    rig.store->save(kApp, "NBLOCK", "BLOCK", "4");
+    rig.store->save({"NBLOCK", "BLOCK", "4"});
     const BlockCheckResult checked = rig.tests.blockCheck(0, ReplyEnd::FullWait);
     // Block 0 would be the БСУ's own address, whose identity reply holds @00: it is never queried.
     QCOMPARE(rig.panel.lines, (QStringList{"Не выбран блок: выберите номер от 1 до 32"}));
     QCOMPARE(rig.port.written(), QByteArray("#0002\r\n"));
-    QCOMPARE(rig.store->read(kApp, "NBLOCK", "BLOCK", ""), QString("4"));
+    QCOMPARE(readSetting(*rig.store, "NBLOCK", "BLOCK", ""), QString("4"));
     QCOMPARE(checked.block.number, 0);
     QVERIFY(!checked.block.answered);
 }

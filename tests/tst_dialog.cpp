@@ -46,7 +46,7 @@ struct Bench
     {
         window = std::make_unique<MainWindow>(port, *store, clock);
     }
-    QString saved(const QString &key) const { return store.store->read(kApp, "COMPORT", key, kNone); }
+    QString saved(const QString &key) const { return readSetting(*store.store, "COMPORT", key, kNone); }
     // The message log as the operator sees it.
     QString log() const { return window->findChild<QPlainTextEdit *>("txtError")->toPlainText(); }
 
@@ -230,8 +230,8 @@ void TestDialog::laterOpeningsKeepOrRebuild()
     Bench bench;
     bench.visit(first);
     // Someone else's values in between show whether the second visit saves again.
-    bench.store->save(kApp, "COMPORT", "COM", "1");
-    bench.store->save(kApp, "COMPORT", "BAUD", "2400");
+    bench.store->save({"COMPORT", "COM", "1"});
+    bench.store->save({"COMPORT", "BAUD", "2400"});
     const int openings = bench.port.openCount();
 
     Visit second;
@@ -265,7 +265,7 @@ void TestDialog::closingTheMainWindowEndsTheDialog()
     Bench bench;
     bench.window->show();
     bench.visit(Visit{3, 3});   // an answer that must not be applied once more
-    bench.store->save(kApp, "COMPORT", "COM", "1");
+    bench.store->save({"COMPORT", "COM", "1"});
     QPointer<PortSettingsDialog> dialog;
     QTimer::singleShot(0, bench.window.get(), [&] {
         dialog = bench.window->portSettingsDialog();

@@ -109,10 +109,10 @@ void tst_Find::foundOnTheSecondAtItsRate()
 
     // Saved for the window: the first of COM1 to COM8 with no device of its own, mapped to the port.
     SettingsStore saved;
-    const int com = saved.read(kApp, "COMPORT", "COM", QString()).toInt();
+    const int com = readSetting(saved, "COMPORT", "COM", QString()).toInt();
     QVERIFY2(com >= 1 && com <= 8, qPrintable(run.err));
-    QCOMPARE(saved.read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), QString()), b);
-    QCOMPARE(saved.read(kApp, "COMPORT", "BAUD", QString()), QStringLiteral("9600"));
+    QCOMPARE(readSetting(saved, "PORTS", QStringLiteral("COM%1").arg(com), QString()), b);
+    QCOMPARE(readSetting(saved, "COMPORT", "BAUD", QString()), QStringLiteral("9600"));
     const QList<DetectedPort> system = detectedPorts();
     for (int n = 1; n < com; ++n) {
         const QString own = QStringLiteral("/dev/ttyS%1").arg(n - 1);
@@ -127,7 +127,7 @@ void tst_Find::foundOnTheSecondAtItsRate()
     const Run again = find({"--json", "--port", b, "--save"}, TIOCM_DSR | TIOCM_CTS);
     QCOMPARE(again.status, 0);
     QCOMPARE(second.written(), QByteArray("#0002\r\n"));
-    QCOMPARE(SettingsStore().read(kApp, "COMPORT", "COM", QString()).toInt(), com);
+    QCOMPARE(readSetting(SettingsStore(), "COMPORT", "COM", QString()).toInt(), com);
 
     QJsonParseError error;
     const QJsonObject report = QJsonDocument::fromJson(again.lines.join('\n').toUtf8(), &error).object();

@@ -136,11 +136,11 @@ void TestLink::openPortReadsTheStore()
     QFETCH(QString, block);
     TempStore store;
     if (!com.isEmpty())
-        store->save(kApp, "COMPORT", "COM", com);
+        store->save({"COMPORT", "COM", com});
     if (!baud.isEmpty())
-        store->save(kApp, "COMPORT", "BAUD", baud);
+        store->save({"COMPORT", "BAUD", baud});
     if (!block.isEmpty())
-        store->save(kApp, "NBLOCK", "BLOCK", block);
+        store->save({"NBLOCK", "BLOCK", block});
     QFile file(store.path());
     const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     file.close();
@@ -179,7 +179,7 @@ void TestLink::openPortReopensAndFailsSilently()
     QCOMPARE(port.openCount(), 1);
 
     // Open already: closed, set up anew from the store, opened again.
-    store->save(kApp, "COMPORT", "BAUD", "9600");
+    store->save({"COMPORT", "BAUD", "9600"});
     QVERIFY(session.openPort(Settings::load(*store)));
     QVERIFY(port.isOpen());
     QCOMPARE(port.openCount(), 2);
@@ -187,7 +187,7 @@ void TestLink::openPortReopensAndFailsSilently()
 
     // The newly chosen port cannot be opened: afterwards no port is open at all.
     installation.scenario().unplugged = true;
-    store->save(kApp, "COMPORT", "COM", "3");
+    store->save({"COMPORT", "COM", "3"});
     QVERIFY(!session.openPort(Settings::load(*store)));
     QVERIFY(!port.isOpen());
     QCOMPARE(session.state().comPort, qint16(3));
@@ -218,7 +218,7 @@ void TestLink::comPortNamesItsDevice()
     QFETCH(QString, mapped);
     TempStore store;
     if (!mapped.isEmpty())
-        store->save(kApp, "PORTS", QStringLiteral("COM%1").arg(com), mapped);
+        store->save({"PORTS", QStringLiteral("COM%1").arg(com), mapped});
     QTEST(Settings::load(*store).deviceFor(qint16(com)), "device");
 }
 

@@ -62,7 +62,7 @@ struct Bench
     QStringList logLines() const { return linesOf(child<QPlainTextEdit>("txtError")->toPlainText()); }
     QString saved(const QString &section, const QString &key) const
     {
-        return store.store->read(kApp, section, key, QStringLiteral("<none>"));
+        return readSetting(*store.store, section, key, QStringLiteral("<none>"));
     }
 
     TempStore store;
@@ -239,7 +239,7 @@ void TestMainWindow::loadPreselectsSavedBlock()
     QFETCH(int, index);
     Bench bench(scenario);
     if (!saved.isEmpty())
-        bench.store->save(kApp, "NBLOCK", "BLOCK", saved);
+        bench.store->save({"NBLOCK", "BLOCK", saved});
     MainWindow &window = bench.open();
 
     auto *list = bench.child<QComboBox>("Combo1");
@@ -274,7 +274,7 @@ void TestMainWindow::typedBlockText()
     QFETCH(QString, typed);
     QFETCH(int, block);
     Bench bench;
-    bench.store->save(kApp, "NBLOCK", "BLOCK", "3");
+    bench.store->save({"NBLOCK", "BLOCK", "3"});
     MainWindow &window = bench.open();
     auto *list = bench.child<QComboBox>("Combo1");
     list->lineEdit()->selectAll();
@@ -298,7 +298,7 @@ void TestMainWindow::typedBlockIsChecked()
     QFETCH(QString, typed);
     QFETCH(int, block);
     Bench bench;
-    bench.store->save(kApp, "NBLOCK", "BLOCK", "3");
+    bench.store->save({"NBLOCK", "BLOCK", "3"});
     bench.open();
     auto *list = bench.child<QComboBox>("Combo1");
     list->lineEdit()->selectAll();

@@ -62,11 +62,11 @@ void tst_PortList::mappedAndDetectedPorts()
     const QString stable = byId.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0"));
     QVERIFY(QFile::link(adapter.slave, stable));
     TempStore store;
-    store->save(kApp, "PORTS", "COM3", stable);
-    store->save(kApp, "PORTS", "COM5", "/dev/ttyUSB97");
+    store->save({"PORTS", "COM3", stable});
+    store->save({"PORTS", "COM5", "/dev/ttyUSB97"});
     // Mapped twice, under its device name: one entry with both numbers.
-    store->save(kApp, "PORTS", "COM7", detected.slave);
-    store->save(kApp, "PORTS", "COM2", detected.slave);
+    store->save({"PORTS", "COM7", detected.slave});
+    store->save({"PORTS", "COM2", detected.slave});
 
     const QList<DetectedPort> system = {{detected.slave, "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001"}};
     QList<PortListing> ports = listPorts(Settings::load(*store), system, byId.path());
@@ -99,10 +99,10 @@ void tst_PortList::searchPassesOverBusyPortsAndTheConsole()
     Pty busy;
     Pty free;
     TempStore store;
-    store->save(kApp, "PORTS", "COM1", console.slave);
-    store->save(kApp, "PORTS", "COM2", busy.slave);
-    store->save(kApp, "PORTS", "COM3", free.slave);
-    store->save(kApp, "PORTS", "COM4", "/dev/ttyUSB97");
+    store->save({"PORTS", "COM1", console.slave});
+    store->save({"PORTS", "COM2", busy.slave});
+    store->save({"PORTS", "COM3", free.slave});
+    store->save({"PORTS", "COM4", "/dev/ttyUSB97"});
     const int fd = ::open(QFile::encodeName(busy.slave).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     const QList<SearchCandidate> candidates = searchCandidates(Settings::load(*store), {}, {console.slave});
@@ -150,7 +150,7 @@ void tst_PortList::foundInstallationSavedUnder()
     QVERIFY(QFile::link(adapter.slave, stable));
     TempStore store;
     for (const QString &pair : before)
-        store->save(kApp, "PORTS", pair.section('=', 0, 0), pair.section('=', 1).replace("$", stable));
+        store->save({"PORTS", pair.section('=', 0, 0), pair.section('=', 1).replace("$", stable)});
     QList<DetectedPort> detected;
     for (const QString &device : system)
         detected.append({device, {}, {}, {}});
@@ -161,13 +161,13 @@ void tst_PortList::foundInstallationSavedUnder()
     found.baudRate = 19200;
     QCOMPARE(int(saveFoundInstallation(*store, found, detected, byId.path()).comPort), com);
     if (com == 0) {
-        QCOMPARE(store->read(kApp, "COMPORT", "COM", "none"), QStringLiteral("none"));
-        QCOMPARE(store->read(kApp, "COMPORT", "BAUD", "none"), QStringLiteral("none"));
+        QCOMPARE(readSetting(*store, "COMPORT", "COM", "none"), QStringLiteral("none"));
+        QCOMPARE(readSetting(*store, "COMPORT", "BAUD", "none"), QStringLiteral("none"));
         return;
     }
-    QCOMPARE(store->read(kApp, "COMPORT", "COM", ""), QString::number(com));
-    QCOMPARE(store->read(kApp, "COMPORT", "BAUD", ""), QStringLiteral("19200"));
-    QCOMPARE(store->read(kApp, "PORTS", QStringLiteral("COM%1").arg(com), ""), entry.replace("$", stable));
+    QCOMPARE(readSetting(*store, "COMPORT", "COM", ""), QString::number(com));
+    QCOMPARE(readSetting(*store, "COMPORT", "BAUD", ""), QStringLiteral("19200"));
+    QCOMPARE(readSetting(*store, "PORTS", QStringLiteral("COM%1").arg(com), ""), entry.replace("$", stable));
 }
 
 // A terminal left open on the port: it is named, this program's own descriptor is not.

@@ -58,7 +58,7 @@ void tst_ReachWindow::mappingThePortInUseReopensIt()
 
     const QString name = QFileInfo(adapter.fileName()).fileName();
     QCOMPARE(offered, (QStringList{"по умолчанию (/dev/ttyS1)", name + " - FT232R USB UART (FTDI)"}));
-    QCOMPARE(store->read(kApp, "PORTS", "COM2", ""), adapter.fileName());
+    QCOMPARE(readSetting(*store, "PORTS", "COM2", ""), adapter.fileName());
     QCOMPARE(port.device(), adapter.fileName());
     QCOMPARE(port.openCount(), opens + 1);
 
@@ -70,8 +70,8 @@ void tst_ReachWindow::mappingThePortInUseReopensIt()
         dialog->findChild<QPushButton *>("OKButton")->click();
     });
     window.findChild<QAction *>("mnuPortDevices")->trigger();
-    QCOMPARE(store->read(kApp, "PORTS", "COM2", "none"), QString());
-    QCOMPARE(store->read(kApp, "PORTS", "COM5", ""), adapter.fileName());
+    QCOMPARE(readSetting(*store, "PORTS", "COM2", "none"), QString());
+    QCOMPARE(readSetting(*store, "PORTS", "COM5", ""), adapter.fileName());
     QCOMPARE(port.device(), QStringLiteral("/dev/ttyS1"));
     QCOMPARE(port.openCount(), opens + 2);
 }
@@ -84,8 +84,8 @@ void tst_ReachWindow::searchFindsAsksAndSaves()
     SimulatedInstallation installation(Scenario {});
     SimulatedPort port(installation, clock);
     TempStore store;
-    store->save(kApp, "PORTS", "COM1", "/dev/ttyUSB97");   // mapped, not plugged in
-    store->save(kApp, "PORTS", "COM3", adapter.fileName());
+    store->save({"PORTS", "COM1", "/dev/ttyUSB97"});   // mapped, not plugged in
+    store->save({"PORTS", "COM3", adapter.fileName()});
     MainWindow window(port, *store, clock);
     window.setPortDetection([] { return QList<DetectedPort>{}; });
     auto *log = window.findChild<QPlainTextEdit *>("txtError");
@@ -127,8 +127,8 @@ void tst_ReachWindow::searchFindsAsksAndSaves()
     QCOMPARE(seenWhileAsking, (QStringList{"cmdStartTest", "Command1", "mnuCommPort", "mnuPortDevices",
                                                "mnuFindInstallation", "Command2 enabled"}));
     // Already COM3: kept, and the window now works on it.
-    QCOMPARE(store->read(kApp, "COMPORT", "COM", ""), QStringLiteral("3"));
-    QCOMPARE(store->read(kApp, "COMPORT", "BAUD", ""), QStringLiteral("4800"));
+    QCOMPARE(readSetting(*store, "COMPORT", "COM", ""), QStringLiteral("3"));
+    QCOMPARE(readSetting(*store, "COMPORT", "BAUD", ""), QStringLiteral("4800"));
     QVERIFY(port.isOpen());
     QCOMPARE(port.device(), adapter.fileName());
     QCOMPARE(window.state().comPort, qint16(3));

@@ -382,7 +382,7 @@ void tst_RealPort::everyOfferedRateOpens()
 {
     QFETCH(int, baud);
     PtyBench b;
-    b.store->save(kApp, QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baud));
+    b.store->save({QStringLiteral("COMPORT"), QStringLiteral("BAUD"), QString::number(baud)});
     QVERIFY2(b.open(), qPrintable(b.line.errorString() + b.port.openError()));
     QCOMPARE(b.state.baudRate, baud);
     QCOMPARE(b.port.baudRate(), baud);

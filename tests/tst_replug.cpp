@@ -54,7 +54,7 @@ void tst_Replug::backWithinTwoSecondsAndChecksAgain()
         line.setScenario(Scenario());
         QFile::remove(stable);
         // The mapping names the stable path, not the pseudo-terminal.
-        store->save(kApp, QStringLiteral("PORTS"), QStringLiteral("COM1"), stable);
+        store->save({QStringLiteral("PORTS"), QStringLiteral("COM1"), stable});
         return QFile::link(line.devicePath(), stable);
     };
     QVERIFY2(plugAs(), qPrintable(line.errorString()));

@@ -148,7 +148,7 @@ void TestSoak::thousandBlockChecksStayRightAndSmall()
                && panel.linkTestEnabled && panel.blockCheckEnabled
                // 1000 ms for the lines, 500 for the БСУ, 1000 for the block: never shorter, never much longer.
                && clock.now() - started >= 2500 && clock.now() - started < 2600
-               && store.read(kApp, "NBLOCK", "BLOCK", QString()) == no;
+               && readSetting(store, "NBLOCK", "BLOCK", QString()) == no;
     };
 
     // Warm-up: whatever Qt and the store allocate once is in place before measuring.

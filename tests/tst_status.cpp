@@ -126,9 +126,9 @@ void TestStatus::openPortShowsPortAndLines()
     QFETCH(QStringList, panels);
     Bench bench(scenario);
     if (!com.isEmpty())
-        bench.store->save(kApp, "COMPORT", "COM", com);
+        bench.store->save({"COMPORT", "COM", com});
     if (!baud.isEmpty())
-        bench.store->save(kApp, "COMPORT", "BAUD", baud);
+        bench.store->save({"COMPORT", "BAUD", baud});
     bench.open();
     QVERIFY(bench.port.isOpen());
     bench.port.setRts(rts);

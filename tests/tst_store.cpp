@@ -5,6 +5,7 @@
 // damaged, nothing hangs, and every failure is told once with its reason.
 #include "link/settingsstore.h"
 #include "link/wholefile.h"
+#include "support/testsupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -111,11 +112,11 @@ ChildRun inChild(const QString &file, const std::function<int(SettingsStore &)> 
 // One reading and one saving, as the programs do at start and after a check.
 int readFourSaveOne(SettingsStore &store)
 {
-    store.read(kApp, "COMPORT", "COM", "2");
-    store.read(kApp, "COMPORT", "BAUD", "4800");
-    store.read(kApp, "NBLOCK", "BLOCK", "1");
-    const bool com2 = store.read(kApp, "COMPORT", "COM", "2") == "2";
-    return (store.save(kApp, "NBLOCK", "BLOCK", "7") ? 1 : 0) + (com2 ? 2 : 0);
+    readSetting(store, "COMPORT", "COM", "2");
+    readSetting(store, "COMPORT", "BAUD", "4800");
+    readSetting(store, "NBLOCK", "BLOCK", "1");
+    const bool com2 = readSetting(store, "COMPORT", "COM", "2") == "2";
+    return (store.save({"NBLOCK", "BLOCK", "7"}) ? 1 : 0) + (com2 ? 2 : 0);
 }
 
 QString saveFailure(const QString &file, const QString &reason)
@@ -201,13 +202,13 @@ void TestStore::fullDiskLeavesTheFileAsItWas()
             const rlimit limit{16, RLIM_INFINITY};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        return store.save(kApp, "NBLOCK", "BLOCK", "7") ? 1 : 0;
+        return store.save({"NBLOCK", "BLOCK", "7"}) ? 1 : 0;
     });
     QCOMPARE(run.status, 0);
     QCOMPARE(fileBytes(file), kKept);
     QCOMPARE(folderEntries(folder), before);
     QCOMPARE(run.problems, QStringList{saveFailure(file, reason)});
-    QCOMPARE(SettingsStore(file).read(kApp, "PORTS", "COM5", "none"), QString("/dev/ttyUSB0"));
+    QCOMPARE(readSetting(SettingsStore(file), "PORTS", "COM5", "none"), QString("/dev/ttyUSB0"));
 }
 
 // A saved log (or report) on a full disk, smaller than Qt's write buffer:
@@ -330,7 +331,7 @@ void TestStore::lockHeldByAnotherProcessIsWaitedForThreeSeconds()
     QCOMPARE(held, 'y');
 
     const ChildRun run = inChild(file, [](SettingsStore &store) {
-        return store.save(kApp, "NBLOCK", "BLOCK", "7") ? 1 : 0;
+        return store.save({"NBLOCK", "BLOCK", "7"}) ? 1 : 0;
     });
     QCOMPARE(run.status, 0);
     QVERIFY2(run.ms >= 2900 && run.ms < 5000, qPrintable(QString::number(run.ms)));
@@ -360,11 +361,11 @@ void TestStore::concurrentSavesLoseNoKey()
             SettingsStore store(file);
             bool saved = true;
             for (int k = 0; k < kKeysEach; ++k)
-                saved = store.save(kApp, "SAVED", QStringLiteral("K%1-%2").arg(i).arg(k), QString::number(i)) && saved;
+                saved = store.save({"SAVED", QStringLiteral("K%1-%2").arg(i).arg(k), QString::number(i)}) && saved;
             // A number is chosen among those still free and taken in one step, as a found port takes its COM number.
             saved = store.saveChosen([i](const SettingsStore &now) {
                 int free = 1;
-                while (!now.read(kApp, "TAKEN", QString::number(free), QString()).isEmpty())
+                while (!readSetting(now, "TAKEN", QString::number(free), QString()).isEmpty())
                     ++free;
                 return QList<SettingsStore::Change>{{"TAKEN", QString::number(free), QString::number(i)}};
             }) && saved;
@@ -426,9 +427,9 @@ void TestStore::withoutRightsToldAndKept()
         if (runningAsRoot() && (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0))
             return 9;
         // Not saved, the value still holds for the run; the rest reads from the file.
-        return (store.save(kApp, "NBLOCK", "BLOCK", "7") ? 1 : 0)
-               + (store.read(kApp, "COMPORT", "COM", "2") == "5" ? 0 : 2)
-               + (store.read(kApp, "NBLOCK", "BLOCK", "1") == "7" ? 0 : 4);
+        return (store.save({"NBLOCK", "BLOCK", "7"}) ? 1 : 0)
+               + (readSetting(store, "COMPORT", "COM", "2") == "5" ? 0 : 2)
+               + (readSetting(store, "NBLOCK", "BLOCK", "1") == "7" ? 0 : 4);
     });
     QCOMPARE(run.status, 0);
     QCOMPARE(fileBytes(file), kKept);
@@ -458,13 +459,13 @@ void TestStore::byteOrderMarkReadsAsNothing()
     const QString file = SettingsStore::fileIn(dir.path());
     QVERIFY(writeFile(file, "\xEF\xBB\xBF" + kKept));
     SettingsStore store(file);
-    QCOMPARE(store.read(kApp, "COMPORT", "COM", "2"), QString("5"));
-    QVERIFY(store.save(kApp, "NBLOCK", "BLOCK", "7"));
-    QVERIFY(store.save(kApp, "NBLOCK", "BLOCK", "8"));
+    QCOMPARE(readSetting(store, "COMPORT", "COM", "2"), QString("5"));
+    QVERIFY(store.save({"NBLOCK", "BLOCK", "7"}));
+    QVERIFY(store.save({"NBLOCK", "BLOCK", "8"}));
     const QByteArray after = fileBytes(file);
     QVERIFY2(!after.contains("\xEF\xBB\xBF"), after.constData());
-    QCOMPARE(store.read(kApp, "COMPORT", "COM", "2"), QString("5"));
-    QCOMPARE(store.read(kApp, "NBLOCK", "BLOCK", "1"), QString("8"));
+    QCOMPARE(readSetting(store, "COMPORT", "COM", "2"), QString("5"));
+    QCOMPARE(readSetting(store, "NBLOCK", "BLOCK", "1"), QString("8"));
 }
 
 void TestStore::rootSavingKeepsTheOwner()
@@ -488,7 +489,7 @@ void TestStore::rootSavingKeepsTheOwner()
         SettingsStore store(file);
         QStringList problems;
         store.setProblemHandler([&problems](const QString &text) { problems << text; });
-        QVERIFY(store.save(kApp, "NBLOCK", "BLOCK", "7"));
+        QVERIFY(store.save({"NBLOCK", "BLOCK", "7"}));
         QCOMPARE(problems, QStringList());
         QCOMPARE(ownerOf(file), user);
     }

@@ -76,8 +76,8 @@ bool PtyFixture::plug()
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyFixture::flushOut);
 
-    m_store.save(kApp, QStringLiteral("PORTS"), QStringLiteral("COM1"), m_slavePath);
-    m_store.save(kApp, QStringLiteral("COMPORT"), QStringLiteral("COM"), QStringLiteral("1"));
+    m_store.save({QStringLiteral("PORTS"), QStringLiteral("COM1"), m_slavePath});
+    m_store.save({QStringLiteral("COMPORT"), QStringLiteral("COM"), QStringLiteral("1")});
     return true;
 }
 

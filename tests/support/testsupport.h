@@ -23,6 +23,12 @@ struct TempStore
     QString path() const { return store->fileName(); }
 };
 
+// One stored value as the programs read it, def when there is none.
+inline QString readSetting(const SettingsStore &store, const QString &section, const QString &key, const QString &def)
+{
+    return store.values().value(section + QLatin1Char('/') + key, def);
+}
+
 
 // One simulated installation on the other end of the cable, and the program's
 // side of it on virtual time: port, panel and the session of the checks.
