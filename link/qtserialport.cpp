@@ -2,7 +2,7 @@
 
 #include "link/systemports.h"
 
-QtSerialPort::QtSerialPort(QObject *parent) : SystemSerialPort(parent)
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);

@@ -15,7 +15,7 @@ constexpr qint64 kWatchForMs = 3000;
 
 } // namespace
 
-WindowsComPort::WindowsComPort(QObject *parent) : SystemSerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
+WindowsComPort::WindowsComPort(QObject *parent) : SerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
 {
     m_lineWatch.setTimerType(Qt::PreciseTimer);
     m_lineWatch.setInterval(kWatchIntervalMs);
