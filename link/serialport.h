@@ -55,9 +55,9 @@ public:
     virtual void write(const QByteArray &bytes) = 0;
 
     virtual bool dtr() const { return m_dtr; }
-    virtual void setDtr(bool on) = 0;
+    virtual void setDtr(bool on) { m_dtr = on; }
     virtual bool rts() const { return m_rts; }
-    virtual void setRts(bool on) = 0;
+    virtual void setRts(bool on) { m_rts = on; }
     virtual bool dsr() = 0;
     virtual bool cts() = 0;
 

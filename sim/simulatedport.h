@@ -23,8 +23,6 @@ public:
     bool setBaudRate(qint32 baudRate) override;
     qsizetype bytesWaiting() override;
     void write(const QByteArray &bytes) override;
-    void setDtr(bool on) override { m_dtr = on; }
-    void setRts(bool on) override { m_rts = on; }
     bool dsr() override;
     bool cts() override;
 
