@@ -103,16 +103,6 @@ QSerialPort::PinoutSignals QtSerialPort::pinout()
     return pins;
 }
 
-bool QtSerialPort::dsr()
-{
-    return pinout().testFlag(QSerialPort::DataSetReadySignal);
-}
-
-bool QtSerialPort::cts()
-{
-    return pinout().testFlag(QSerialPort::ClearToSendSignal);
-}
-
 void QtSerialPort::onError(QSerialPort::SerialPortError error)
 {
     // The device is gone (an adapter pulled). Close at the first error: the

@@ -27,8 +27,8 @@ public:
     void write(const QByteArray &bytes) override;
     void setDtr(bool on) override;
     void setRts(bool on) override;
-    bool dsr() override;
-    bool cts() override;
+    bool dsr() override { return pinout().testFlag(QSerialPort::DataSetReadySignal); }
+    bool cts() override { return pinout().testFlag(QSerialPort::ClearToSendSignal); }
 
 private:
     void absorb();
