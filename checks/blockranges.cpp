@@ -2,7 +2,6 @@
 
 #include <QRegularExpression>
 #include <QStringList>
-#include <bitset>
 
 QString blockRanges(const QList<int> &ascending, const QString &separator)
 {
@@ -22,7 +21,7 @@ std::optional<QList<int>> parseBlockRanges(const QString &text, QString *error)
 {
     static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
     static const QRegularExpression form(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    const auto fail = [error](const QString &why) -> std::optional<QList<int>> {
+    const auto refuse = [error](const QString &why) -> std::optional<QList<int>> {
         if (error)
             *error = why;
         return std::nullopt;
@@ -31,19 +30,25 @@ std::optional<QList<int>> parseBlockRanges(const QString &text, QString *error)
     for (const QString &item : text.split(separators, Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch m = form.match(item);
         if (!m.hasMatch())
-            return fail(QStringLiteral("Неверный номер блока \"%1\": нужно число от 1 до 32 или диапазон вида 1-5").arg(item));
+            return refuse(QStringLiteral("Неверный номер блока \"%1\": нужно число от 1 до 32 или диапазон вида 1-5").arg(item));
         const int first = m.captured(1).toInt();
         const int last = m.capturedLength(2) ? m.captured(2).toInt() : first;
         if (first < 1 || first > 32 || last < 1 || last > 32)
-            return fail(QStringLiteral("Номер блока вне 1..32: \"%1\"").arg(item));
+            return refuse(QStringLiteral("Номер блока вне 1..32: \"%1\"").arg(item));
         if (first > last)
-            return fail(QStringLiteral("Диапазон блоков задан наоборот: \"%1\"").arg(item));
+            return refuse(QStringLiteral("Диапазон блоков задан наоборот: \"%1\"").arg(item));
         for (int n = first; n <= last; ++n)
             named.set(size_t(n));
     }
-    QList<int> blocks;
-    for (int n = 1; n <= 32; ++n)
-        if (named.test(size_t(n)))
-            blocks << n;
-    return blocks;
+    return blockNumbers(named);
+}
+
+QList<int> blockNumbers(const std::bitset<33> &bits)
+{
+    QList<int> numbers;
+    for (int n = 1; n <= 32; ++n) {
+        if (bits.test(size_t(n)))
+            numbers << n;
+    }
+    return numbers;
 }

@@ -2,14 +2,12 @@
 
 #include "checks/linetests.h"
 #include "checks/operatorpanel.h"
-#include "link/exchange.h"
 #include "link/settings.h"
 #include "link/portlist.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
 #include "link/wait.h"
 
-#include <QStringList>
 
 #include <algorithm>
 

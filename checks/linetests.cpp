@@ -1,5 +1,6 @@
 #include "checks/linetests.h"
 
+#include "checks/blockstatistics.h"
 #include "checks/operatorpanel.h"
 #include "link/serialport.h"
 #include "link/settings.h"
@@ -104,11 +105,6 @@ void LineTests::judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end,
     }
 }
 
-LinkResult LineTests::linkTest(ReplyEnd end)
-{
-    return runLinkTest(end, false);
-}
-
 LinkResult LineTests::runLinkTest(ReplyEnd end, bool quiet)
 {
     LinkResult result;
@@ -167,7 +163,7 @@ BlockCheckResult LineTests::blockCheck(int number, ReplyEnd end)
     if (result.link.verdict == LinkGood) {
         m_port.setDtr(true);
         m_port.setRts(false);
-        if (number < 1 || number > kBlockCount) {
+        if (number < 1 || number > BlockStatistics::kBlocks) {
             // Address 00 is the БСУ: no block of that number exists to query or remember.
             say(result.block.lines, QStringLiteral("Не выбран блок: выберите номер от 1 до 32"));
         } else {

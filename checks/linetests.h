@@ -54,7 +54,6 @@ public:
               OperatorPanel &panel);
 
     enum { PortLost = -2, PortNotOpen = -1, LinkGood = 0 };
-    static constexpr int kBlockCount = 32;
     // The БСУ's query, and the identity it answers with.
     static inline const QString kBsuQuery = QStringLiteral("#0002");
     static inline const QString kBsuIdentity = QStringLiteral("@00BSU");
@@ -64,7 +63,7 @@ public:
 
     // The link test button; also the first step of the block check. `end` says how its reply wait ends:
     // the buttons keep the full fixed wait, a scan may end it at the reply's line end.
-    LinkResult linkTest(ReplyEnd end);
+    LinkResult linkTest(ReplyEnd end) { return runLinkTest(end, false); }
     // The block check button: the link test, quietly, then block `number`
     // (1 to 32; any other is refused with a line and nothing is queried).
     BlockCheckResult blockCheck(int number, ReplyEnd end);

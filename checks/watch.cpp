@@ -5,7 +5,6 @@
 #include "checks/checksession.h"
 #include "checks/blockranges.h"
 
-#include <QDateTime>
 
 namespace {
 // Before the first link test; no verdict, not even a lost port (-2), has this number.

@@ -35,11 +35,8 @@ void ManualClock::idleUntilNs(qint64 deadlineNs)
     const qint64 deadline = (deadlineNs + 999999) / 1000000;
     QCoreApplication::processEvents();
     runDue();
-    qint64 next = deadline;
-    if (!m_calls.empty())
-        next = qMin(next, m_calls.begin()->first);
-    if (next > m_now)
-        m_now = next;
+    const qint64 next = m_calls.empty() ? deadline : qMin(deadline, m_calls.begin()->first);
+    m_now = qMax(m_now, next);
     runDue();
 }
 

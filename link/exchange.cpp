@@ -25,8 +25,7 @@ QString maskReply(const QByteArray &bytes)
 
 QString cutAtFirstCr(const QString &reply)
 {
-    const qsizetype cr = reply.indexOf(QLatin1Char('\r'));
-    return cr < 0 ? reply : reply.left(cr);
+    return reply.section(QLatin1Char('\r'), 0, 0);
 }
 
 bool replyFilledBuffer(const QString &cutReply)
@@ -51,12 +50,12 @@ QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &comma
     // must not fill the memory. What comes beyond it is dropped, and a full
     // buffer without a CR is as much of the reply as will ever be read.
     QByteArray received;
-    const auto take = [&] {
+    const auto takeWaiting = [&] {
         const QByteArray bytes = port.readAll();
         received.append(bytes.constData(), qMin(bytes.size(), SerialPort::kReceiveBufferBytes - received.size()));
     };
     const bool crCame = stopwatch.waitUntil(timeoutMs, [&] {
-        take();
+        takeWaiting();
         return received.contains('\r') || received.size() >= SerialPort::kReceiveBufferBytes;
     });
     // A line ends in CR LF. The LF is given the time of two characters to
@@ -67,10 +66,10 @@ QString sendCommand(SerialPort &port, Stopwatch &stopwatch, const QString &comma
         const qint32 baud = qMax(port.baudRate(), 1);
         const qint64 twoCharactersMs = (2 * 10 * 1000 + baud - 1) / baud;
         stopwatch.waitUntil(qint32(qBound<qint64>(0, qMin(twoCharactersMs, leftMs), qint64(timeoutMs))), [&] {
-            take();
+            takeWaiting();
             return !received.endsWith('\r');
         });
     }
-    take();
+    takeWaiting();
     return maskReply(received);
 }

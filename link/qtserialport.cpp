@@ -2,7 +2,7 @@
 
 #include "link/systemports.h"
 
-QtSerialPort::QtSerialPort(QObject *parent) : SystemSerialPort(parent)
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::absorb);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
@@ -101,16 +101,6 @@ QSerialPort::PinoutSignals QtSerialPort::pinout()
         m_port.clearError();
     }
     return pins;
-}
-
-bool QtSerialPort::dsr()
-{
-    return pinout().testFlag(QSerialPort::DataSetReadySignal);
-}
-
-bool QtSerialPort::cts()
-{
-    return pinout().testFlag(QSerialPort::ClearToSendSignal);
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)

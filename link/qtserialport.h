@@ -11,7 +11,7 @@ using QtSerialPort = WindowsComPort;
 #include <QSerialPort>
 
 // The real serial port. Received bytes collect in a bounded buffer of our own.
-class QtSerialPort : public SystemSerialPort
+class QtSerialPort : public SerialPort
 {
     Q_OBJECT
 public:
@@ -22,12 +22,13 @@ public:
     bool isOpen() const override { return m_port.isOpen(); }
     bool setBaudRate(qint32 baudRate) override;
     bool modemLinesUnreadable() const override { return m_linesUnreadable; }
+    bool isSystemDevice() const override { return true; }
     qsizetype bytesWaiting() override;
     void write(const QByteArray &bytes) override;
     void setDtr(bool on) override;
     void setRts(bool on) override;
-    bool dsr() override;
-    bool cts() override;
+    bool dsr() override { return pinout().testFlag(QSerialPort::DataSetReadySignal); }
+    bool cts() override { return pinout().testFlag(QSerialPort::ClearToSendSignal); }
 
 private:
     void absorb();

@@ -29,15 +29,15 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // The device and rate of the last open(), whether it succeeded or not.
-    virtual QString device() const = 0;
-    virtual qint32 baudRate() const = 0;
+    virtual QString device() const { return m_device; }
+    virtual qint32 baudRate() const { return m_baudRate; }
     // Changes the rate of the open port without closing it: DTR and RTS stay
     // as they are. False when the port is closed or refuses the rate (it keeps
     // its rate then, or is lost and raises lost()).
     virtual bool setBaudRate(qint32 baudRate) = 0;
     // Why the last open() failed, for the technician: the reason, then on
     // lines of their own what he can do about it; "" when it did not fail.
-    virtual QString openError() const = 0;
+    virtual QString openError() const { return m_openError; }
     // The device did not tell its modem lines when asked since the last
     // opening (a pseudo-terminal, some adapters): DSR and CTS read as off.
     virtual bool modemLinesUnreadable() const { return false; }
@@ -47,42 +47,26 @@ public:
 
     virtual qsizetype bytesWaiting() = 0;
     // The waiting bytes; they leave the buffer.
-    virtual QByteArray readAll() = 0;
+    virtual QByteArray readAll()
+    {
+        bytesWaiting();
+        return std::exchange(m_buffer, QByteArray());
+    }
     virtual void write(const QByteArray &bytes) = 0;
 
-    virtual bool dtr() const = 0;
-    virtual void setDtr(bool on) = 0;
-    virtual bool rts() const = 0;
-    virtual void setRts(bool on) = 0;
+    virtual bool dtr() const { return m_dtr; }
+    virtual void setDtr(bool on) { m_dtr = on; }
+    virtual bool rts() const { return m_rts; }
+    virtual void setRts(bool on) { m_rts = on; }
     virtual bool dsr() = 0;
     virtual bool cts() = 0;
 
 signals:
     // The open port is gone (an adapter pulled): it is closed now. Raised once per loss.
     void lost();
-};
-
-// What the two system ports (QSerialPort, the Win32 port) keep alike: the device and rate of the
-// last open(), why it failed, the lines as the program set them, and the receive buffer.
-class SystemSerialPort : public SerialPort
-{
-public:
-    using SerialPort::SerialPort;
-
-    QString device() const override { return m_device; }
-    qint32 baudRate() const override { return m_baudRate; }
-    QString openError() const override { return m_openError; }
-    bool isSystemDevice() const override { return true; }
-    QByteArray readAll() override
-    {
-        bytesWaiting();
-        return std::exchange(m_buffer, QByteArray());
-    }
-    bool dtr() const override { return m_dtr; }
-    bool rts() const override { return m_rts; }
 
 protected:
-    // Keeps as much as the buffer has room for.
+    // Keeps as much as the receive buffer has room for.
     void receive(const char *bytes, qsizetype size)
     {
         m_buffer.append(bytes, qMin(size, kReceiveBufferBytes - m_buffer.size()));

@@ -93,7 +93,7 @@ QStringList consoleDevices()
 {
     QStringList devices;
 #ifndef Q_OS_WIN
-    const auto add = [&devices](const QString &name) {
+    const auto addConsole = [&devices](const QString &name) {
         // "ttyS0,115200n8": the device before the options.
         const QString tty = name.section(QLatin1Char(','), 0, 0).trimmed();
         if (tty.isEmpty())
@@ -106,7 +106,7 @@ QStringList consoleDevices()
     if (active.open(QIODevice::ReadOnly)) {
         const QStringList names = QString::fromLocal8Bit(active.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (const QString &name : names)
-            add(name);
+            addConsole(name);
     }
     QFile cmdline(QStringLiteral("/proc/cmdline"));
     if (cmdline.open(QIODevice::ReadOnly)) {
@@ -115,7 +115,7 @@ QStringList consoleDevices()
             if (word == QLatin1String("--"))
                 break;   // what follows belongs to init
             if (word.startsWith(QLatin1String("console=")))
-                add(word.mid(8));
+                addConsole(word.mid(8));
         }
     }
 #endif

@@ -9,7 +9,7 @@ namespace {
 
 // The system's reason for the failure just now; the file's own words where
 // the system gave no error number (Windows).
-QString failure(const QSaveFile &file)
+QString failureReason(const QSaveFile &file)
 {
     return errno != 0 ? systemErrorText(errno) : file.errorString();
 }
@@ -21,18 +21,18 @@ QString writeWholeFile(const QString &path, const QByteArray &bytes)
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))
-        return failure(file);
+        return failureReason(file);
     // Qt 6.4's commit() does not see a failure of the write it flushes itself
     // and renames the short file over the old one: every byte is written and
     // flushed here first, and any failure leaves the old file alone.
     errno = 0;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString why = failure(file);
+        const QString why = failureReason(file);
         file.cancelWriting();
         return why;
     }
     errno = 0;
     if (!file.commit())
-        return failure(file);
+        return failureReason(file);
     return QString();
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace {
 
 // The watch takes in received bytes this often while the line is busy; a
@@ -15,7 +17,7 @@ constexpr qint64 kWatchForMs = 3000;
 
 } // namespace
 
-WindowsComPort::WindowsComPort(QObject *parent) : SystemSerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
+WindowsComPort::WindowsComPort(QObject *parent) : SerialPort(parent), m_handle(INVALID_HANDLE_VALUE)
 {
     m_lineWatch.setTimerType(Qt::PreciseTimer);
     m_lineWatch.setInterval(kWatchIntervalMs);
@@ -57,8 +59,7 @@ bool WindowsComPort::open(const QString &device, qint32 baudRate)
     timeouts.WriteTotalTimeoutConstant = 1000;
     if (baudRate <= 0 || !applyLineSettings(baudRate) || !SetCommTimeouts(h, &timeouts)) {
         const DWORD code = baudRate <= 0 ? DWORD(ERROR_INVALID_PARAMETER) : GetLastError();
-        CloseHandle(h);
-        m_handle = INVALID_HANDLE_VALUE;
+        WindowsComPort::close();
         m_openError = qt_error_string(int(code));
         return false;
     }
@@ -69,10 +70,8 @@ void WindowsComPort::close()
 {
     m_lineWatch.stop();
     m_buffer.clear();
-    if (!isOpen())
-        return;
-    CloseHandle(m_handle);
-    m_handle = INVALID_HANDLE_VALUE;
+    if (isOpen())
+        CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
 }
 
 void WindowsComPort::callFailed(WindowsPortCall call, unsigned long code)

@@ -24,7 +24,7 @@
 //
 // Any failure to move bytes or read the lines closes the port and raises
 // lost(): see windowsportfailure.h.
-class WindowsComPort : public SystemSerialPort
+class WindowsComPort : public SerialPort
 {
     Q_OBJECT
 public:
@@ -36,6 +36,7 @@ public:
     void close() override;
     bool isOpen() const override;
     bool setBaudRate(qint32 baudRate) override;
+    bool isSystemDevice() const override { return true; }
     qsizetype bytesWaiting() override;
     void write(const QByteArray &bytes) override;
     void setDtr(bool on) override;

@@ -39,17 +39,6 @@ bool takeFault(Scenario &s, const QString &word, bool unpluggedAllowed)
     return true;
 }
 
-// "1-5,9" of the blocks set, bit 0 being no block.
-QString blockList(const std::bitset<33> &blocks)
-{
-    QList<int> numbers;
-    for (int n = 1; n <= 32; ++n) {
-        if (blocks.test(size_t(n)))
-            numbers << n;
-    }
-    return blockRanges(numbers, QStringLiteral(","));
-}
-
 } // namespace
 
 std::optional<Scenario> Scenario::parse(const QString &text, QString *error, Unplugged unplugged)
@@ -118,9 +107,9 @@ QString Scenario::toString() const
     if (answering == 0)
         words << QStringLiteral("blocks=none");
     else if (answering < 32)
-        words << QStringLiteral("blocks=") + blockList(blocks);
+        words << QStringLiteral("blocks=") + blockRanges(blockNumbers(blocks), QStringLiteral(","));
     if (flaky.any())
-        words << QStringLiteral("flaky=") + blockList(flaky);
+        words << QStringLiteral("flaky=") + blockRanges(blockNumbers(flaky), QStringLiteral(","));
     if (noise)
         words << QStringLiteral("noise");
     if (late)

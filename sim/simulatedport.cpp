@@ -30,7 +30,7 @@ bool SimulatedPort::open(const QString &device, qint32 baudRate)
 {
     SimulatedPort::close();
     m_device = device;
-    m_baud = baudRate;
+    m_baudRate = baudRate;
     const bool unplugged = m_installation.scenario().unplugged;
     m_openError = unplugged ? QStringLiteral("адаптер отключён (сценарий unplugged)") : QString();
     if (baudRate <= 0 || baudRate > m_highestRate || unplugged)
@@ -47,20 +47,14 @@ bool SimulatedPort::setBaudRate(qint32 baudRate)
     checkLost();
     if (!m_open || baudRate <= 0 || baudRate > m_highestRate)
         return false;
-    m_baud = baudRate;
+    m_baudRate = baudRate;
     return true;
 }
 
 qsizetype SimulatedPort::bytesWaiting()
 {
     checkLost();
-    return m_inBuffer.size();
-}
-
-QByteArray SimulatedPort::readAll()
-{
-    checkLost();
-    return std::exchange(m_inBuffer, QByteArray());
+    return m_buffer.size();
 }
 
 void SimulatedPort::write(const QByteArray &bytes)
@@ -99,38 +93,35 @@ void SimulatedPort::setUnplugged(bool unplugged)
 void SimulatedPort::arrive(const QByteArray &bytes)
 {
     for (const char byte : bytes)
-        receive(byte, m_generation);
+        receiveInFlight(byte, m_generation);
 }
 
 void SimulatedPort::deliver(const QByteArray &bytes, qint64 startAt)
 {
     // Each byte arrives once its last bit is in, never earlier, in whole milliseconds.
     const auto endOf = [this](qint64 start, qint64 count) {
-        return start + (count * kBitsPerByte * 1000 + m_baud - 1) / m_baud;
+        return start + (count * kBitsPerByte * 1000 + m_baudRate - 1) / m_baudRate;
     };
     const qint64 start = qMax(startAt, m_busyUntil);
     const quint64 generation = m_generation;
     for (int i = 0; i < bytes.size(); ++i) {
         const char byte = bytes.at(i);
-        m_clock.callAt(endOf(start, i + 1), this, [this, byte, generation] { receive(byte, generation); });
+        m_clock.callAt(endOf(start, i + 1), this, [this, byte, generation] { receiveInFlight(byte, generation); });
     }
     m_busyUntil = endOf(start, bytes.size());
 }
 
-void SimulatedPort::receive(char byte, quint64 generation)
+void SimulatedPort::receiveInFlight(char byte, quint64 generation)
 {
     checkLost();
-    if (generation != m_generation || !m_open)
-        return;
-    // A full receive buffer drops what comes on, as the driver's would.
-    if (m_inBuffer.size() < kReceiveBufferBytes)
-        m_inBuffer += byte;
+    if (generation == m_generation && m_open)
+        receive(&byte, 1);
 }
 
 void SimulatedPort::discardInFlight()
 {
     ++m_generation;
-    m_inBuffer.clear();
+    m_buffer.clear();
     m_queries.clear();
     m_busyUntil = 0;
 }

@@ -20,17 +20,9 @@ public:
     bool open(const QString &device, qint32 baudRate) override;
     void close() override;
     bool isOpen() const override;
-    QString device() const override { return m_device; }
-    qint32 baudRate() const override { return m_baud; }
     bool setBaudRate(qint32 baudRate) override;
-    QString openError() const override { return m_openError; }
     qsizetype bytesWaiting() override;
-    QByteArray readAll() override;
     void write(const QByteArray &bytes) override;
-    bool dtr() const override { return m_dtr; }
-    void setDtr(bool on) override { m_dtr = on; }
-    bool rts() const override { return m_rts; }
-    void setRts(bool on) override { m_rts = on; }
     bool dsr() override;
     bool cts() override;
 
@@ -49,20 +41,14 @@ public:
 
 private:
     void deliver(const QByteArray &bytes, qint64 startAt);
-    void receive(char byte, quint64 generation);
+    void receiveInFlight(char byte, quint64 generation);
     void discardInFlight();
     void checkLost();
 
     SimulatedInstallation &m_installation;
     Clock &m_clock;
     bool m_open = false;
-    QString m_device;
-    QString m_openError;
-    qint32 m_baud = 9600;
     qint32 m_highestRate = std::numeric_limits<qint32>::max();
-    bool m_dtr = false;
-    bool m_rts = false;
-    QByteArray m_inBuffer;
     QByteArray m_written;
     QueryLines m_queries;
     int m_openCount = 0;
