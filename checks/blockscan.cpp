@@ -72,6 +72,7 @@ ScanRound BlockScan::run(ReplyEnd end, const QString &summaryPrefix)
 
 void ScanTally::add(const ScanRound &round)
 {
+    ++m_rounds;
     for (const BlockReading &block : round.blocks) {
         Count &count = m_counts[block.number];
         ++count.queried;

@@ -52,6 +52,7 @@ class ScanTally
 {
 public:
     void add(const ScanRound &round);
+    int rounds() const { return m_rounds; }
     // True when every block queried answered every time.
     bool allAnswered() const;
     // "Блок 5: ответил 97 из 100 (97 %)" for each block that missed at least once, or the one line
@@ -66,5 +67,6 @@ public:
     const QMap<int, Count> &counts() const { return m_counts; }
 
 private:
+    int m_rounds = 0;
     QMap<int, Count> m_counts;
 };
