@@ -53,7 +53,7 @@ void LineTests::say(QStringList &lines, const QString &text)
     lines << text;
 }
 
-QString LineTests::exchange(const QString &query, int waitMs, ReplyEnd end, qint64 &ms)
+QString LineTests::ask(const QString &query, int waitMs, ReplyEnd end, qint64 &ms)
 {
     const qint64 startNs = m_wait.clockNs();
     const QString reply = cutAtFirstCr(sendCommand(m_port, m_wait, query, waitMs, end));
@@ -89,7 +89,7 @@ void LineTests::judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end,
     if (!cts)
         return diagnose(2);
     progress(QStringLiteral("Соединение с БС обнаружено"));
-    result.reply = exchange(kBsuQuery, 500, end, result.ms);
+    result.reply = ask(kBsuQuery, 500, end, result.ms);
     if (portLost(result))
         return;
     progress(receivedLine(result.reply));
@@ -135,7 +135,7 @@ BlockReading LineTests::queryBlock(qint16 n, ReplyEnd end)
     const QString address = blockAddress(n);
     reading.query = QLatin1Char('#') + address + QStringLiteral("02");
     say(reading.lines, number + QStringLiteral(": Запрос = [") + reading.query + QLatin1Char(']'));
-    reading.reply = exchange(reading.query, 1000, end, reading.ms);
+    reading.reply = ask(reading.query, 1000, end, reading.ms);
     if (!m_port.isOpen()) {
         reading.portLost = true;
         reading.reply.clear();

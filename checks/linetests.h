@@ -80,7 +80,7 @@ private:
     // The link test once the port has read its lines: the diagnosis, or the БСУ's query.
     void judgeLines(LinkResult &result, bool dsr, bool cts, ReplyEnd end, bool quiet);
     // Sends query and returns its reply up to the first CR, with its time on the line.
-    QString exchange(const QString &query, int waitMs, ReplyEnd end, qint64 &ms);
+    QString ask(const QString &query, int waitMs, ReplyEnd end, qint64 &ms);
     // True, and told, when the port has closed since the check began.
     bool portLost(LinkResult &result);
     void say(QStringList &lines, const QString &text);

@@ -127,7 +127,7 @@ void TestDialog::firstOpening()
     PortSettingsDialog *dialog = bench.window->portSettingsDialog();
     QVERIFY(dialog && !dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Выбор проследовательного порта"));
-    QCOMPARE(dialog->size(), Twips::size(4275, 1200));
+    QCOMPARE(dialog->size(), Twips::toPxSize(4275, 1200));
     QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!dialog->findChild<QPushButton *>("OKButton")->autoDefault());

@@ -148,7 +148,7 @@ void MainWindow::buildControls()
 {
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(Twips::size(7290, 5565));
+    client->setFixedSize(Twips::toPxSize(7290, 5565));
     setCentralWidget(client);
 
     m_messageLog = new QPlainTextEdit(client);

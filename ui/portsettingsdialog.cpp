@@ -29,7 +29,7 @@ PortSettingsDialog::PortSettingsDialog(QWidget *parent)
     setWindowTitle(QStringLiteral("Выбор проследовательного порта"));
     setModal(true);
     setFont(Twips::formFont());
-    setFixedSize(Twips::size(4275, 1200));
+    setFixedSize(Twips::toPxSize(4275, 1200));
 
     QPushButton *ok =
         newFormButton<QPushButton>(this, "OKButton", QStringLiteral("Принять"), Twips::rect(2880, 120, 1215, 375));

@@ -21,7 +21,7 @@ QRect Twips::rect(int left, int top, int width, int height)
     return QRect(toPxX(left), toPxY(top), toPxX(width), toPxY(height));
 }
 
-QSize Twips::size(int width, int height)
+QSize Twips::toPxSize(int width, int height)
 {
     return QSize(toPxX(width), toPxY(height));
 }

@@ -10,7 +10,7 @@ namespace Twips {
 int toPxX(int twips);
 int toPxY(int twips);
 QRect rect(int left, int top, int width, int height);
-QSize size(int width, int height);
+QSize toPxSize(int width, int height);
 
 // The forms' fixed border: a title bar with its system menu and close box, no sizing, no maximise box.
 constexpr Qt::WindowFlags kFixedBorder =
