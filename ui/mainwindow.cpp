@@ -16,26 +16,21 @@
 #include "ui/twips.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QLabel>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTextCursor>
 #include <QTimer>
 #include <memory>
 
@@ -112,7 +107,6 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
         m_statusBar->setPanelWidth(panel, 500);
     for (int i = 1; i <= 32; ++i)
         m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
-    // The settings are read once here; from then on the window holds them.
     m_settings = Settings::load(m_store);
     QString installationProblem;
     m_statistics.setInstalled(installedBlocks(m_settings.installedBlocks, &installationProblem));

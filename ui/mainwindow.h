@@ -10,10 +10,7 @@
 #include "ui/portsettingsdialog.h"
 
 #include <QMainWindow>
-#include <QPointer>
-#include <functional>
 
-class Clock;
 class BlockScan;
 class InstallationWatch;
 class QAction;
@@ -21,8 +18,6 @@ class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-class SerialPort;
-class SettingsStore;
 class StatusBar;
 
 // The main window: message log, the buttons of the two checks, the block selector, the status bar and
