@@ -284,8 +284,7 @@ void MainWindow::refreshStatus()
     showPortStatus(m_port, m_session.state().comPort, *m_statusBar);
     if (!m_simulation.isEmpty()) {
         const QString simulated = QStringLiteral("Имитация установки \"%1\"").arg(m_simulation);
-        m_statusBar->setPanelText(2, m_port.isOpen() ? simulated
-                                                     : QStringLiteral("Порт не открыт! ") + simulated);
+        m_statusBar->setPanelText(2, (m_port.isOpen() ? QString() : QStringLiteral("Порт не открыт! ")) + simulated);
     }
 }
 
@@ -296,7 +295,7 @@ void MainWindow::configurePort()
     if (!m_dialog)
         m_dialog = new PortSettingsDialog(this);
     m_dialog->exec();
-    const PortSettingsAnswer answer = m_dialog ? m_dialog->answer() : PortSettingsAnswer();
+    PortSettingsAnswer answer = m_dialog ? m_dialog->answer() : PortSettingsAnswer();
     if (m_dialog && m_dialog->unloaded()) {
         // The close box is done with this window; a handler below may still
         // be inside one of its calls, so it goes once control is back.
@@ -306,26 +305,25 @@ void MainWindow::configurePort()
     if (m_closing)
         return;
 
-    const qint16 comPort = answer.comPort;
-    qint32 baudRate = answer.baudRate;
     // The open port tries a new rate before it is saved: one it refuses is told and not kept.
-    const bool samePort = comPort == 0 || comPort == m_session.state().comPort;
-    if (baudRate > 0 && samePort && m_port.isOpen() && baudRate != m_port.baudRate()
-        && !m_port.setBaudRate(baudRate)) {
+    const bool samePort = answer.comPort == 0 || answer.comPort == m_session.state().comPort;
+    if (answer.baudRate > 0 && samePort && m_port.isOpen() && answer.baudRate != m_port.baudRate()
+        && !m_port.setBaudRate(answer.baudRate)) {
         addMessage(QStringLiteral("COM%1 (%2): скорость %3 бод не поддерживается портом")
-                       .arg(QString::number(m_session.state().comPort), m_port.device(), QString::number(baudRate)));
-        baudRate = 0;
+                       .arg(QString::number(m_session.state().comPort), m_port.device(),
+                            QString::number(answer.baudRate)));
+        answer.baudRate = 0;
     }
     // The chosen values hold for this window even when the file refuses them.
-    if (comPort > 0) {
-        m_settings.comPort = comPort;
+    if (answer.comPort > 0) {
+        m_settings.comPort = answer.comPort;
         m_settings.save(m_store, Settings::Key::ComPort);
     }
-    if (baudRate > 0) {
-        m_settings.baudRate = baudRate;
+    if (answer.baudRate > 0) {
+        m_settings.baudRate = answer.baudRate;
         m_settings.save(m_store, Settings::Key::BaudRate);
     }
-    if (comPort > 0 || baudRate > 0)
+    if (answer.comPort > 0 || answer.baudRate > 0)
         m_session.openPort(m_settings);
 }
 
@@ -363,47 +361,45 @@ void MainWindow::findInstallation()
 {
     if (m_closing || !m_simulation.isEmpty())
         return;
-    m_checkGate.runSoon(this, [this] { searchForInstallation(); });
-}
-
-void MainWindow::searchForInstallation()
-{
-    // The window's own port is searched like any other: it lets go of it first.
-    m_port.close();
-    const QList<DetectedPort> detected = m_detectPorts();
-    InstallationSearch search(m_port, m_session.stopwatch(), *this);
-    const SearchResult result = search.run(searchCandidates(m_settings, detected), m_settings.baudRate);
-    if (m_closing)
-        return;
-
-    if (const SearchCandidate *found = result.installation()) {
-        QMessageBox question(QMessageBox::Question, QStringLiteral("Поиск установки"),
-                             QStringLiteral("Установка найдена: %1, %2 бод.\nИспользовать этот порт и эту скорость?")
-                                 .arg(found->device, QString::number(found->baudRate)),
-                             QMessageBox::NoButton, this);
-        question.setObjectName(QStringLiteral("FoundQuestion"));
-        QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-        question.setEscapeButton(question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole));
-        question.setDefaultButton(yes);
-        question.exec();
+    m_checkGate.runSoon(this, [this] {
+        // The window's own port is searched like any other: it lets go of it first.
+        m_port.close();
+        const QList<DetectedPort> detected = m_detectPorts();
+        InstallationSearch search(m_port, m_session.stopwatch(), *this);
+        const SearchResult result = search.run(searchCandidates(m_settings, detected), m_settings.baudRate);
         if (m_closing)
             return;
-        if (question.clickedButton() == yes) {
-            const SavedInstallation saved = saveFoundInstallation(m_store, *found, detected);
-            if (saved.comPort == 0) {
-                QMessageBox::warning(
-                    this, QStringLiteral("Поиск установки"),
-                    QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
-                                   "Назначьте устройство в меню Настройки - Устройства COM-портов."));
-            } else {
-                m_settings.comPort = saved.comPort;
-                m_settings.baudRate = found->baudRate;
-                m_settings.portDevices.insert(saved.comPort, saved.device);
+
+        if (const SearchCandidate *found = result.installation()) {
+            QMessageBox question(QMessageBox::Question, QStringLiteral("Поиск установки"),
+                                 QStringLiteral("Установка найдена: %1, %2 бод.\n"
+                                                "Использовать этот порт и эту скорость?")
+                                     .arg(found->device, QString::number(found->baudRate)),
+                                 QMessageBox::NoButton, this);
+            question.setObjectName(QStringLiteral("FoundQuestion"));
+            QPushButton *yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+            question.setEscapeButton(question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole));
+            question.setDefaultButton(yes);
+            question.exec();
+            if (m_closing)
+                return;
+            if (question.clickedButton() == yes) {
+                const SavedInstallation saved = saveFoundInstallation(m_store, *found, detected);
+                if (saved.comPort == 0) {
+                    QMessageBox::warning(
+                        this, QStringLiteral("Поиск установки"),
+                        QStringLiteral("Порт не сохранён: у каждого из COM1-COM8 уже есть своё устройство.\n"
+                                       "Назначьте устройство в меню Настройки - Устройства COM-портов."));
+                } else {
+                    m_settings.comPort = saved.comPort;
+                    m_settings.baudRate = found->baudRate;
+                    m_settings.portDevices.insert(saved.comPort, saved.device);
+                }
             }
         }
-    }
-    // Opened again: the one found, or the one in use before.
-    m_session.openPort(m_settings);
+        // Opened again: the one found, or the one in use before.
+        m_session.openPort(m_settings);
+    });
 }
 
 void MainWindow::scanOrStop()

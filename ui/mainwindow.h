@@ -57,7 +57,6 @@ private:
     void checkBlock();
     void mapPortDevices();
     void findInstallation();
-    void searchForInstallation();
     void scanOrStop();
     void watchOrStop();
     // Starts a check that runs until it ends or its item, which reads stopText
