@@ -114,12 +114,11 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
         addMessage(installationProblem);
     m_statusTimer = new QTimer(this);
     m_statusTimer->setObjectName(QStringLiteral("Timer1"));
-    m_statusTimer->setInterval(1000);
     connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
     m_session.openPort(m_settings);
     const qint16 block = m_session.state().blockNumber;
     m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
-    m_statusTimer->start();
+    m_statusTimer->start(1000);
 
     // Fixed border: the window is always exactly the client area and its menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -263,8 +262,7 @@ void MainWindow::setButtonEnabled(Button button, bool enabled)
 {
     // A check inside another (the block check's link test) leaves the buttons
     // to the gate: they come back when the outer check ends.
-    QPushButton *shown = button == Button::LinkTest ? m_linkTestButton : m_blockCheckButton;
-    shown->setEnabled(enabled && !m_checkGate.busy());
+    (button == Button::LinkTest ? m_linkTestButton : m_blockCheckButton)->setEnabled(enabled && !m_checkGate.busy());
 }
 
 void MainWindow::takeTypedBlock()
@@ -419,12 +417,8 @@ void MainWindow::scanOrStop()
         refreshMap(reading.number);
     };
     // A port lost mid-scan is told by the scan itself, after its summary.
-    const auto run = [this, scan] {
-        scan->run(ReplyEnd::AtFirstCr);
-        m_scan = nullptr;
-    };
-    if (startStoppable(m_scanAction, QStringLiteral("Остановить проверку"), run))
-        m_scan = scan.get();
+    startStoppable(m_scanAction, QStringLiteral("Остановить проверку"), m_scan, scan.get(),
+                   [scan] { scan->run(ReplyEnd::AtFirstCr); });
 }
 
 void MainWindow::watchOrStop()
@@ -436,30 +430,29 @@ void MainWindow::watchOrStop()
     auto watch = std::make_shared<InstallationWatch>(m_session, *this, m_statistics);
     watch->onChange = [this](int block) { refreshMap(block); };
     // A port lost mid-watch is told by the watch itself.
-    const auto run = [this, watch] {
-        watch->run();
-        m_watch = nullptr;
-    };
-    if (startStoppable(m_watchAction, QStringLiteral("Остановить наблюдение"), run))
-        m_watch = watch.get();
+    startStoppable(m_watchAction, QStringLiteral("Остановить наблюдение"), m_watch, watch.get(),
+                   [watch] { watch->run(); });
 }
 
-bool MainWindow::startStoppable(QAction *item, const QString &stopText, const std::function<void()> &check)
+template<typename Check>
+void MainWindow::startStoppable(QAction *item, const QString &stopText, Check *&running, Check *check,
+                                const std::function<void()> &run)
 {
     if (m_closing)
-        return false;
+        return;
     const QString text = item->text();
-    const bool started = m_checkGate.runSoon(this, [this, item, text, check] {
+    const bool started = m_checkGate.runSoon(this, [this, item, text, &running, run] {
         warnOfSharedPort();
-        check();
+        run();
+        running = nullptr;
         item->setText(text);
     });
-    if (started) {
-        // The one item left usable while the check runs: it stops it.
-        item->setText(stopText);
-        item->setEnabled(true);
-    }
-    return started;
+    if (!started)
+        return;
+    running = check;
+    // The one item left usable while the check runs: it stops it.
+    item->setText(stopText);
+    item->setEnabled(true);
 }
 
 void MainWindow::warnOfSharedPort()

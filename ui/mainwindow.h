@@ -59,9 +59,11 @@ private:
     void findInstallation();
     void scanOrStop();
     void watchOrStop();
-    // Starts a check that runs until it ends or its item, which reads stopText
-    // meanwhile, stops it; false when another check runs or the window closes.
-    bool startStoppable(QAction *item, const QString &stopText, const std::function<void()> &check);
+    // Starts check (run by `run`) unless another check runs or the window closes: it runs until it ends or its
+    // item, which reads stopText meanwhile, stops it; `running` points to it till then.
+    template<typename Check>
+    void startStoppable(QAction *item, const QString &stopText, Check *&running, Check *check,
+                        const std::function<void()> &run);
     // Before a check: a line for each other program that has the port open too.
     void warnOfSharedPort();
     void saveLog();
