@@ -482,7 +482,8 @@ void MainWindow::saveLog()
                                                 : QStringLiteral("имитация установки \"%1\"").arg(m_simulation);
     const QStringList lines{
         QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-        QStringLiteral("Порт: COM%1, %2, скорость %3 бод").arg(QString::number(state.comPort), port, QString::number(state.baudRate)),
+        QStringLiteral("Порт: COM%1, %2, скорость %3 бод")
+            .arg(QString::number(state.comPort), port, QString::number(state.baudRate)),
         QStringLiteral("Программа: linkprobe ") + QCoreApplication::applicationVersion(),
         QString(),
         m_messageLog->toPlainText().replace(QLatin1Char('\n'), kCrLf)};
