@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QTextStream>
 #include <memory>
 #include <optional>
 
@@ -60,10 +59,8 @@ struct CommandLine
         const bool parsed = Cli::parse(parser, Cli::joinSimulateValue(args), &error);
         if (parser.isSet(help))
             return Cli::printHelp(kProgram, kUsage);
-        if (parser.isSet(version)) {
-            QTextStream(stdout) << "linkprobe " << LINKPROBE_VERSION << '\n';
-            return 0;
-        }
+        if (parser.isSet(version))
+            return Cli::printHelp(kProgram, "linkprobe " LINKPROBE_VERSION "\n");
         if (!early && !parsed)
             return Cli::badArguments(kProgram, error);
         if (!early && !parser.positionalArguments().isEmpty())

@@ -9,12 +9,15 @@
 #include <QSerialPort>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,14 +48,15 @@ class TestCheckEdges : public QObject
 
     // linkprobe-check with settings of its own; not yet started.
     // linkprobe-check with these arguments, its settings in the test's own home.
-    void prepare(QProcess &check, const QStringList &arguments) const
+    void prepare(QProcess &check, const QStringList &arguments,
+                 const QString &program = QStringLiteral(LINKPROBE_CHECK_PATH)) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", m_home.path());
         env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         check.setProcessEnvironment(env);
-        check.setProgram(LINKPROBE_CHECK_PATH);
+        check.setProgram(program);
         check.setArguments(arguments);
     }
 
@@ -68,24 +72,33 @@ private slots:
 
 void TestCheckEdges::failedOutputEndsWith74_data()
 {
-    QTest::addColumn<QString>("output");   // "full": /dev/full; "closed": no descriptor 1 at all
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("output");   // "full": a full device; "closed": no descriptor 1 at all
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("reason");
+    const QString check = QStringLiteral(LINKPROBE_CHECK_PATH);
     const QStringList link{"--simulate", "--instant", "link"};
-    QTest::newRow("lines to /dev/full") << "full" << link << "нет места на диске";
-    QTest::newRow("lines, output closed") << "closed" << link << "он был закрыт при запуске";
-    QTest::newRow("help to /dev/full") << "full" << QStringList{"--help"} << "нет места на диске";
+    QTest::newRow("lines to a full device") << check << "full" << link << "нет места на диске";
+    QTest::newRow("lines, output closed") << check << "closed" << link << "он был закрыт при запуске";
+    QTest::newRow("help to a full device") << check << "full" << QStringList{"--help"} << "нет места на диске";
+    QTest::newRow("the window's version, output closed") << QStringLiteral(LINKPROBE_PATH) << "closed"
+                                                         << QStringList{"--version"} << "он был закрыт при запуске";
 }
 
 void TestCheckEdges::failedOutputEndsWith74()
 {
+    QFETCH(QString, program);
     QFETCH(QString, output);
     QFETCH(QStringList, args);
     QFETCH(QString, reason);
     QProcess check;
-    prepare(check, args);
+    prepare(check, args, program);
+    // The system's full device, made afresh in the test's own folder.
+    const QString full = m_home.filePath("full");
+    if (output == "full" && !QFileInfo::exists(full))
+        QCOMPARE(::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)), 0);
     if (output == "full")
-        check.setStandardOutputFile("/dev/full");
+        check.setStandardOutputFile(full);
     else
         check.setChildProcessModifier([] { ::close(STDOUT_FILENO); });
     check.start();
@@ -93,7 +106,7 @@ void TestCheckEdges::failedOutputEndsWith74()
     QCOMPARE(check.exitStatus(), QProcess::NormalExit);
     QCOMPARE(check.exitCode(), 74);
     const QString err = QString::fromUtf8(check.readAllStandardError());
-    QCOMPARE(err.count("linkprobe-check: не удалось записать на стандартный вывод: " + reason + "\n"), 1);
+    QCOMPARE(err.count(QFileInfo(program).completeBaseName() + ": не удалось записать на стандартный вывод: " + reason + "\n"), 1);
     // A check's closing line names the status the program ends with.
     QCOMPARE(err.count("код завершения 74\n"), args.contains("link") ? 1 : 0);
     QCOMPARE(err.count("код завершения"), err.count("код завершения 74\n"));

@@ -85,7 +85,7 @@ private slots:
                                                          << "неизвестный параметр \"--bogus\"";
         QTest::newRow("linkprobe-check, option takes no value") << kCheck << QStringList{"--simulate", "--instant=yes", "link"}
                                                                 << "параметр --instant не принимает значения";
-        QTest::newRow("linkprobe-sim, unknown option") << kSim << QStringList{"--bogus", "--port", "/dev/null"}
+        QTest::newRow("linkprobe-sim, unknown option") << kSim << QStringList{"--bogus", "--port", "never-opened"}
                                                        << "неизвестный параметр \"--bogus\"";
     }
     void wrongArgumentOnStandardError()
