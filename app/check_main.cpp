@@ -300,8 +300,7 @@ int scanCommand(const CheckOptions &o)
         if (round.link.verdict != LineTests::LinkGood) {
             linkFailure = linkStatus(round.link.verdict);
             if (repeated && round.link.verdict > LineTests::LinkGood)
-                run.panel.addMessage(prefix
-                                     + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(round.link.verdict));
+                run.panel.addMessage(prefix + linkFailedWords(round.link.verdict));
         }
         run.lost = run.lost || round.portLost;
         // Without the port every later round would fail the same way.

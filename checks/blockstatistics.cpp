@@ -28,6 +28,11 @@ QString linkVerdictWords(int verdict)
     return QStringLiteral("ошибка №%1").arg(verdict);
 }
 
+QString linkFailedWords(int verdict)
+{
+    return QStringLiteral("проверка связи не прошла (") + linkVerdictWords(verdict) + QLatin1Char(')');
+}
+
 QList<int> everyBlock()
 {
     QList<int> blocks(BlockStatistics::kBlocks);

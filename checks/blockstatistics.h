@@ -79,6 +79,8 @@ private:
 
 // The link test's verdict in a few words: "связь в порядке", "ошибка №3", "порт не открыт".
 QString linkVerdictWords(int verdict);
+// A failed link test among rounds: "проверка связи не прошла (ошибка №3)".
+QString linkFailedWords(int verdict);
 
 // The installation's blocks as the settings keep them ("1-24"), 1 to 32 when none are kept; a text
 // that names no blocks gives 1 to 32 too, and the reason in *problem.

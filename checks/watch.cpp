@@ -19,8 +19,8 @@ InstallationWatch::InstallationWatch(CheckSession &session, OperatorPanel &panel
 void InstallationWatch::requestStop()
 {
     m_stopRequested = true;
-    if (m_stopScan)
-        m_stopScan();
+    if (m_scan)
+        m_scan->requestStop();
 }
 
 void InstallationWatch::tellLinkVerdict(const LinkResult &link, int &lastVerdict, const QString &prefix)
@@ -29,11 +29,11 @@ void InstallationWatch::tellLinkVerdict(const LinkResult &link, int &lastVerdict
     if (verdict == lastVerdict)
         return;
     if (verdict == LineTests::LinkGood) {
-        m_panel.addMessage(prefix + (lastVerdict == kNoVerdictYet ? QStringLiteral("связь в порядке")
+        m_panel.addMessage(prefix + (lastVerdict == kNoVerdictYet ? linkVerdictWords(verdict)
                                                                   : QStringLiteral("связь восстановлена")));
     } else {
         if (verdict != LineTests::PortNotOpen && verdict != LineTests::PortLost)
-            m_panel.addMessage(prefix + QStringLiteral("проверка связи не прошла (ошибка №%1)").arg(verdict));
+            m_panel.addMessage(prefix + linkFailedWords(verdict));
         for (const QString &line : link.lines)
             m_panel.addMessage(line);
     }
@@ -47,7 +47,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
     LineTests tests(m_session.state(), m_session.port(), m_session.stopwatch(), m_session.store(), m_held);
     BlockScan scan(tests, m_session.port(), m_held);
     scan.setBlocks(m_statistics.installed());
-    m_stopScan = [&scan] { scan.requestStop(); };
+    m_scan = &scan;
 
     int lastVerdict = kNoVerdictYet;
     bool freshBlocks = false;   // in this round
@@ -89,7 +89,7 @@ InstallationWatch::Result InstallationWatch::run(int rounds)
             break;
         }
     }
-    m_stopScan = nullptr;
+    m_scan = nullptr;
     result.stopped = m_stopRequested && !result.portLost && !result.portNotOpen;
     if (result.stopped)
         m_panel.addMessage(QStringLiteral("Наблюдение остановлено, кругов: %1").arg(result.rounds));

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class BlockScan;
 class BlockStatistics;
 struct LinkResult;
 class CheckSession;
@@ -52,5 +53,5 @@ private:
     BlockStatistics &m_statistics;
     HeldPanel m_held;
     bool m_stopRequested = false;
-    std::function<void()> m_stopScan;
+    BlockScan *m_scan = nullptr;   // the scan of the run under way
 };

@@ -11,7 +11,7 @@
 #include "link/cp1251.h"
 #include "link/serialport.h"
 #include "link/settingsstore.h"
-#include "checks/recordingpanel.h"
+#include "tests/support/recordingpanel.h"
 
 #include <QByteArray>
 #include <QList>

@@ -5,7 +5,7 @@
 #include "link/settings.h"
 #include "link/settingsstore.h"
 #include "sim/simulatedport.h"
-#include "checks/recordingpanel.h"
+#include "recordingpanel.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
