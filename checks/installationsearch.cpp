@@ -21,9 +21,6 @@ QString rateList(const QList<qint32> &rates)
     return texts.join(QStringLiteral(", "));
 }
 
-// The eight rates the settings dialog offers.
-const QList<qint32> kRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
-
 } // namespace
 
 using Outcome = SearchCandidate::Outcome;
@@ -123,7 +120,7 @@ SearchResult InstallationSearch::run(QList<SearchCandidate> candidates, qint32 s
 
 void InstallationSearch::probe(SearchCandidate &candidate, qint32 savedRate)
 {
-    QList<qint32> rates = kRates;
+    QList<qint32> rates = Settings::kBaudRates;
     rates.removeAll(savedRate);
     rates.prepend(savedRate);
     if (!m_port.open(candidate.device, savedRate)) {

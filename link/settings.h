@@ -11,6 +11,8 @@ struct Settings
     static constexpr qint32 kDefaultBaudRate = 4800;
     static constexpr qint16 kDefaultBlock = 1;
     static constexpr qint16 kHighestComPort = 255;
+    // The rates the port settings dialog offers, which the search tries too.
+    static inline const QList<qint32> kBaudRates = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000};
 
     qint16 comPort = kDefaultComPort;       // 1 to 255
     qint32 baudRate = kDefaultBaudRate;     // above 0

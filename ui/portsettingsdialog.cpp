@@ -4,6 +4,8 @@
 #include "ui/combobox.h"
 #include "ui/twips.h"
 
+#include "link/settings.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -48,7 +50,7 @@ PortSettingsDialog::PortSettingsDialog(QWidget *parent)
     for (int i = 1; i <= 8; ++i)
         m_portList->addItem(QStringLiteral("COM") + QString::number(i), i);
     m_baudList->addItem(QStringLiteral("скорость без изменений"), 0);
-    for (qint32 rate : {2400, 4800, 9600, 19200, 38400, 57600, 115200, 256000})
+    for (const qint32 rate : Settings::kBaudRates)
         m_baudList->addItem(QString::number(rate) + QStringLiteral(" бод"), rate);
     ok->setFocus();
 
