@@ -16,6 +16,9 @@ QString blockStateWord(BlockState state);
 // The numbers 1 to 32: an installation of every block.
 QList<int> everyBlock();
 
+// How a date and time are shown: on the map, in the report and in a saved log.
+inline const QString kDateTimeFormat = QStringLiteral("dd.MM.yyyy HH:mm:ss");
+
 struct BlockTally
 {
     int asked = 0;

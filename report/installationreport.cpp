@@ -18,8 +18,6 @@ namespace InstallationReport {
 
 namespace {
 
-const QString kDateTime = QStringLiteral("dd.MM.yyyy HH:mm:ss");
-
 QString timeOrBlank(const BlockTally &tally, qint64 ms)
 {
     return tally.answered > 0 ? QString::number(ms) : QString();
@@ -36,7 +34,7 @@ QStringList rowOf(const BlockStatistics &statistics, int n)
             timeOrBlank(tally, tally.minMs),
             timeOrBlank(tally, tally.avgMs()),
             timeOrBlank(tally, tally.maxMs),
-            tally.lastReply.isValid() ? tally.lastReply.toString(kDateTime) : QString()};
+            tally.lastReply.isValid() ? tally.lastReply.toString(kDateTimeFormat) : QString()};
 }
 
 const QStringList kColumns = {QStringLiteral("Блок"), QStringLiteral("Состояние"), QStringLiteral("Ответил"),
@@ -63,7 +61,7 @@ QString html(const Header &header, const BlockStatistics &statistics)
         return QStringLiteral("<tr><td>%1:</td><td><b>%2</b></td></tr>").arg(name, value.toHtmlEscaped());
     };
     QString text = QStringLiteral("<h2>Отчёт о проверке связи с блоками термометрии</h2><table cellpadding=\"2\">");
-    text += field(QStringLiteral("Дата и время"), header.made.toString(kDateTime));
+    text += field(QStringLiteral("Дата и время"), header.made.toString(kDateTimeFormat));
     text += field(QStringLiteral("Объект"), header.object);
     text += field(QStringLiteral("Проверил"), header.technician);
     text += field(QStringLiteral("Порт"), QStringLiteral("%1, устройство %2, скорость %3 бод")
@@ -146,9 +144,7 @@ bool save(const QString &path, const Header &header, const BlockStatistics &stat
     }
     const QByteArray bytes = format == Format::Pdf ? pdf(header, statistics) : csv(statistics);
     *error = writeWholeFile(path, bytes);
-    if (!error->isEmpty())
-        return false;
-    return true;
+    return error->isEmpty();
 }
 
 } // namespace InstallationReport

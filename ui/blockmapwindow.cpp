@@ -30,7 +30,7 @@ void BlockCell::refresh()
     if (!times.isEmpty())
         tip += QStringLiteral("\nВремя ответа: ") + times;
     if (last.isValid())
-        tip += QStringLiteral("\nПоследний ответ: ") + last.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        tip += QStringLiteral("\nПоследний ответ: ") + last.toString(kDateTimeFormat);
     if (accessibleName() != name) {
         setAccessibleName(name);
         setAccessibleDescription(times);

@@ -56,7 +56,7 @@ int blockNamedBy(const QString &typed)
                                               | QRegularExpression::UseUnicodePropertiesOption);
     const QRegularExpressionMatch match = named.match(typed);
     const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
-    return n >= 1 && n <= 32 ? n : 0;
+    return n >= 1 && n <= BlockStatistics::kBlocks ? n : 0;
 }
 
 // A save dialog that offers fileName in the documents folder, else in the home folder: a bare name
@@ -105,7 +105,7 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     m_store.setProblemHandler([this](const QString &text) { addMessage(text); });
     for (int panel = 1; panel <= 4; ++panel)
         m_statusBar->setPanelWidth(panel, 500);
-    for (int i = 1; i <= 32; ++i)
+    for (int i = 1; i <= BlockStatistics::kBlocks; ++i)
         m_blockSelector->addItem(QStringLiteral("Блок ") + QString::number(i));
     m_settings = Settings::load(m_store);
     QString installationProblem;
@@ -117,7 +117,7 @@ MainWindow::MainWindow(SerialPort &port, SettingsStore &store, Clock &clock, QWi
     connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
     m_session.openPort(m_settings);
     const qint16 block = m_session.state().blockNumber;
-    m_blockSelector->setCurrentIndex(block >= 1 && block <= 32 ? block - 1 : 0);
+    m_blockSelector->setCurrentIndex(block >= 1 && block <= BlockStatistics::kBlocks ? block - 1 : 0);
     m_statusTimer->start(1000);
 
     // Fixed border: the window is always exactly the client area and its menu bar.
@@ -481,7 +481,7 @@ void MainWindow::saveLog()
     const QString port = m_simulation.isEmpty() ? QStringLiteral("устройство ") + m_port.device()
                                                 : QStringLiteral("имитация установки \"%1\"").arg(m_simulation);
     const QStringList lines{
-        QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+        QStringLiteral("Журнал проверки связи, сохранён ") + now.toString(kDateTimeFormat),
         QStringLiteral("Порт: COM%1, %2, скорость %3 бод")
             .arg(QString::number(state.comPort), port, QString::number(state.baudRate)),
         QStringLiteral("Программа: linkprobe ") + QCoreApplication::applicationVersion(),
