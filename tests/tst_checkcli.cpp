@@ -78,7 +78,7 @@ class TestCheckCli : public QObject
         if (!process.waitForFinished(60000)) {
             process.kill();
             process.waitForFinished();
-            r.lines = QStringList{QStringLiteral("<not finished in 60 s>")};
+            r.lines = QStringList{QStringLiteral("<not finished in 60 s: %1>").arg(process.errorString())};
             return r;
         }
         r.ms = wall.elapsed();
